@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# The main job: a whole filling on the built-in emulator.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+BUILD_DIR=build scripts/build.sh
+exec build/tools/dorv demo "$@"

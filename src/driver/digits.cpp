@@ -1,0 +1,49 @@
+#include "digits.h"
+
+#include <cmath>
+#include <limits>
+
+#include "dorv5000/exceptions.h"
+#include "messages.h"
+
+namespace dorv::digits {
+
+long double RoundHalfEven(long double x) { return std::nearbyintl(x); }
+
+double RoundHalfAway(double x) {
+    const double r = std::trunc(std::fabs(x) + 0.5000000001);
+    return x < 0 ? -r : r;
+}
+
+std::string Field(double value, double scale, int width) {
+    if (!std::isfinite(value) || value < 0) throw Exception(msg::kValueRange);
+    const long double scaled = RoundHalfEven(static_cast<long double>(value) * scale);
+    const long double limit = std::pow(10.0L, width);
+    if (!(scaled < limit)) throw Exception(msg::kValueRange);
+    return LowDigits(static_cast<std::int64_t>(scaled), width);
+}
+
+std::string LowDigits(std::int64_t v, int width) {
+    std::string s(static_cast<std::size_t>(width), '0');
+    // Remainders of a negative number are negative; count digits of its magnitude.
+    for (int j = width - 1; j >= 0; --j) {
+        const int d = static_cast<int>(v % 10);
+        s[static_cast<std::size_t>(j)] = static_cast<char>('0' + (d < 0 ? -d : d));
+        v /= 10;
+    }
+    return s;
+}
+
+std::int64_t ReadDigits(const std::uint8_t* reply, int length, int first, int step, int maxCount) {
+    std::int64_t result = 0;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (int i = first, n = 0; i < length && n < maxCount; i += step, ++n) {
+        const std::uint8_t b = reply[i];
+        if (b < '0' || b > '9') break;
+        const int d = b - '0';
+        result = result > (kMax - d) / 10 ? kMax : result * 10 + d;
+    }
+    return result;
+}
+
+}  // namespace dorv::digits

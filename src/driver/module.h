@@ -1,0 +1,32 @@
+// State of the loaded library, shared by every driver object: the most recently created
+// driver, the once-per-library menu flag, and the hooks the window layer registers.
+// All functions may be called from any thread.
+#pragma once
+
+#include <functional>
+
+namespace dorv {
+
+class TVM30;
+
+namespace module {
+
+TVM30* DriverInstance();
+void DriverCreated(TVM30* driver);
+// Called by a driver's destructor: releases the windows that work on it and forgets it.
+void DriverDestroyed(TVM30* driver);
+
+// True only the first time: the menu is searched once per loaded library.
+bool TakeMenuPending();
+void ResetMenuPendingForTests();
+
+// The window layer registers how to open the parameter window (modally: returns when it has
+// closed) and how to release its windows when a driver goes away. Without an opener the menu
+// item does nothing visible.
+using DriverHook = std::function<void(TVM30*)>;
+void SetParamWindowOpener(DriverHook opener);
+void OpenParamWindow(TVM30* driver);
+void SetWindowReleaser(DriverHook releaser);
+
+}  // namespace module
+}  // namespace dorv

@@ -1,0 +1,181 @@
+#include "ini_file.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#define SI_CONVERT_ICU
+#include <SimpleIni.h>
+
+#include "dorv5000/exceptions.h"
+
+namespace dorv::platform {
+
+namespace {
+
+// Buffer and settings files are a few kilobytes; a larger file is read up to this size and the
+// rest is ignored, so a wrong or hostile file cannot exhaust memory.
+constexpr std::size_t kMaxFileBytes = 16u << 20;
+
+std::string ReadPrefix(const std::string& path, bool& exists) {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
+        throw Exception("Cannot read file " + path);
+    std::ifstream in(path, std::ios::binary);
+    exists = static_cast<bool>(in);
+    if (!exists) {
+        if (std::filesystem::exists(path, ec)) throw Exception("Cannot read file " + path);
+        return {};
+    }
+    std::string data(kMaxFileBytes, '\0');
+    in.read(data.data(), static_cast<std::streamsize>(data.size()));
+    data.resize(static_cast<std::size_t>(in.gcount()));
+    return data;
+}
+
+// Drops what would make the parser swallow valid lines after it: NUL bytes end a line, and a
+// line that opens a section name without closing it on the same line is ignored.
+std::string KeepWellFormedLines(const std::string& data) {
+    std::string out;
+    out.reserve(data.size());
+    std::size_t start = 0;
+    while (start < data.size()) {
+        std::size_t end = start;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\0') ++end;
+        const std::string_view line(data.data() + start, end - start);
+        const std::size_t first = line.find_first_not_of(" \t");
+        const bool openSection = first != std::string_view::npos && line[first] == '[';
+        if (!openSection || line.find(']', first) != std::string_view::npos) {
+            out.append(line);
+            out += '\n';
+        }
+        start = end + 1;
+    }
+    return out;
+}
+
+}  // namespace
+
+struct IniFile::Impl {
+    CSimpleIniA ini{/*isUtf8=*/false, /*multiKey=*/false, /*multiLine=*/false};
+};
+
+IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_unique<Impl>()) {
+    impl_->ini.SetSpaces(false);
+    bool exists = false;
+    std::string data = ReadPrefix(path_, exists);
+    if (!data.empty()) {
+        const std::string text = KeepWellFormedLines(data);
+        impl_->ini.LoadData(text.data(), text.size());
+    }
+}
+
+IniFile::~IniFile() = default;
+
+std::optional<std::string> IniFile::ReadString(const std::string& section,
+                                               const std::string& key) const {
+    const char* v = impl_->ini.GetValue(section.c_str(), key.c_str(), nullptr);
+    if (!v) return std::nullopt;
+    return std::string(v);
+}
+
+std::optional<std::int32_t> ParseInteger(const std::string& text) {
+    std::size_t i = 0, n = text.size();
+    while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
+    while (n > i && (text[n - 1] == ' ' || text[n - 1] == '\t' || text[n - 1] == '\r')) --n;
+    bool negative = false;
+    if (i < n && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+    int base = 10;
+    if (i < n && text[i] == '$') {
+        base = 16;
+        ++i;
+    } else if (i + 1 < n && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+        base = 16;
+        i += 2;
+    }
+    if (i >= n) return std::nullopt;
+    std::int64_t value = 0;
+    for (; i < n; ++i) {
+        const char c = text[i];
+        int digit;
+        if (c >= '0' && c <= '9') digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
+        else return std::nullopt;
+        value = value * base + digit;
+        if (value > 0xFFFFFFFFLL) return std::nullopt;
+    }
+    if (base == 16 && !negative) return static_cast<std::int32_t>(static_cast<std::uint32_t>(value));
+    if (negative) value = -value;
+    if (value < INT32_MIN || value > INT32_MAX) return std::nullopt;
+    return static_cast<std::int32_t>(value);
+}
+
+std::int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
+                                  std::int32_t defaultValue) const {
+    const auto text = ReadString(section, key);
+    if (!text) return defaultValue;
+    return ParseInteger(*text).value_or(defaultValue);
+}
+
+bool IniFile::ReadBool(const std::string& section, const std::string& key,
+                       bool defaultValue) const {
+    return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
+}
+
+void IniFile::WriteString(const std::string& section, const std::string& key,
+                          const std::string& value) {
+    impl_->ini.SetValue(section.c_str(), key.c_str(), value.c_str());
+}
+
+void IniFile::WriteInteger(const std::string& section, const std::string& key,
+                           std::int32_t value) {
+    WriteString(section, key, std::to_string(value));
+}
+
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+void IniFile::EraseSection(const std::string& section) {
+    impl_->ini.Delete(section.c_str(), nullptr, /*removeEmpty=*/true);
+}
+
+void IniFile::UpdateFile() {
+    std::string content;
+    if (impl_->ini.Save(content) < 0) throw Exception("Cannot write file " + path_);
+    WriteFileAtomically(path_, content);
+}
+
+void WriteFileAtomically(const std::string& path, const std::string& content) {
+    namespace fs = std::filesystem;
+    const fs::path target(path);
+    std::error_code ec;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    std::string tmp = path + ".XXXXXX";
+    const int fd = ::mkstemp(tmp.data());
+    if (fd < 0) throw Exception("Cannot write file " + path + ": " + std::strerror(errno));
+    std::size_t done = 0;
+    bool ok = true;
+    while (ok && done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else done += static_cast<std::size_t>(n);
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmp.c_str(), path.c_str()) == 0;
+    if (!ok) {
+        const int err = errno;
+        ::unlink(tmp.c_str());
+        throw Exception("Cannot write file " + path + ": " + std::strerror(err));
+    }
+}
+
+}  // namespace dorv::platform

@@ -1,0 +1,53 @@
+// INI files as the stations' tools keep them: section and key names compare without regard to
+// case, sections and keys this program does not know are kept as they were, and a file is
+// rewritten through a temporary file and a rename, so a crash never leaves half a file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace dorv::platform {
+
+class IniFile {
+public:
+    // Reads the file when it exists; a missing file reads as empty. Raises dorv::Exception
+    // when the file exists and cannot be read.
+    explicit IniFile(std::string path);
+    ~IniFile();
+    IniFile(const IniFile&) = delete;
+    IniFile& operator=(const IniFile&) = delete;
+
+    const std::string& Path() const { return path_; }
+
+    std::optional<std::string> ReadString(const std::string& section, const std::string& key) const;
+    // A missing key, or a value that is not a 32-bit integer, gives the default.
+    std::int32_t ReadInteger(const std::string& section, const std::string& key,
+                             std::int32_t defaultValue) const;
+    // Booleans are integers: 0 is false, any other number true; anything else the default.
+    bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
+
+    void WriteString(const std::string& section, const std::string& key, const std::string& value);
+    void WriteInteger(const std::string& section, const std::string& key, std::int32_t value);
+    void WriteBool(const std::string& section, const std::string& key, bool value);
+    void EraseSection(const std::string& section);
+
+    // Writes the whole file: temporary file in the same folder, flushed, then renamed over the
+    // old one. Raises dorv::Exception when the folder or the file cannot be written.
+    void UpdateFile();
+
+private:
+    struct Impl;
+    std::string path_;
+    std::unique_ptr<Impl> impl_;
+};
+
+// Parses a TIniFile-style integer: optional blanks and sign, decimal digits, or hexadecimal
+// with "0x" or "$"; the whole text must be used and fit 32 bits.
+std::optional<std::int32_t> ParseInteger(const std::string& text);
+
+// Writes `content` to `path` through a temporary file and a rename (parent folder created).
+void WriteFileAtomically(const std::string& path, const std::string& content);
+
+}  // namespace dorv::platform
