@@ -46,4 +46,34 @@ std::int64_t ReadDigits(const std::uint8_t* reply, int length, int first, int st
     return result;
 }
 
+std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step,
+                                      int count) {
+    std::int64_t result = 0;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (int n = 0, i = first; n < count; ++n, i += step) {
+        if (i < 0 || i >= length) return std::nullopt;
+        const std::uint8_t b = reply[i];
+        if (b < '0' || b > '9') return std::nullopt;
+        const int d = b - '0';
+        result = result > (kMax - d) / 10 ? kMax : result * 10 + d;
+    }
+    return result;
+}
+
+std::int64_t ReadParameterDigits(const std::uint8_t* reply, int length, int first) {
+    std::int64_t result = 0;
+    constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
+    for (int i = first; i >= 0 && i < length && (reply[i] & 0x30) == 0x30; i += 2) {
+        const int d = reply[i] - 0x30;
+        result = result > (kMax - d) / 10 ? kMax : result * 10 + d;
+    }
+    return result;
+}
+
+double Unscale(double x, std::int32_t scale) { return scale > 0 ? x / scale : 0.0; }
+
+double Money(double litres, double price, std::int32_t scale) {
+    return Unscale(RoundHalfAway(litres * price * scale), scale);
+}
+
 }  // namespace dorv::digits

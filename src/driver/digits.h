@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace dorv::digits {
@@ -22,5 +23,21 @@ std::string LowDigits(std::int64_t v, int width);
 // Reads ASCII digits at reply[first], reply[first + step], ... while they are digits and lie
 // before `length`; stops at the first non-digit. Saturates instead of overflowing.
 std::int64_t ReadDigits(const std::uint8_t* reply, int length, int first, int step, int maxCount);
+
+// A fixed field of `count` digits at reply[first], reply[first + step], ...: its value, or
+// nothing when the field runs past `length` or holds a byte that is no digit.
+std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step,
+                                      int count);
+
+// Parameter replies count every byte with bits 4 and 5 set (byte AND 0x30 = 0x30) as the digit
+// byte - 0x30, from reply[first] in steps of two until the first other byte or `length`.
+// Saturates at the largest 64-bit value instead of overflowing.
+std::int64_t ReadParameterDigits(const std::uint8_t* reply, int length, int first);
+
+// x / scale. A column without a money scale (0, as line 0 and column 33 start out) counts no
+// money rather than a division by zero.
+double Unscale(double x, std::int32_t scale);
+// Money of a filling: round0(litres x price x scale) / scale.
+double Money(double litres, double price, std::int32_t scale);
 
 }  // namespace dorv::digits

@@ -2,8 +2,9 @@
 // host's slot calls into requests, exchanges them through the host's HostLink and decodes the
 // replies. Files by concern: tvm30.cpp (creation, tables, minor slots), exchange.cpp,
 // dispensing.cpp (start, stop, release, price, doses), readings.cpp (fillings, counters),
-// status.cpp (GetStatus), parameters.cpp (type and parameter commands, the parameter transport),
-// host_menu.cpp (AttachMenu and the menu click).
+// status.cpp (GetStatus), parameters.cpp (type and parameter commands), transport.cpp (the
+// parameter transport of the service window), host_menu.cpp (AttachMenu and the menu click);
+// commands.h holds what the commands share.
 #pragma once
 
 #include <array>
