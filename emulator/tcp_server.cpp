@@ -1,0 +1,124 @@
+#include "tcp_server.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <cerrno>
+#include <stdexcept>
+#include <system_error>
+
+namespace dorv::emu {
+
+namespace {
+
+constexpr int kPollMs = 50;
+
+int OpenListener(const std::string& host, std::uint16_t port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  const std::string service = std::to_string(port);
+  if (const int rc = ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found); rc != 0)
+    throw std::invalid_argument("cannot resolve " + host + ": " + ::gai_strerror(rc));
+  int err = 0;
+  for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {
+    const int fd = ::socket(ai->ai_family, ai->ai_socktype | SOCK_CLOEXEC, ai->ai_protocol);
+    if (fd < 0) {
+      err = errno;
+      continue;
+    }
+    const int yes = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    if (::bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && ::listen(fd, 8) == 0) {
+      ::freeaddrinfo(found);
+      return fd;
+    }
+    err = errno;
+    ::close(fd);
+  }
+  ::freeaddrinfo(found);
+  throw std::system_error(err, std::generic_category(), "listen on " + host + ":" + service);
+}
+
+std::uint16_t BoundPort(int fd) {
+  sockaddr_storage addr{};
+  socklen_t len = sizeof addr;
+  if (::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) return 0;
+  if (addr.ss_family == AF_INET6) return ntohs(reinterpret_cast<sockaddr_in6*>(&addr)->sin6_port);
+  return ntohs(reinterpret_cast<sockaddr_in*>(&addr)->sin_port);
+}
+
+}  // namespace
+
+TcpServer::Client::Client(int socket, Line& line, LinkTiming timing, ExchangeObserver observer)
+    : fd(socket), session(line, timing, std::move(observer)) {
+  thread = std::jthread([this](std::stop_token stop) { Serve(*this, stop); });
+}
+
+TcpServer::Client::~Client() {
+  thread.request_stop();
+  if (thread.joinable()) thread.join();
+  ::close(fd);
+}
+
+TcpServer::TcpServer(Line& line, LinkTiming timing, const std::string& host, std::uint16_t port,
+                     ExchangeObserver observer)
+    : line_(line), timing_(timing), observer_(std::move(observer)) {
+  listen_fd_ = OpenListener(host, port);
+  port_ = BoundPort(listen_fd_);
+  accept_thread_ = std::jthread([this](std::stop_token stop) { AcceptLoop(stop); });
+}
+
+TcpServer::~TcpServer() {
+  accept_thread_.request_stop();
+  if (accept_thread_.joinable()) accept_thread_.join();
+  ::close(listen_fd_);
+}
+
+void TcpServer::AcceptLoop(std::stop_token stop) {
+  while (!stop.stop_requested()) {
+    clients_.remove_if([](const std::unique_ptr<Client>& c) { return c->done.load(); });
+    pollfd pfd{listen_fd_, POLLIN, 0};
+    if (::poll(&pfd, 1, kPollMs) <= 0) continue;
+    const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    if (fd < 0) continue;
+    const int yes = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);  // replies are a few bytes each
+    clients_.push_back(std::make_unique<Client>(fd, line_, timing_, observer_));
+  }
+  clients_.clear();
+}
+
+void TcpServer::Serve(Client& client, std::stop_token stop) {
+  const ByteSink sink = [&client](std::span<const std::uint8_t> bytes) {
+    while (!bytes.empty()) {
+      const ssize_t n = ::send(client.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      bytes = bytes.subspan(static_cast<std::size_t>(n));
+    }
+    return true;
+  };
+  std::array<std::uint8_t, 512> buffer{};
+  while (!stop.stop_requested()) {
+    pollfd pfd{client.fd, POLLIN, 0};
+    const int ready = ::poll(&pfd, 1, kPollMs);
+    if (ready < 0 && errno != EINTR) break;
+    if (ready <= 0) continue;
+    const ssize_t n = ::recv(client.fd, buffer.data(), buffer.size(), 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;  // the client hung up
+    if (!client.session.OnReceived(std::span(buffer.data(), static_cast<std::size_t>(n)), sink, stop)) break;
+  }
+  client.done = true;
+}
+
+}  // namespace dorv::emu

@@ -1,0 +1,232 @@
+#include "links/stream_host_link.h"
+
+#include <algorithm>
+#include <cerrno>
+
+namespace dorv::links {
+
+namespace {
+
+// How long a device may refuse to take the request before the line counts as stuck.
+constexpr std::chrono::milliseconds kSendTimeout{1000};
+
+std::atomic<std::uint64_t> nextLinkId{1};
+
+// The calling thread's last transaction, so that ReadLineState right after Transact reports
+// that transaction even when another thread has used the line in between.
+struct LastTransaction {
+    std::uint64_t link = 0;
+    std::uint8_t line = 0;
+    std::uint8_t state = kStateNone;
+};
+thread_local LastTransaction lastTransaction;
+
+}  // namespace
+
+StreamHostLink::StreamHostLink() : id_(nextLinkId.fetch_add(1)) {}
+
+void StreamHostLink::SetTimeouts(std::chrono::milliseconds response,
+                                 std::chrono::milliseconds interByte) {
+    responseMs_ = static_cast<int>(std::clamp<long long>(response.count(), 0, 600000));
+    interByteMs_ = static_cast<int>(std::clamp<long long>(interByte.count(), 0, 600000));
+}
+
+void StreamHostLink::SetRetries(int retries) { retries_ = std::clamp(retries, 0, 100); }
+
+std::int32_t DORV_CALL StreamHostLink::GetLineError(std::uint8_t line) {
+    return line < kLineCount ? lines_[line].error.load() : EINVAL;
+}
+
+void DORV_CALL StreamHostLink::ReportLineCode(std::uint8_t line, std::int32_t code) {
+    if (line < kLineCount) lines_[line].reportedCode = code;
+}
+
+void DORV_CALL StreamHostLink::ReportLineState(std::uint8_t, std::int32_t) {}
+
+std::uint8_t DORV_CALL StreamHostLink::ReadLineState(std::uint8_t line) {
+    if (line >= kLineCount) return kStateNone;
+    if (lastTransaction.link == id_ && lastTransaction.line == line) return lastTransaction.state;
+    return lines_[line].state.load();
+}
+
+std::int32_t DORV_CALL StreamHostLink::Transact(std::uint8_t line, const std::uint8_t* frame,
+                                                std::uint8_t frameLength, std::uint8_t* reply,
+                                                std::uint8_t replyLength, std::uint8_t /*mode*/) {
+    if (line >= kLineCount) return EINVAL;
+    if (frame == nullptr || frameLength == 0) {
+        Finish(line, {EINVAL, kStateNoReply});
+        return EINVAL;
+    }
+    auto hold = HoldLine(line);
+    try {
+        const Result r = Run(line, {frame, frameLength}, reply, replyLength);
+        Finish(line, r);
+        return r.code;
+    } catch (...) {
+        // The driver takes GetLineError as the result when Transact raises; the line is
+        // opened afresh next time, since nobody knows where the exception left it.
+        CloseLine(line);
+        lines_[line].error = EIO;
+        throw;
+    }
+}
+
+std::int32_t DORV_CALL StreamHostLink::ConfigureLine(std::uint8_t line, std::int32_t format,
+                                                     std::int32_t baud) {
+    if (line >= kLineCount) return EINVAL;
+    Line& l = lines_[line];
+    const LineSettings settings{format, baud};
+    if (const int err = CheckLineSettings(settings)) {
+        l.error = err;
+        return err;
+    }
+    auto hold = HoldLine(line);
+    l.settings = settings;
+    const int err = l.stream.IsOpen() ? ApplySettings(l.stream, settings) : Open(line, false);
+    if (err != 0) {
+        CloseLine(line);
+        l.error = err;
+    }
+    return err;
+}
+
+void DORV_CALL StreamHostLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator,
+                                                 void* context) {
+    if (line >= kLineCount) return;
+    std::lock_guard lock(lines_[line].callbacks);
+    lines_[line].validator = validator;
+    lines_[line].validatorContext = context;
+}
+
+void DORV_CALL StreamHostLink::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
+                                                   void* context) {
+    if (line >= kLineCount) return;
+    std::lock_guard lock(lines_[line].callbacks);
+    lines_[line].configurator = configurator;
+    lines_[line].configuratorContext = context;
+}
+
+std::chrono::milliseconds StreamHostLink::SendTime(const LineSettings&, std::size_t) const {
+    return std::chrono::milliseconds{0};
+}
+
+std::unique_lock<std::recursive_mutex> StreamHostLink::HoldLine(std::uint8_t line) {
+    return std::unique_lock(lines_[line].hold);
+}
+
+void StreamHostLink::CloseLine(std::uint8_t line) { lines_[line].stream.Close(); }
+
+StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const std::uint8_t> frame,
+                                           std::uint8_t* reply, std::uint8_t replyLength) {
+    Line& l = lines_[line];
+    const bool wasOpen = l.stream.IsOpen();
+    if (!wasOpen) {
+        if (const int err = Open(line, true)) return {err, kStateNoReply};
+    }
+    if (int err = DiscardStale(line); err != 0) {
+        if (!wasOpen) return {err, kStateNoReply};
+        // The stream ended while the line was idle (a device unplugged and back, a server that
+        // drops idle connections). Nothing of this request has gone out yet, so opening the
+        // line afresh now loses nothing and repeats nothing.
+        err = Open(line, true);
+        if (err == 0) err = DiscardStale(line);
+        if (err != 0) return {err, kStateNoReply};
+    }
+    // A command that expects no reply is not repeated: its acknowledgement is optional.
+    const int attempts = replyLength == 0 ? 1 : 1 + retries_.load();
+    Result r{0, kStateNoReply};
+    for (int i = 0; i < attempts; ++i) {
+        // Every repetition starts clean: a late answer to the last one is no answer to this.
+        if (i > 0) {
+            if (const int err = DiscardStale(line)) return {err, kStateNoReply};
+        }
+        r = Attempt(line, frame, reply);
+        if (r.code != 0 || r.state == kStateAnswered) break;
+    }
+    if (r.code != 0) CloseLine(line);
+    return r;
+}
+
+int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
+    Line& l = lines_[line];
+    l.stream.Close();
+    int err = OpenStream(line, l.stream);
+    if (err == 0) err = ApplySettings(l.stream, l.settings);
+    if (err == 0 && callConfigurator) {
+        LineConfigurator configurator;
+        void* context;
+        {
+            std::lock_guard lock(l.callbacks);
+            configurator = l.configurator;
+            context = l.configuratorContext;
+        }
+        // The host's driver re-applies its settings through ConfigureLine on this thread.
+        if (configurator) err = configurator(context, line);
+        if (err == 0 && !l.stream.IsOpen()) err = EIO;
+    }
+    if (err != 0) l.stream.Close();
+    return err;
+}
+
+int StreamHostLink::DiscardStale(std::uint8_t line) {
+    std::vector<std::uint8_t> discarded;
+    const int err = lines_[line].stream.DiscardInput(discarded);
+    if (!discarded.empty()) trace_.Record(TraceDirection::Skipped, line, discarded);
+    return err;
+}
+
+StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
+                                               std::span<const std::uint8_t> frame,
+                                               std::uint8_t* reply) {
+    Line& l = lines_[line];
+    const auto sendTime = SendTime(l.settings, frame.size());
+    trace_.Record(TraceDirection::Sent, line, frame);
+    if (const int err = l.stream.Send(frame, kSendTimeout + sendTime)) return {err, kStateNoReply};
+
+    ReplyCollector collector(frame);
+    std::vector<std::uint8_t> after;
+    const auto got = l.stream.Collect(collector, std::chrono::milliseconds(responseMs_) + sendTime,
+                                      std::chrono::milliseconds(interByteMs_), after);
+    if (collector.EchoRemoved() > 0) trace_.Record(TraceDirection::Skipped, line, frame);
+    trace_.Record(TraceDirection::Received, line, collector.Bytes());
+    if (!after.empty()) trace_.Record(TraceDirection::Skipped, line, after);
+
+    if (got.outcome == ByteStream::Outcome::Failed) return {got.error, kStateNoReply};
+    if (collector.Bytes().empty()) return {0, kStateNoReply};
+    return {0, Validate(line, collector.Bytes(), collector.Complete(), reply)};
+}
+
+std::uint8_t StreamHostLink::Validate(std::uint8_t line, std::span<const std::uint8_t> bytes,
+                                      bool complete, std::uint8_t* reply) {
+    Line& l = lines_[line];
+    ReplyValidator validator;
+    void* context;
+    {
+        std::lock_guard lock(l.callbacks);
+        validator = l.validator;
+        context = l.validatorContext;
+    }
+    std::array<std::uint8_t, kReplyCapacity> scratch;
+    std::uint8_t* buffer = reply != nullptr ? reply : scratch.data();
+    std::copy(bytes.begin(), bytes.end(), buffer);
+    // Without a validator only the framing can speak for the reply.
+    if (validator == nullptr) return complete ? kStateAnswered : kStateFrameError;
+
+    auto length = static_cast<std::uint8_t>(bytes.size());
+    l.reportedCode = -1;
+    if (validator(context, line, buffer, 0, &length, 0)) return kStateAnswered;
+    switch (l.reportedCode.load()) {
+        case kCodeBadCheck: return kStateBadCheck;
+        case kCodeNoLead: return kStateNoLead;
+        default: return kStateFrameError;  // 246, state 3, or a rejection without a reason
+    }
+}
+
+void StreamHostLink::Finish(std::uint8_t line, const Result& result) {
+    Line& l = lines_[line];
+    l.state = result.state;
+    if (result.code != 0) l.error = result.code;
+    lastTransaction = {id_, line, result.state};
+}
+
+}  // namespace dorv::links

@@ -1,0 +1,93 @@
+// dorv: the command-line host program. It drives one driver object over a serial line, a TCP
+// device server or the built-in emulator.
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <fstream>
+#include <iostream>
+
+#include "commands.h"
+#include "demo.h"
+#include "driver/tvm30.h"
+#include "line.h"
+#include "links/frame_trace.h"
+#include "params_cli.h"
+#include "session.h"
+
+namespace {
+
+using namespace dorv::tools;
+
+void AddLineOptions(CLI::App& app, SessionOptions& o) {
+    app.add_option("--port", o.port, "serial device of the line, e.g. /dev/ttyUSB0");
+    app.add_option("--tcp", o.tcp, "serial device server, HOST:PORT");
+    app.add_flag("--emulator", o.emulator, "the built-in emulator on a pseudo-terminal");
+    app.add_option("--line", o.line, "line number the driver uses (0..39)")->capture_default_str();
+    app.add_option("--trace", o.trace, "write a trace of every frame to FILE");
+    app.add_option("--baud", o.baud, "built-in emulator: line speed (0 = unpaced)")->capture_default_str();
+    app.add_option("--flow", o.flow, "built-in emulator: litres per second")->capture_default_str();
+    app.add_option("--timeout-ms", o.responseTimeoutMs, "reply timeout")->capture_default_str();
+    app.add_option("--retries", o.retries, "repeats of an unanswered request")->capture_default_str();
+}
+
+int RunCommands(const SessionOptions& options, bool json, const std::vector<std::string>& words,
+                bool shell) {
+    Session session(options);
+    dorv::TVM30 driver(0, &session.Link());
+    CommandContext ctx{driver, std::cout, json, options.line, {}, {}};
+    if (dorv::emu::Line* emulator = session.Emulator()) {
+        ctx.lift = [emulator](int a) { emulator->Lift(a); };
+        ctx.hang = [emulator](int a) { emulator->Hang(a); };
+    }
+    int failed = RunSequence(ctx, words);
+    if (shell) failed += RunShell(ctx, std::cin, ::isatty(0) != 0);
+    return failed == 0 ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"dorv: host program for Dorv 5000 dispenser lines.\n"
+                 "Commands (several may follow each other):\n" + CommandHelp()};
+    app.footer("Examples:\n  dorv demo\n  dorv --emulator price 1 1 45.50 preset-money 1 1 100 status 1\n"
+               "  dorv --port /dev/ttyUSB0 --json status 1 counters 1 1\n  dorv --tcp 10.0.0.5:4001 shell");
+    SessionOptions options;
+    bool json = false;
+    std::vector<std::string> words;
+    AddLineOptions(app, options);
+    app.add_flag("--json", json, "one JSON object per command");
+    app.add_option("commands", words, "commands and their arguments");
+
+    auto* demo = app.add_subcommand("demo", "one whole filling on the built-in emulator");
+    auto* shell = app.add_subcommand("shell", "read commands from standard input, one a line");
+    std::string traceFile;
+    auto* trace = app.add_subcommand("trace", "decode a saved frame trace");
+    trace->add_option("file", traceFile, "trace file")->required();
+    ParamsCli params(app, options);
+    for (auto* sub : {demo, shell, trace}) sub->fallthrough();
+    app.require_subcommand(0, 1);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e);
+    }
+    try {
+        if (demo->parsed()) return RunDemo(options, std::cout);
+        if (trace->parsed()) {
+            std::ifstream in(traceFile);
+            if (!in) throw std::runtime_error("cannot read " + traceFile);
+            dorv::links::DecodeTrace(in, std::cout);
+            return 0;
+        }
+        if (params.Chosen()) return params.Run(std::cout);
+        if (!shell->parsed() && words.empty()) {
+            std::cout << app.help();
+            return 2;
+        }
+        return RunCommands(options, json, words, shell->parsed());
+    } catch (const std::exception& e) {
+        std::cerr << "dorv: " << e.what() << "\n";
+        return 2;
+    }
+}
