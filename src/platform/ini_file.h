@@ -1,6 +1,8 @@
 // INI files as the stations' tools keep them: section and key names compare without regard to
 // case, sections and keys this program does not know are kept as they were, and a file is
 // rewritten through a temporary file and a rename, so a crash never leaves half a file.
+// On Windows the system's profile functions read and write the files (as TIniFile does) and
+// texts are converted between UTF-8 and CP1251; elsewhere SimpleIni keeps them in memory.
 #pragma once
 
 #include <cstdint>

@@ -13,6 +13,7 @@ std::string Env(const char* name) {
 }  // namespace
 
 std::string WindowsDirectory() {
+    if (auto dir = Env("DORV_WINDIR"); !dir.empty()) return dir;
     if (auto dir = Env("WINDIR"); !dir.empty()) return dir;
     if (auto xdg = Env("XDG_CONFIG_HOME"); !xdg.empty()) return xdg + "/dorv5000";
     if (auto home = Env("HOME"); !home.empty()) return home + "/.config/dorv5000";
