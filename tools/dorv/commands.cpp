@@ -58,10 +58,15 @@ struct Command {
     Handler run;
 };
 
+// GetStatus takes its numbers as bytes: a number that does not fit one must fail, not wrap
+// around and poll another column.
+std::uint8_t Byte(int v) {
+    if (v < 0 || v > 255) throw std::out_of_range("not a byte");
+    return static_cast<std::uint8_t>(v);
+}
+
 void Status(Call& c, int column, int nozzles) {
-    const StatusRecord r = c.ctx.driver.GetStatus(static_cast<std::uint8_t>(c.ctx.line),
-                                                  static_cast<std::uint8_t>(column),
-                                                  static_cast<std::uint8_t>(nozzles));
+    const StatusRecord r = c.ctx.driver.GetStatus(Byte(c.ctx.line), Byte(column), Byte(nozzles));
     c.OutHex("summary", r.bytes[0]);
     c.Out("nozzle", static_cast<std::int64_t>(r.bytes[14]));
     std::vector<std::string> codes;
@@ -78,7 +83,11 @@ void Status(Call& c, int column, int nozzles) {
 const std::map<std::string, Command>& Commands() {
     static const std::map<std::string, Command> commands = {
         {"line", {1, "line N", "use line N for the commands that follow", [](Call& c) {
-             c.ctx.line = c.Int(0);
+             // The same lines as --line; a larger number would reach a byte-wide slot as
+             // another line.
+             const int line = c.Int(0);
+             if (line < 0 || line > 39) throw std::out_of_range("line");
+             c.ctx.line = line;
              c.Out("line", static_cast<std::int64_t>(c.ctx.line));
          }}},
         {"setup", {0, "setup", "apply the line settings (SetupLine)", [](Call& c) {

@@ -1,0 +1,15 @@
+# cmake -DPROGRAM=... -DARGS=a|b|c -DEXPECTED_EXIT=N -DPATTERN=regex [-DINPUT=file] -P run_program.cmake
+string(REPLACE "|" ";" args "${ARGS}")
+set(input)
+if(INPUT)
+  set(input INPUT_FILE "${INPUT}")
+endif()
+execute_process(COMMAND "${PROGRAM}" ${args} ${input}
+                RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
+message("${out}${err}")
+if(NOT "${status}" STREQUAL "${EXPECTED_EXIT}")
+  message(FATAL_ERROR "exit status ${status}, expected ${EXPECTED_EXIT}")
+endif()
+if(NOT "${out}" MATCHES "${PATTERN}")
+  message(FATAL_ERROR "the output does not match: ${PATTERN}")
+endif()
