@@ -2,7 +2,8 @@
 # Installs what the build and the tests need (Debian packages). Quiet when all is there.
 set -euo pipefail
 packages=(cmake g++ clang pkg-config make libgtest-dev libgmock-dev libbenchmark-dev
-          libsimpleini-dev libicu-dev libcli11-dev qt6-base-dev "$@")
+          libsimpleini-dev libicu-dev libcli11-dev qt6-base-dev
+          fonts-dejavu-core fonts-liberation2 "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

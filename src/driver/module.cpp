@@ -6,30 +6,44 @@
 namespace dorv::module {
 namespace {
 
-std::mutex g_mutex;
-TVM30* g_instance = nullptr;
-DriverHook g_opener;
-DriverHook g_releaser;
-std::atomic<bool> g_menuPending{true};
+// Built on first use: a window layer registers its hooks from a static initialiser of the same
+// module, which may run before this unit's own initialisers would (namespace-scope hooks would
+// then be reset to empty after the registration).
+struct State {
+    std::mutex mutex;
+    TVM30* instance = nullptr;
+    DriverHook opener;
+    DriverHook releaser;
+};
+
+State& Module() {
+    static State state;
+    return state;
+}
+
+std::atomic<bool> g_menuPending{true};  // constant-initialised
 
 }  // namespace
 
 TVM30* DriverInstance() {
-    std::lock_guard lock(g_mutex);
-    return g_instance;
+    State& s = Module();
+    std::lock_guard lock(s.mutex);
+    return s.instance;
 }
 
 void DriverCreated(TVM30* driver) {
-    std::lock_guard lock(g_mutex);
-    g_instance = driver;
+    State& s = Module();
+    std::lock_guard lock(s.mutex);
+    s.instance = driver;
 }
 
 void DriverDestroyed(TVM30* driver) {
+    State& s = Module();
     DriverHook releaser;
     {
-        std::lock_guard lock(g_mutex);
-        if (g_instance == driver) g_instance = nullptr;
-        releaser = g_releaser;
+        std::lock_guard lock(s.mutex);
+        if (s.instance == driver) s.instance = nullptr;
+        releaser = s.releaser;
     }
     if (releaser) releaser(driver);
 }
@@ -38,22 +52,25 @@ bool TakeMenuPending() { return g_menuPending.exchange(false); }
 void ResetMenuPendingForTests() { g_menuPending = true; }
 
 void SetParamWindowOpener(DriverHook opener) {
-    std::lock_guard lock(g_mutex);
-    g_opener = std::move(opener);
+    State& s = Module();
+    std::lock_guard lock(s.mutex);
+    s.opener = std::move(opener);
 }
 
 void OpenParamWindow(TVM30* driver) {
+    State& s = Module();
     DriverHook opener;
     {
-        std::lock_guard lock(g_mutex);
-        opener = g_opener;
+        std::lock_guard lock(s.mutex);
+        opener = s.opener;
     }
     if (opener) opener(driver);
 }
 
 void SetWindowReleaser(DriverHook releaser) {
-    std::lock_guard lock(g_mutex);
-    g_releaser = std::move(releaser);
+    State& s = Module();
+    std::lock_guard lock(s.mutex);
+    s.releaser = std::move(releaser);
 }
 
 }  // namespace dorv::module
