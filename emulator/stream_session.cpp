@@ -1,16 +1,36 @@
 #include "stream_session.h"
 
-#include <condition_variable>
-#include <mutex>
+#include <time.h>
+
+#include <algorithm>
+#include <cerrno>
 
 namespace dorv::emu {
 
+namespace {
+
+// The longest a sleep goes without looking at the stop request; the servers' own polls look
+// as often.
+constexpr auto kStopCheck = std::chrono::milliseconds(50);
+
+}  // namespace
+
+// Every paced reply byte sleeps here, so a sleep is one absolute-deadline clock_nanosleep on
+// the clock steady_clock reads (CLOCK_MONOTONIC): no lock, no allocation, no wake-up call
+// afterwards, and no drift from one byte to the next. Long waits (late replies, script times)
+// go in slices so that a stop request is seen within kStopCheck.
 bool SleepUntil(std::stop_token stop, SteadyTime deadline) {
-  std::mutex m;
-  std::condition_variable_any cv;
-  std::unique_lock lock(m);
-  cv.wait_until(lock, stop, deadline, [] { return false; });
-  return !stop.stop_requested();
+  while (!stop.stop_requested()) {
+    const SteadyTime now = std::chrono::steady_clock::now();
+    if (now >= deadline) return true;
+    const auto until = std::min(deadline, now + kStopCheck).time_since_epoch();
+    const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(until);
+    const timespec at{static_cast<time_t>(seconds.count()),
+                      static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(until - seconds).count())};
+    while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
+    }
+  }
+  return false;
 }
 
 StreamSession::StreamSession(Line& line, LinkTiming timing, ExchangeObserver observer)
@@ -39,8 +59,11 @@ bool StreamSession::Send(const Reply& reply, SteadyTime request_end, const ByteS
     if (!SleepUntil(stop, start)) return false;
     sink(reply.bytes);
   } else {
+    // A byte is the host's once its stop bit is through, as a UART hands it over: byte i
+    // starts at start + i byte times and is whole one byte time later. Handing it over at
+    // its start would make every reply a byte time early and hide that much host latency.
     for (std::size_t i = 0; i < reply.bytes.size(); ++i) {
-      if (!SleepUntil(stop, start + byte_time * static_cast<long>(i))) return false;
+      if (!SleepUntil(stop, start + byte_time * static_cast<long>(i + 1))) return false;
       if (!sink(std::span(reply.bytes).subspan(i, 1))) break;  // host gone: drop the rest
     }
   }
