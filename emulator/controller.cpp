@@ -29,7 +29,7 @@ FillingLayout LayoutForType(char type) {
 }
 
 Controller::Controller(std::uint64_t id) : id_(id) {
-  for (const ParamSpec& p : ParamCatalogue()) value(p.number) = p.initial;
+  for (const ParamEntry& p : ParamCatalogue()) value(p.number) = p.initial;
 }
 
 Scales Controller::scales() const { return ScalesForFormat(value(param::kDecimalFormat)); }

@@ -18,7 +18,7 @@ std::optional<int> NumberOf(std::uint8_t ch) {
   return ch - '0';
 }
 
-bool InBounds(const ParamSpec& spec, std::int64_t v) { return v >= spec.min && v <= spec.max; }
+bool InBounds(const ParamEntry& entry, std::int64_t v) { return v >= entry.min && v <= entry.max; }
 
 }  // namespace
 
@@ -39,9 +39,9 @@ std::optional<std::int64_t> Controller::ReadParam(int number) const {
 }
 
 bool Controller::WriteParam(int number, std::int64_t v) {
-  const ParamSpec* spec = FindParam(number);
-  if (spec == nullptr) return false;
-  switch (spec->rule) {
+  const ParamEntry* entry = FindParam(number);
+  if (entry == nullptr) return false;
+  switch (entry->rule) {
     case ParamRule::kReadOnly:
       return false;
     case ParamRule::kPassword:
@@ -55,7 +55,7 @@ bool Controller::WriteParam(int number, std::int64_t v) {
       if (v != 0 && (v < 201 || v > 220)) return false;
       break;
     case ParamRule::kRange:
-      if (!InBounds(*spec, v)) return false;
+      if (!InBounds(*entry, v)) return false;
       break;
   }
   value(number) = v;
@@ -82,8 +82,8 @@ bool Controller::WritePassword(std::int64_t v) {
 bool Controller::WriteCalibration(std::int64_t v) {
   const bool unlocked = calibration_unlocked_;
   calibration_unlocked_ = false;  // one coefficient per password
-  const ParamSpec* spec = FindParam(param::kCalibration);
-  if (!unlocked || !InBounds(*spec, v)) return false;
+  const ParamEntry* entry = FindParam(param::kCalibration);
+  if (!unlocked || !InBounds(*entry, v)) return false;
   value(param::kCalibration) = v;
   value(param::kCalibrationCount) = (value(param::kCalibrationCount) + 1) % 65536;
   confirmation_ = 1;

@@ -10,7 +10,7 @@ using R = ParamRule;
 
 // Bounds are the raw values the service tools offer; initial values are
 // those of a controller fresh from the factory.
-constexpr ParamSpec kCatalogue[] = {
+constexpr ParamEntry kCatalogue[] = {
     {0, 0, 1, 0, R::kRange},         // manual mode
     {2, 0, 3, 0, R::kRange},         // nozzle side mode
     {3, 0, 3, 0, R::kRange},         // flow sensor type
@@ -72,11 +72,11 @@ int WireDigits(int number) {
   return kParamDigits[static_cast<std::size_t>(number)];
 }
 
-std::span<const ParamSpec> ParamCatalogue() { return kCatalogue; }
+std::span<const ParamEntry> ParamCatalogue() { return kCatalogue; }
 
-const ParamSpec* FindParam(int number) {
+const ParamEntry* FindParam(int number) {
   const auto* it = std::find_if(std::begin(kCatalogue), std::end(kCatalogue),
-                                [number](const ParamSpec& p) { return p.number == number; });
+                                [number](const ParamEntry& p) { return p.number == number; });
   return it == std::end(kCatalogue) ? nullptr : it;
 }
 

@@ -17,7 +17,7 @@ enum class ParamRule : std::uint8_t {
   kCalibration,    // accepted only after the calibration password
 };
 
-struct ParamSpec {
+struct ParamEntry {
   int number = 0;
   std::int64_t min = 0;
   std::int64_t max = 0;
@@ -54,9 +54,9 @@ inline constexpr int kMoneyDoseRounding = 50;
 int WireDigits(int number);
 
 // The parameters a controller has, in number order: 0, 2..15, 18..45, 47..53.
-std::span<const ParamSpec> ParamCatalogue();
+std::span<const ParamEntry> ParamCatalogue();
 
 // nullptr for a number the controller does not have (1, 16, 17, 46, above 53).
-const ParamSpec* FindParam(int number);
+const ParamEntry* FindParam(int number);
 
 }  // namespace dorv::emu

@@ -20,10 +20,10 @@ constexpr auto kSoakTime = 3s;
 // A valid value for a writable parameter, different per controller; nullopt for the ones a
 // write run does not set.
 std::optional<std::int64_t> ValueFor(int number, int salt) {
-    const emu::ParamSpec* spec = emu::FindParam(number);
-    if (!spec) return std::nullopt;
-    switch (spec->rule) {
-        case emu::ParamRule::kRange: return spec->min + (number * 7 + salt) % (spec->max - spec->min + 1);
+    const emu::ParamEntry* entry = emu::FindParam(number);
+    if (!entry) return std::nullopt;
+    switch (entry->rule) {
+        case emu::ParamRule::kRange: return entry->min + (number * 7 + salt) % (entry->max - entry->min + 1);
         case emu::ParamRule::kSensorSwitch: return 200;
         case emu::ParamRule::kHeaterSetting: return 201 + salt % 20;
         default: return std::nullopt;
@@ -92,7 +92,7 @@ protected:
 
 TEST_F(SharedDriver, PollsAndParameterRunsOnOneLineAndAnotherLineNeverMixUpReplies) {
     // Line 1: address 1 is read, address 2 written, address 3 polled (its last filling stays).
-    for (const emu::ParamSpec& p : emu::ParamCatalogue())
+    for (const emu::ParamEntry& p : emu::ParamCatalogue())
         if (auto v = ValueFor(p.number, 1)) emu_.Controllers().SetParam(1, p.number, *v);
     Fill(1, emu_, 3, 47.90, 6.40);
     // Line 2: another type of column, a filling of its own, the nozzle hung.

@@ -16,7 +16,7 @@ std::string WriteTail(int number, const std::string& digits) {
 
 TEST(ParamCatalogueTable, HoldsTheFiftyNumbersWithTheirInitialValuesInBounds) {
   EXPECT_EQ(ParamCatalogue().size(), 50U);
-  for (const ParamSpec& p : ParamCatalogue()) {
+  for (const ParamEntry& p : ParamCatalogue()) {
     EXPECT_LE(p.min, p.initial) << p.number;
     EXPECT_LE(p.initial, p.max) << p.number;
     EXPECT_GT(WireDigits(p.number), 0) << p.number;
