@@ -58,8 +58,10 @@ void ReplyCollector::TakeAtLead(std::uint8_t byte) {
         case kNak:
         case kRefused: step_ = Step::Complete; break;
         case kDataLead: step_ = Step::DataByte; break;
-        default: break;  // noise: kept for the validator to drop
+        default: return;  // noise: kept for the trace
     }
+    leadAt_ = length_ - 1;
+    leadFound_ = true;
 }
 
 void ReplyCollector::ContinueEcho(std::uint8_t byte) {
@@ -76,6 +78,7 @@ void ReplyCollector::ContinueEcho(std::uint8_t byte) {
                  length_ - echoStart_ - echoLength_);
     length_ -= echoLength_;
     echoRemoved_ = echoLength_;
+    leadFound_ = false;
     step_ = Step::WaitLead;
 }
 

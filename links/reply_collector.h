@@ -47,6 +47,13 @@ public:
     bool Done() const { return step_ == Step::Complete || step_ == Step::Full; }
     // Bytes collected: noise included, the line's echo taken out.
     std::span<const std::uint8_t> Bytes() const { return {buffer_.data(), length_}; }
+    // The bytes from the lead byte this collector took for the reply's start on: what goes to
+    // the reply validator. Noise ahead of it is left out, because a damaged echo of the request
+    // carries the request's group byte 0x02, which the validator would take for a lead byte.
+    // All bytes collected when no lead byte came.
+    std::span<const std::uint8_t> Reply() const {
+        return leadFound_ ? Bytes().subspan(leadAt_) : Bytes();
+    }
     // Bytes of the request's echo that were taken out.
     std::size_t EchoRemoved() const { return echoRemoved_; }
 
@@ -62,6 +69,8 @@ private:
     std::size_t echoStart_ = 0;    // where the suspected echo begins in buffer_
     std::size_t echoMatched_ = 0;  // bytes of the echo matched so far
     std::size_t echoRemoved_ = 0;
+    std::size_t leadAt_ = 0;
+    bool leadFound_ = false;
     Step step_ = Step::WaitLead;
 };
 

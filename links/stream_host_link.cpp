@@ -193,7 +193,7 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
 
     if (got.outcome == ByteStream::Outcome::Failed) return {got.error, kStateNoReply};
     if (collector.Bytes().empty()) return {0, kStateNoReply};
-    return {0, Validate(line, collector.Bytes(), collector.Complete(), reply)};
+    return {0, Validate(line, collector.Reply(), collector.Complete(), reply)};
 }
 
 std::uint8_t StreamHostLink::Validate(std::uint8_t line, std::span<const std::uint8_t> bytes,

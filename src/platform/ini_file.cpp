@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -32,21 +33,28 @@ std::string ReadPrefix(const std::string& path, bool& exists) {
         if (std::filesystem::exists(path, ec)) throw Exception("Cannot read file " + path);
         return {};
     }
-    std::string data(kMaxFileBytes, '\0');
-    in.read(data.data(), static_cast<std::streamsize>(data.size()));
-    data.resize(static_cast<std::size_t>(in.gcount()));
+    // Read piece by piece: a file of a few hundred bytes must not cost a buffer of the limit.
+    std::string data;
+    std::string piece(64u << 10, '\0');
+    while (in && data.size() < kMaxFileBytes) {
+        const std::size_t want = std::min(piece.size(), kMaxFileBytes - data.size());
+        in.read(piece.data(), static_cast<std::streamsize>(want));
+        data.append(piece, 0, static_cast<std::size_t>(in.gcount()));
+    }
     return data;
 }
 
 // Drops what would make the parser swallow valid lines after it: NUL bytes end a line, and a
-// line that opens a section name without closing it on the same line is ignored.
+// line that opens a section name without closing it on the same line is ignored (the parser
+// would file the keys after it under a section named by the bytes that follow). A carriage
+// return ends a line here as it does for the parser, so a lone one cannot hide such a line.
 std::string KeepWellFormedLines(const std::string& data) {
     std::string out;
     out.reserve(data.size());
     std::size_t start = 0;
     while (start < data.size()) {
         std::size_t end = start;
-        while (end < data.size() && data[end] != '\n' && data[end] != '\0') ++end;
+        while (end < data.size() && data[end] != '\n' && data[end] != '\r' && data[end] != '\0') ++end;
         const std::string_view line(data.data() + start, end - start);
         const std::size_t first = line.find_first_not_of(" \t");
         const bool openSection = first != std::string_view::npos && line[first] == '[';

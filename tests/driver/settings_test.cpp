@@ -41,6 +41,8 @@ TEST(DriverSettings, CreationFlagsAndFileCombine) {
         {"a value that is no number keeps the default", 0x40, "[Dorv]\nForceStart=yes\nPistStep=two\n",
          {1, true, true, true, false, false, false}},
         {"other sections do not count", 0, "[Other]\nPistStep=2\n", {1, true, true, false, false, false, false}},
+        {"a lone carriage return does not hide an open section name from the keys after it", 0,
+         "[Dorv]\nForceStart=1\nx=1\r[y\nPistStep=2\n", {2, true, true, true, false, false, false}},
     };
     for (const auto& c : cases) {
         test::TempDir dir;

@@ -78,6 +78,28 @@ TEST(ReplyCollector, EndsTheReplyWhereItsFramingEnds) {
     }
 }
 
+TEST(ReplyCollector, HandsTheValidatorTheReplyFromItsLeadByteOn) {
+    Bytes damagedStart = kStart;
+    damagedStart.back() = 0xD0;
+    struct Case {
+        const char* name;
+        Bytes input;
+        Bytes reply;
+    };
+    const Case cases[] = {
+        {"damaged echo, then an ack", Join({damagedStart, {0x06}}), {0x06}},
+        {"echo cut short by the reply", Join({{0x7F, 0x02, 0x21}, kDataA}), kDataA},
+        {"noise first", Join({{0x7F, 0x11}, kDataA}), kDataA},
+        {"whole echo, then the reply", Join({kStart, kDataA}), kDataA},
+        {"noise only", {0x7F, 0x11, 0x44}, {0x7F, 0x11, 0x44}},
+    };
+    for (const auto& c : cases) {
+        ReplyCollector collector(kStart);
+        FeedInChunks(collector, c.input, 0);
+        EXPECT_EQ(Bytes(collector.Reply().begin(), collector.Reply().end()), c.reply) << c.name;
+    }
+}
+
 TEST(ReplyCollector, StopsAtTheReplyCapacity) {
     const Bytes endless(400, 0x41);
     Bytes endsAtTheLimit(kReplyCapacity - kDataA.size(), 0x00);
