@@ -7,8 +7,8 @@
 //
 // Checked: the collector never takes more than it is offered, nothing once it is done, every
 // byte offered while it is not done; it never holds more than a reply buffer; and a reply it
-// calls whole is the reply the driver's validator finds in the same bytes (the validator skips
-// to the first lead byte, so a data reply must still end in 0x03 0x03 and its check byte).
+// calls whole, handed to the driver's validator from its lead byte on, is the reply the
+// validator finds (a data reply must still end in 0x03 0x03 and its check byte).
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -46,9 +46,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     const std::span<const std::uint8_t> got = collector.Bytes();
     if (collector.Complete()) {
+        // What the link hands the validator: the reply from the lead byte the collector chose.
+        const std::span<const std::uint8_t> reply = collector.Reply();
+        FUZZ_CHECK(!reply.empty());
         std::uint8_t buffer[dorv::kReplyCapacity] = {};
-        std::copy(got.begin(), got.end(), buffer);
-        auto length = static_cast<std::uint8_t>(got.size());
+        std::copy(reply.begin(), reply.end(), buffer);
+        auto length = static_cast<std::uint8_t>(reply.size());
         dorv::codec::ValidateReply(buffer, length);
         if (length >= 1 && buffer[0] == dorv::codec::kDataLead) {
             FUZZ_CHECK(length >= 4);
