@@ -3,15 +3,14 @@
 #include <cstdio>
 #include <vector>
 
+#include "links/wire_bytes.h"
+
 namespace dorv::links {
 
 namespace {
 
-constexpr std::uint8_t kRequestLead = 0x7F;
-constexpr std::uint8_t kDataLead = 0x02;
-constexpr std::uint8_t kEnd = 0x03;
-constexpr std::uint8_t kComplement = 0x7F;
-constexpr std::uint8_t kCheckBits = 0x40;
+using namespace wire;
+
 // Line-wide requests carry one of these where a controller's address byte would stand.
 constexpr std::uint8_t kCommonSetting = 'W';
 constexpr std::uint8_t kAddressProgramming = ']';
@@ -139,15 +138,15 @@ std::string DescribeRequest(std::span<const std::uint8_t> frame) {
 std::string DescribeReply(std::span<const std::uint8_t> reply) {
     if (reply.empty()) return "no reply";
     std::size_t lead = 0;
-    while (lead < reply.size() && reply[lead] != kDataLead && reply[lead] != 0x06 &&
-           reply[lead] != 0x15 && reply[lead] != 0x18)
+    while (lead < reply.size() && reply[lead] != kDataLead && reply[lead] != kAck &&
+           reply[lead] != kNak && reply[lead] != kRefused)
         ++lead;
     if (lead == reply.size()) return "invalid (no lead byte)";
     const std::string noise = lead > 0 ? " after " + std::to_string(lead) + " noise bytes" : "";
     const auto rest = reply.subspan(lead);
     if (rest[0] != kDataLead) {
-        const std::string word = rest[0] == 0x06   ? "ack"
-                                 : rest[0] == 0x15 ? "not acknowledged"
+        const std::string word = rest[0] == kAck   ? "ack"
+                                 : rest[0] == kNak ? "not acknowledged"
                                                    : "refused";
         if (rest.size() == 1) return word + noise;
         return word + noise + ", then " + std::to_string(rest.size() - 1) + " more bytes";

@@ -3,15 +3,13 @@
 #include <algorithm>
 #include <cstring>
 
+#include "links/wire_bytes.h"
+
 namespace dorv::links {
 
 namespace {
 
-constexpr std::uint8_t kDataLead = 0x02;
-constexpr std::uint8_t kEnd = 0x03;
-constexpr std::uint8_t kAck = 0x06;
-constexpr std::uint8_t kNak = 0x15;
-constexpr std::uint8_t kRefused = 0x18;
+using namespace wire;
 
 }  // namespace
 

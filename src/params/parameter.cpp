@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "dorv5000/exceptions.h"
+#include "driver/messages.h"
 #include "texts.h"
 
 namespace dorv::params {
@@ -110,11 +111,11 @@ double CParameter::GetMaxValue() const { return RawToValue(LowWord(max_)); }
 std::int64_t RoundToInteger(double x) {
     // 2^63 is exact as a double; every double below it converts to int64 without overflow.
     constexpr double kLimit = 9223372036854775808.0;
-    if (!std::isfinite(x)) throw Exception(text::kValueOutOfRange);
+    if (!std::isfinite(x)) throw Exception(msg::kValueRange);
     double rounded = std::floor(x);
     const double rest = x - rounded;
     if (rest > 0.5 || (rest == 0.5 && std::fmod(rounded, 2.0) != 0.0)) rounded += 1.0;
-    if (rounded < -kLimit || rounded >= kLimit) throw Exception(text::kValueOutOfRange);
+    if (rounded < -kLimit || rounded >= kLimit) throw Exception(msg::kValueRange);
     return static_cast<std::int64_t>(rounded);
 }
 
@@ -122,7 +123,7 @@ std::int32_t CParameter::ValueToRaw(double x) const {
     const std::int64_t raw = RoundToInteger(x * PowerOfTen(decimals_));
     if (raw < std::numeric_limits<std::int32_t>::min() ||
         raw > std::numeric_limits<std::int32_t>::max())
-        throw Exception(text::kValueOutOfRange);
+        throw Exception(msg::kValueRange);
     return static_cast<std::int32_t>(raw);
 }
 

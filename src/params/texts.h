@@ -7,7 +7,6 @@ namespace dorv::params::text {
 inline constexpr const char* kConversionFailed = "Ошибка при преобразовании параметра в текстовый вид";
 // The run-time list's own wording for a position outside the catalogue.
 inline constexpr const char* kListIndexFormat = "List index out of bounds (%d)";
-inline constexpr const char* kValueOutOfRange = "Значение не помещается в поле команды";
 
 // Status line of the write run; the parameter's number follows.
 inline constexpr const char* kRunWriteDone = "Операция записи параметра ";
