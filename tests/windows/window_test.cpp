@@ -196,6 +196,18 @@ void ClickAt(HWND w, POINT p, bool twice = false) {
     }
 }
 
+// Scrolls the grid with its scroll bar until the row is wholly in view.
+void ScrollToRow(int row) {
+    RECT client{};
+    GetClientRect(Grid(), &client);
+    for (int step = 0; step < 200; ++step) {
+        RECT r{};
+        SendMessageW(Grid(), GM_GETCELLRECT, MAKEWPARAM(0, row), reinterpret_cast<LPARAM>(&r));
+        if (r.bottom <= client.bottom) return;
+        SendMessageW(Grid(), WM_VSCROLL, SB_LINEDOWN, 0);
+    }
+}
+
 void ClickCell(int column, int row, bool twice = false) { ClickAt(Grid(), CellCentre(column, row), twice); }
 void Press(HWND button) { PostMessageW(button, BM_CLICK, 0, 0); }
 
@@ -441,6 +453,30 @@ int main() {
         {"copy puts the values into the copy buffer", [&] {
              ClickTool(kCopyTool);
              return WaitFor([&] { return GetPrivateProfileIntW(L"Parametr", L"4", -1, copyBuffer.c_str()) == 77; });
+         }},
+        {"a list parameter's write cell offers its choices; Enter and OK write the chosen one", [&] {
+             const int listRow = RowOfParameter(0);
+             ClickCell(3, listRow);
+             ClickCell(4, listRow);
+             HWND list = Control(kWriteValueCB);
+             if (!WaitFor([&] { return Visible(list) && SendMessageW(list, CB_GETCOUNT, 0, 0) == 2; })) return false;
+             SendMessageW(list, CB_SETCURSEL, 1, 0);
+             Key(list, VK_RETURN);
+             if (!Answer(L"Подтверждение записи", IDOK)) return false;
+             return WaitFor([&] { return line.Param(1, 0) == 1; });
+         }},
+        {"a pair of values goes to the controller as one number (3 and 250: 3250)", [&] {
+             const int pairRow = RowOfParameter(24);
+             ScrollToRow(pairRow);
+             ClickCell(3, pairRow);
+             ClickCell(4, pairRow);
+             HWND first = Control(kWriteValueEdit), second = Control(kWriteValueEdit2);
+             if (!WaitFor([&] { return Visible(first) && Visible(second); })) return false;
+             SendMessageW(first, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"3"));
+             SendMessageW(second, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"250"));
+             Key(second, VK_RETURN);
+             if (!Answer(L"Подтверждение записи", IDOK)) return false;
+             return WaitFor([&] { return line.Param(1, 24) == 3250; });
          }},
         {"Esc closes the window", [&] {
              Key(Grid(), VK_ESCAPE);
