@@ -231,6 +231,34 @@ void Key(HWND w, WPARAM key, bool alt = false) {
     PostMessageW(w, alt ? WM_SYSKEYUP : WM_KEYUP, key, flags | 0xC0000001L);
 }
 
+// The grid's hint as its tooltip holds it now.
+struct HintSearch {
+    HWND grid;
+    std::wstring text;
+};
+
+BOOL CALLBACK FindHint(HWND w, LPARAM p) {
+    auto& s = *reinterpret_cast<HintSearch*>(p);
+    wchar_t cls[64] = {};
+    GetClassNameW(w, cls, 64);
+    if (lstrcmpiW(cls, TOOLTIPS_CLASSW) != 0) return TRUE;
+    wchar_t text[256] = {};
+    TOOLINFOW tool{};
+    tool.cbSize = TTTOOLINFOW_V2_SIZE;
+    tool.hwnd = s.grid;
+    tool.uId = reinterpret_cast<UINT_PTR>(s.grid);
+    tool.lpszText = text;
+    SendMessageW(w, TTM_GETTEXTW, 256, reinterpret_cast<LPARAM>(&tool));
+    if (text[0]) s.text = text;
+    return TRUE;
+}
+
+std::wstring GridHint() {
+    HintSearch search{Grid(), {}};
+    EnumThreadWindows(GetWindowThreadProcessId(search.grid, nullptr), &FindHint, reinterpret_cast<LPARAM>(&search));
+    return search.text;
+}
+
 std::wstring StatusText() {
     wchar_t text[512] = {};
     SendMessageW(Control(kStatusBar1), SB_GETTEXTW, 0, reinterpret_cast<LPARAM>(text));
@@ -399,6 +427,12 @@ int main() {
              if (!WaitFor([] { return Visible(Control(kIdNumberEdit)); })) return false;
              ClickTab(2);
              return WaitFor([&] { return !Visible(Control(kIdNumberEdit)) && CellShown(0, row) && !CellShown(0, 1); });
+         }},
+        {"the mouse over a read cell and over a write cell shows their hints", [&] {
+             PostMessageW(Grid(), WM_MOUSEMOVE, 0, MAKELPARAM(CellCentre(3, row).x, CellCentre(3, row).y));
+             if (!WaitFor([] { return GridHint() == L"Дважды щелкните на поле для чтения параметра"; })) return false;
+             PostMessageW(Grid(), WM_MOUSEMOVE, 0, MAKELPARAM(CellCentre(4, row).x, CellCentre(4, row).y));
+             return WaitFor([] { return GridHint() == L"Нажмите Enter для записи параметра"; });
          }},
         {"a double-click on the read cell reads the controller's value", [&] {
              ClickCell(3, row, true);

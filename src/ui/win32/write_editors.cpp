@@ -32,6 +32,10 @@ WriteEditors::WriteEditors(HWND parent, HFONT font, std::string decimalSeparator
     SetWindowSubclass(combo_, &WriteEditors::EditorProc, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
+WriteEditors::~WriteEditors() {
+    for (HWND w : {edit_.edit, edit2_.edit, combo_}) RemoveWindowSubclass(w, &WriteEditors::EditorProc, 1);
+}
+
 void WriteEditors::MakeSpin(Spin& spin, HWND parent, int editId, int spinId, HFONT font) {
     spin.edit = Child(parent, WC_EDITW, WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, editId);
     SendMessageW(spin.edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);

@@ -20,6 +20,8 @@ namespace dorv::ui::win32 {
 class WriteEditors {
 public:
     WriteEditors(HWND parent, HFONT font, std::string decimalSeparator);
+    // The controls stay with their parent window, which destroys them; they stop reporting here.
+    ~WriteEditors();
     WriteEditors(const WriteEditors&) = delete;
     WriteEditors& operator=(const WriteEditors&) = delete;
 
