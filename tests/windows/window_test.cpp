@@ -185,9 +185,17 @@ POINT CellCentre(int column, int row) {
     return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
+// The pointer goes there first, so the system's own mouse moves agree with the posted ones.
+void PointAt(HWND w, POINT p) {
+    POINT screen = p;
+    ClientToScreen(w, &screen);
+    SetCursorPos(screen.x, screen.y);
+    PostMessageW(w, WM_MOUSEMOVE, 0, MAKELPARAM(p.x, p.y));
+}
+
 void ClickAt(HWND w, POINT p, bool twice = false) {
     const LPARAM at = MAKELPARAM(p.x, p.y);
-    PostMessageW(w, WM_MOUSEMOVE, 0, at);
+    PointAt(w, p);
     PostMessageW(w, WM_LBUTTONDOWN, MK_LBUTTON, at);
     PostMessageW(w, WM_LBUTTONUP, 0, at);
     if (twice) {
@@ -429,9 +437,9 @@ int main() {
              return WaitFor([&] { return !Visible(Control(kIdNumberEdit)) && CellShown(0, row) && !CellShown(0, 1); });
          }},
         {"the mouse over a read cell and over a write cell shows their hints", [&] {
-             PostMessageW(Grid(), WM_MOUSEMOVE, 0, MAKELPARAM(CellCentre(3, row).x, CellCentre(3, row).y));
+             PointAt(Grid(), CellCentre(3, row));
              if (!WaitFor([] { return GridHint() == L"Дважды щелкните на поле для чтения параметра"; })) return false;
-             PostMessageW(Grid(), WM_MOUSEMOVE, 0, MAKELPARAM(CellCentre(4, row).x, CellCentre(4, row).y));
+             PointAt(Grid(), CellCentre(4, row));
              return WaitFor([] { return GridHint() == L"Нажмите Enter для записи параметра"; });
          }},
         {"a double-click on the read cell reads the controller's value", [&] {

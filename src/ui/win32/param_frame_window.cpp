@@ -374,14 +374,14 @@ void ParamFrameWindow::ShowModal() {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     formShown_ = false;
     loop_.Run(hwnd_, owner, grid_->Handle(), [this](MSG& msg) { return PreTranslate(msg); });
-}
-
-void ParamFrameWindow::Close() {
-    if (!loop_.Running()) return;
+    // However the showing ended (closed, released, or the host quitting):
     KillTimer(hwnd_, kTimer2);
     logic_->PlaceWriteEditor({0, 0});  // a new showing starts without an editor
     logic_->FormClose();
-    loop_.End();
+}
+
+void ParamFrameWindow::Close() {
+    if (loop_.Running()) loop_.End();
 }
 
 void ParamFrameWindow::Release() {
