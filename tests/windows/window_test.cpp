@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
@@ -161,9 +162,20 @@ HWND Grid() { return Control(kGrid); }
 bool Visible(HWND w) { return w && IsWindowVisible(w); }
 
 std::wstring CellText(int column, int row) {
-    wchar_t text[256] = {};
-    SendMessageW(Grid(), GM_GETCELLTEXT, MAKEWPARAM(column, row), reinterpret_cast<LPARAM>(text));
+    const LRESULT length = SendMessageW(Grid(), GM_GETCELLTEXT, MAKEWPARAM(column, row), 0);
+    std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+    GetWindowTextW(Grid(), text.data(), static_cast<int>(text.size()));
+    text.resize(static_cast<std::size_t>(length));
     return text;
+}
+
+RECT CellRect(int column, int row) {
+    const auto corner = [&](LPARAM which) {
+        const LRESULT xy = SendMessageW(Grid(), GM_GETCELLRECT, MAKEWPARAM(column, row), which);
+        return POINT{static_cast<std::int16_t>(LOWORD(xy)), static_cast<std::int16_t>(HIWORD(xy))};
+    };
+    const POINT topLeft = corner(0), bottomRight = corner(1);
+    return {topLeft.x, topLeft.y, bottomRight.x, bottomRight.y};
 }
 
 // The grid row that shows the numbered parameter `number` (the third tab's rows).
@@ -175,13 +187,12 @@ int RowOfParameter(int number) {
 }
 
 bool CellShown(int column, int row) {
-    RECT r{};
-    return SendMessageW(Grid(), GM_GETCELLRECT, MAKEWPARAM(column, row), reinterpret_cast<LPARAM>(&r)) != 0;
+    const RECT r = CellRect(column, row);
+    return r.bottom > r.top;
 }
 
 POINT CellCentre(int column, int row) {
-    RECT r{};
-    SendMessageW(Grid(), GM_GETCELLRECT, MAKEWPARAM(column, row), reinterpret_cast<LPARAM>(&r));
+    const RECT r = CellRect(column, row);
     return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
 }
 
@@ -209,9 +220,7 @@ void ScrollToRow(int row) {
     RECT client{};
     GetClientRect(Grid(), &client);
     for (int step = 0; step < 200; ++step) {
-        RECT r{};
-        SendMessageW(Grid(), GM_GETCELLRECT, MAKEWPARAM(0, row), reinterpret_cast<LPARAM>(&r));
-        if (r.bottom <= client.bottom) return;
+        if (CellRect(0, row).bottom <= client.bottom) return;
         SendMessageW(Grid(), WM_VSCROLL, SB_LINEDOWN, 0);
     }
 }
@@ -303,8 +312,7 @@ bool ChooseFile(const wchar_t* caption, const std::wstring& path) {
 // Dark pixels that the screen shows inside a grid cell's text (its frame left out): what the
 // engineer actually sees painted there, not what the grid would paint.
 int InkInCell(int column, int row) {
-    RECT r{};
-    SendMessageW(Grid(), GM_GETCELLRECT, MAKEWPARAM(column, row), reinterpret_cast<LPARAM>(&r));
+    const RECT r = CellRect(column, row);
     const int middle = (r.top + r.bottom) / 2;
     const RECT text{r.left + 6, middle - 7, r.right - 6, middle + 7};
     const int w = text.right - text.left, h = text.bottom - text.top;

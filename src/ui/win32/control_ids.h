@@ -1,7 +1,8 @@
 // Control identifiers and grid messages of the parameter window and the settings dialog. A
 // program that drives the windows (an automation script, the window tests) finds the controls
-// with GetDlgItem on the window and these numbers; the grid answers its messages like a list
-// view does (in-process pointers only).
+// with GetDlgItem on the window and these numbers, and asks the grid what a cell shows. The grid
+// messages carry no pointers, so a message from anywhere can make the grid write nowhere but
+// into its own window text.
 #pragma once
 
 #include <windows.h>
@@ -55,12 +56,13 @@ enum ControlId : int {
     kCancelBtn = IDCANCEL, // "Отмена"
 };
 
-// Grid messages. Cells are (column, row) with the header as row 0.
-// GM_GETCELLTEXT: wParam MAKEWPARAM(column, row), lParam a wchar_t[256]; returns the length of
-// the text the cell shows now.
+// Grid messages. Cells are (column, row) with the header as row 0; wParam MAKEWPARAM(column, row).
+// GM_GETCELLTEXT: the grid's window text becomes the text the cell shows now (read it with
+// GetWindowText); returns its length.
 inline constexpr UINT GM_GETCELLTEXT = WM_USER + 1;
-// GM_GETCELLRECT: wParam MAKEWPARAM(column, row), lParam a RECT* in the grid's client
-// coordinates; returns FALSE for a hidden row.
+// GM_GETCELLRECT: the cell's rectangle in the grid's client coordinates, lParam 0 for the
+// top-left corner, 1 for the bottom-right, as MAKELRESULT(x, y) of signed 16-bit values; a
+// hidden row gives zeros.
 inline constexpr UINT GM_GETCELLRECT = WM_USER + 2;
 // GM_GETROWCOUNT: the grid's rows, the header included.
 inline constexpr UINT GM_GETROWCOUNT = WM_USER + 3;

@@ -4,6 +4,7 @@
 #include <windowsx.h>
 
 #include <algorithm>
+#include <cstdint>
 
 #include "control_ids.h"
 #include "modal_loop.h"
@@ -444,16 +445,13 @@ LRESULT ParamGrid::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
         }
         case GM_GETCELLTEXT: {
             const std::wstring text = CellText({LOWORD(wParam), HIWORD(wParam)});
-            auto* out = reinterpret_cast<wchar_t*>(lParam);
-            const std::size_t n = std::min<std::size_t>(text.size(), 255);
-            text.copy(out, n);
-            out[n] = L'\0';
-            return static_cast<LRESULT>(n);
+            SetWindowTextW(hwnd_, text.c_str());
+            return static_cast<LRESULT>(text.size());
         }
         case GM_GETCELLRECT: {
-            const GridCell cell{LOWORD(wParam), HIWORD(wParam)};
-            *reinterpret_cast<RECT*>(lParam) = ToRECT(CellRect(cell));
-            return CellVisible(cell);
+            const Rect r = CellRect({LOWORD(wParam), HIWORD(wParam)});
+            const auto word = [](int v) { return static_cast<WORD>(static_cast<std::int16_t>(v)); };
+            return lParam == 0 ? MAKELRESULT(word(r.left), word(r.top)) : MAKELRESULT(word(r.right), word(r.bottom));
         }
         case GM_GETROWCOUNT: return rows_;
         default: break;
