@@ -45,6 +45,21 @@ void RegisterWindowClass() {
     (void)registered;
 }
 
+// A host whose manifest asks for themed common controls would get a themed status bar, which
+// ignores a background colour; the status bar is taken out of the theme so its green and red
+// show. uxtheme.dll is looked up at run time (Windows XP and later have it), so the library
+// imports nothing more.
+void UnthemeControl(HWND control) {
+    using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+    static const auto setWindowTheme = [] {
+        HMODULE uxtheme = LoadLibraryW(L"uxtheme.dll");
+        return uxtheme ? reinterpret_cast<SetWindowThemeFn>(
+                             reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")))
+                       : nullptr;
+    }();
+    if (setWindowTheme) setWindowTheme(control, L"", L"");
+}
+
 void InitControls() {
     static const bool done = [] {
         INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX),
@@ -191,6 +206,7 @@ void ParamFrameWindow::BuildControls() {
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar1)), ModuleInstance(),
                                  nullptr);
     SetFont(statusBar_, font_);
+    UnthemeControl(statusBar_);
     int parts[1] = {-1};
     SendMessageW(statusBar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
 }
