@@ -28,7 +28,7 @@ unit Dorv5000Host;
 interface
 
 uses
-  Windows, SysUtils, Menus;
+  Windows, SysUtils, Classes, Menus;
 
 type
   { The record results of slots 1 and 21. }
