@@ -61,20 +61,37 @@ void RaiseHostException(const HostException& e) {
 
 namespace {
 
-// The object the host holds.
-struct DriverObject {
-    DriverObject(std::int32_t flags, void* hostLink);
-    const void* const* table;
+// What the driver object is made of: the host's link as the driver calls it, and the driver.
+struct Parts {
+    Parts(std::int32_t flags, void* hostLink, void* context)
+        : link(hostLink, context), driver(flags, &link) {}
     HostLinkAdapter link;
     TVM30 driver;
+};
+
+// The object the host holds. Destroy ends its parts; FreeInstance releases the memory.
+struct DriverObject {
+    DriverObject(std::int32_t flags, void* hostLink);
+    ~DriverObject() {}
+    DriverObject(const DriverObject&) = delete;
+    DriverObject& operator=(const DriverObject&) = delete;
+    const void* const* table;
     bool destroyed = false;
+    union {
+        Parts parts;
+    };
 };
 
 void Destroy(DriverObject* self) {
     if (self->destroyed) return;
     self->destroyed = true;
-    ForgetClicksOf(&self->driver);
+    ForgetClicksOf(&self->parts.driver);
+    self->parts.~Parts();
+}
+
+void Release(DriverObject* self) {
     self->~DriverObject();
+    ::operator delete(static_cast<void*>(self));
 }
 
 // ---- the run-time library's methods (register convention in both builds) ----
@@ -82,7 +99,7 @@ void Destroy(DriverObject* self) {
 void DORV_PASCAL_REGISTER FreeInstance(DriverObject* self) {
     if (!self) return;
     Guarded([&] { Destroy(self); });  // a host that frees without destroying still ends the driver
-    ::operator delete(static_cast<void*>(self));
+    Release(self);
 }
 
 void DORV_PASCAL_REGISTER DestroyEntry(DriverObject* self, std::int8_t outermost) {
@@ -106,7 +123,7 @@ void __attribute__((thiscall)) CompleteDestructor(DriverObject* self) {
 }
 void __attribute__((thiscall)) DeletingDestructor(DriverObject* self) {
     Guarded([&] { Destroy(self); });
-    ::operator delete(static_cast<void*>(self));
+    Release(self);
 }
 
 // ---- the slots ----
@@ -124,24 +141,24 @@ DriverInfo* DORV_HOST_CALL GetDriverInfo(Self self, DriverInfo* result) {
 #else
 DriverInfo* DORV_HOST_CALL GetDriverInfo(DriverInfo* result, Self self) {
 #endif
-    *result = Guarded([&] { return self->driver.GetDriverInfo(); });
+    *result = Guarded([&] { return self->parts.driver.GetDriverInfo(); });
     return result;
 }
 
 void DORV_HOST_CALL SetLineStatus(Self self, U8 line, U8 value) {
-    Guarded([&] { self->driver.SetLineStatus(line, value); });
+    Guarded([&] { self->parts.driver.SetLineStatus(line, value); });
 }
 
 U8 DORV_HOST_CALL GetLineStatus(Self self, U8 line) {
-    return Guarded([&] { return self->driver.GetLineStatus(line); });
+    return Guarded([&] { return self->parts.driver.GetLineStatus(line); });
 }
 
 bool DORV_HOST_CALL StopColumn(Self self, I32 line, I32 column, U8 flag) {
-    return Guarded([&] { return self->driver.StopColumn(line, column, flag); });
+    return Guarded([&] { return self->parts.driver.StopColumn(line, column, flag); });
 }
 
 bool DORV_HOST_CALL Reserved5(Self self, I32 unused) {
-    return Guarded([&] { return self->driver.Reserved5(unused); });
+    return Guarded([&] { return self->parts.driver.Reserved5(unused); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -149,7 +166,7 @@ void DORV_HOST_CALL GetFilling(Self self, I32 line, I32 column, double* money, d
 #else
 void DORV_HOST_CALL GetFilling(Self self, I32 line, I32 column, double* litres, double* money) {
 #endif
-    Guarded([&] { self->driver.GetFilling(line, column, litres, money); });
+    Guarded([&] { self->parts.driver.GetFilling(line, column, litres, money); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -160,7 +177,7 @@ void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 nozzle, do
                                  double* second, I32 unused1, I32 unused2) {
 #endif
     Guarded([&] {
-        self->driver.ReadCounters(line, column, nozzle, first, second, unused1, unused2);
+        self->parts.driver.ReadCounters(line, column, nozzle, first, second, unused1, unused2);
     });
 }
 
@@ -172,16 +189,16 @@ void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 nozzle,
                                  const double* value, I32 unused1, I32 unused2, I32 unused3) {
 #endif
     Guarded([&] {
-        self->driver.WriteCounter(line, column, nozzle, value, unused1, unused2, unused3);
+        self->parts.driver.WriteCounter(line, column, nozzle, value, unused1, unused2, unused3);
     });
 }
 
 double DORV_HOST_CALL GetFillingVolume(Self self, I32 line, I32 column, double* money) {
-    return Guarded([&] { return self->driver.GetFillingVolume(line, column, money); });
+    return Guarded([&] { return self->parts.driver.GetFillingVolume(line, column, money); });
 }
 
 std::uint16_t DORV_HOST_CALL GetStatusCode(Self self, U8 line, U8 column) {
-    return Guarded([&] { return self->driver.GetStatusCode(line, column); });
+    return Guarded([&] { return self->parts.driver.GetStatusCode(line, column); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -191,11 +208,11 @@ void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, double price, doub
 void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, I32 nozzle, double unused,
                              double price) {
 #endif
-    Guarded([&] { self->driver.SetPrice(line, column, nozzle, unused, price); });
+    Guarded([&] { self->parts.driver.SetPrice(line, column, nozzle, unused, price); });
 }
 
 void DORV_HOST_CALL Reserved12(Self self, I32 a, I32 b, I32 c) {
-    Guarded([&] { self->driver.Reserved12(a, b, c); });
+    Guarded([&] { self->parts.driver.Reserved12(a, b, c); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -205,7 +222,7 @@ void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, double litres,
 void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, I32 nozzle, I32 unused,
                                  double litres) {
 #endif
-    Guarded([&] { self->driver.PresetVolume(line, column, nozzle, unused, litres); });
+    Guarded([&] { self->parts.driver.PresetVolume(line, column, nozzle, unused, litres); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -215,19 +232,19 @@ void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, double money, 
 void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, I32 nozzle, I32 unused,
                                  double money) {
 #endif
-    Guarded([&] { self->driver.PresetAmount(line, column, nozzle, unused, money); });
+    Guarded([&] { self->parts.driver.PresetAmount(line, column, nozzle, unused, money); });
 }
 
 void DORV_HOST_CALL StartNozzle(Self self, I32 line, I32 column, I32 nozzle) {
-    Guarded([&] { self->driver.StartNozzle(line, column, nozzle); });
+    Guarded([&] { self->parts.driver.StartNozzle(line, column, nozzle); });
 }
 
 I32 DORV_HOST_CALL SetupLine(Self self, U8 line) {
-    return Guarded([&] { return self->driver.SetupLine(line); });
+    return Guarded([&] { return self->parts.driver.SetupLine(line); });
 }
 
 I32 DORV_HOST_CALL GetParam(Self self, I32 line, I32 column, I32 hostParameter) {
-    return Guarded([&] { return self->driver.GetParam(line, column, hostParameter); });
+    return Guarded([&] { return self->parts.driver.GetParam(line, column, hostParameter); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -235,7 +252,7 @@ void DORV_HOST_CALL SetParam(Self self, I32 line, I32 column, I32 value, I32 hos
 #else
 void DORV_HOST_CALL SetParam(Self self, I32 line, I32 column, I32 hostParameter, I32 value) {
 #endif
-    Guarded([&] { self->driver.SetParam(line, column, hostParameter, value); });
+    Guarded([&] { self->parts.driver.SetParam(line, column, hostParameter, value); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -243,11 +260,11 @@ void DORV_HOST_CALL AuthorizeNozzle(Self self, I32 line, I32 column, U8 flag, I3
 #else
 void DORV_HOST_CALL AuthorizeNozzle(Self self, I32 line, I32 column, I32 nozzle, U8 flag) {
 #endif
-    Guarded([&] { self->driver.AuthorizeNozzle(line, column, nozzle, flag); });
+    Guarded([&] { self->parts.driver.AuthorizeNozzle(line, column, nozzle, flag); });
 }
 
 bool DORV_HOST_CALL GetDriverProperty(Self self, I32 number, I32* value) {
-    return Guarded([&] { return self->driver.GetDriverProperty(number, value); });
+    return Guarded([&] { return self->parts.driver.GetDriverProperty(number, value); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -257,7 +274,7 @@ StatusRecord* DORV_HOST_CALL GetStatus(Self self, U8 line, U8 column, StatusReco
 StatusRecord* DORV_HOST_CALL GetStatus(StatusRecord* result, Self self, U8 line, U8 column,
                                        U8 nozzleCount) {
 #endif
-    *result = Guarded([&] { return self->driver.GetStatus(line, column, nozzleCount); });
+    *result = Guarded([&] { return self->parts.driver.GetStatus(line, column, nozzleCount); });
     return result;
 }
 
@@ -266,7 +283,7 @@ void DORV_HOST_CALL StopNozzle(Self self, I32 line, I32 column, U8 flag, I32 noz
 #else
 void DORV_HOST_CALL StopNozzle(Self self, I32 line, I32 column, I32 nozzle, U8 flag) {
 #endif
-    Guarded([&] { self->driver.StopNozzle(line, column, nozzle, flag); });
+    Guarded([&] { self->parts.driver.StopNozzle(line, column, nozzle, flag); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -274,22 +291,22 @@ I32 DORV_HOST_CALL StopAndRelease(Self self, I32 line, I32 column, U8 flag, I32 
 #else
 I32 DORV_HOST_CALL StopAndRelease(Self self, I32 line, I32 column, I32 nozzle, U8 flag) {
 #endif
-    return Guarded([&] { return self->driver.StopAndRelease(line, column, nozzle, flag); });
+    return Guarded([&] { return self->parts.driver.StopAndRelease(line, column, nozzle, flag); });
 }
 
 void DORV_HOST_CALL AttachMenu(Self self, void* menu, void* factory) {
     Guarded([&] {
         HostMenu hostMenu(menu, factory);
-        self->driver.AttachMenu(hostMenu.Root(), hostMenu.Factory());
+        self->parts.driver.AttachMenu(hostMenu.Root(), hostMenu.Factory());
     });
 }
 
 void DORV_HOST_CALL Reserved25(Self self, I32 a, I32 b) {
-    Guarded([&] { self->driver.Reserved25(a, b); });
+    Guarded([&] { self->parts.driver.Reserved25(a, b); });
 }
 
 void DORV_HOST_CALL Reserved26(Self self, I32 a, I32 b) {
-    Guarded([&] { self->driver.Reserved26(a, b); });
+    Guarded([&] { self->parts.driver.Reserved26(a, b); });
 }
 
 // ---- the class table ----
@@ -337,15 +354,14 @@ const ClassTable kClassTable = {
 };
 static_assert(offsetof(ClassTable, slots) == 76, "Destroy must stand at -4, the self pointer at -76");
 
-DriverObject::DriverObject(std::int32_t flags, void* hostLink)
-    : table(kClassTable.slots),
-      link(hostLink, this),
-      driver(flags, &link) {}
+DriverObject::DriverObject(std::int32_t flags, void* hostLink) : table(kClassTable.slots) {
+    new (&parts) Parts(flags, hostLink, this);
+}
 
 }  // namespace
 
 HostLinkAdapter& HostLinkAdapter::OfContext(void* context) {
-    return static_cast<DriverObject*>(context)->link;
+    return static_cast<DriverObject*>(context)->parts.link;
 }
 
 void* CreateDriverObject(std::int32_t flags, void* link) {
