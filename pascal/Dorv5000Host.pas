@@ -200,8 +200,21 @@ const
     kind (1 Exception, 2 ESerialIO, 3 other), [1] the CP1251 message, [2] its length. }
   DorvFailureCode = $E0445256;
 
+type
+  { A Windows EXCEPTION_RECORD, declared here so that the unit does not depend on which of the
+    run-time library's declarations is in scope. }
+  TDorvExceptionRecord = record
+    ExceptionCode: Cardinal;
+    ExceptionFlags: Cardinal;
+    ExceptionRecord: Pointer;
+    ExceptionAddress: Pointer;
+    NumberParameters: Cardinal;
+    ExceptionInformation: array[0..14] of Cardinal;
+  end;
+  PDorvExceptionRecord = ^TDorvExceptionRecord;
+
 { The exception object for a driver failure; nil for any other exception record. }
-function DorvExceptionObject(const Rec: TExceptionRecord): Exception;
+function DorvExceptionObject(Rec: PDorvExceptionRecord): Exception;
 
 implementation
 
@@ -590,15 +603,15 @@ end;
 
 { ---- the driver's failures as exceptions ---- }
 
-function DorvExceptionObject(const Rec: TExceptionRecord): Exception;
+function DorvExceptionObject(Rec: PDorvExceptionRecord): Exception;
 var
   Text: AnsiString;
 begin
   Result := nil;
-  if (Rec.ExceptionCode <> DorvFailureCode) or (Rec.NumberParameters < 3) then
+  if (Rec^.ExceptionCode <> DorvFailureCode) or (Rec^.NumberParameters < 3) then
     Exit;
-  SetString(Text, PAnsiChar(Rec.ExceptionInformation[1]), Integer(Rec.ExceptionInformation[2]));
-  if Rec.ExceptionInformation[0] = 2 then
+  SetString(Text, PAnsiChar(Rec^.ExceptionInformation[1]), Integer(Rec^.ExceptionInformation[2]));
+  if Rec^.ExceptionInformation[0] = 2 then
     Result := ESerialIO.Create(string(Text))
   else
     Result := Exception.Create(string(Text));
@@ -613,17 +626,17 @@ type
 
 function MapException(Code: Longint; const Rec: TExceptionRecord): Pointer;
 begin
-  Result := DorvExceptionObject(Rec);
+  Result := DorvExceptionObject(@Rec);
   if (Result = nil) and (PreviousExceptObjProc <> nil) then
     Result := TFpcExceptObjProc(PreviousExceptObjProc)(Code, Rec);
 end;
 {$ELSE}
 type
-  TDelphiExceptObjProc = function(P: PExceptionRecord): Exception;
+  TDelphiExceptObjProc = function(P: Pointer): Exception;
 
-function MapException(P: PExceptionRecord): Exception;
+function MapException(P: Pointer): Exception;
 begin
-  Result := DorvExceptionObject(P^);
+  Result := DorvExceptionObject(P);
   if (Result = nil) and (PreviousExceptObjProc <> nil) then
     Result := TDelphiExceptObjProc(PreviousExceptObjProc)(P);
 end;

@@ -573,10 +573,11 @@ begin
     D.SetPrice(Line, 1, 1, 45.50);
     Check(Link.Done, 'after the click the next price reads the decimals again');
 
+    { The item stays in the host's menu; its click must not reach the freed driver (a fault
+      here ends the run before its summary). }
     D.Free;
     D := nil;
     Added.OnClick(Added);
-    Check(True, 'a click after the driver was freed does nothing');
   finally
     Root.Free;
   end;
