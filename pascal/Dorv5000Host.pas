@@ -223,7 +223,9 @@ type
   PSlotTable = ^TSlotTable;
 
   { Slot types: explicit Self; record results through an explicit pointer, placed where each
-    convention puts the hidden one (stdcall: before Self; register: last). }
+    convention puts the hidden one of a Delphi method (stdcall: before Self; register: last).
+    Free Pascal's own stdcall methods put it after Self, so only these explicit types work in
+    both compilers. }
 {$IFDEF DORV_REGISTER}
   TGetDriverInfoSlot = procedure(Self: Pointer; Result: PDorvDriverInfo); register;
   TGetStatusSlot = procedure(Self: Pointer; Line, Column, NozzleCount: Byte; Result: PDorvStatusRecord); register;

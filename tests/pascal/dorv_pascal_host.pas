@@ -14,6 +14,9 @@
   procedure type and an explicit Self, and frees the object through the table's Destroy entry
   (-4) with the outermost flag in DL, which is what a Delphi host's Free does. The link and the
   menu the driver calls are the unit's objects with hand-made tables, for the same reason.
+  Free Pascal also places a stdcall method's record-result pointer after Self, where Delphi
+  places it before; a procedure type with an explicit Self takes it before Self, as Delphi's
+  methods do.
 
   Usage: dorv_pascal_host.exe [path of Dorv5000.dll]. The last line is "N passed, M failed";
   the exit code is 1 when anything failed. }
