@@ -3,8 +3,8 @@
 //
 // The object's first word points at slot 0 of its class table. Slots 1 to 26 follow slot 0 in
 // the build's convention (calls.h). In front of slot 0 stand the entries an Object Pascal
-// run-time library reads at negative offsets (the layout of Delphi 3 to 2007, which Delphi 2
-// shares from -40 on):
+// run-time library reads at negative offsets (the class table of Delphi 4 to 2007; -4 and -8,
+// which free the object, are where every 32-bit Delphi looks for them):
 //
 //   -76 self pointer (slot 0)        -36 parent: nil             -12 NewInstance: nil result
 //   -72 .. -48 interface, automation, -32 SafeCallException:     -8 FreeInstance
