@@ -1,6 +1,6 @@
 { Dorv5000.dll for Object Pascal station hosts.
 
-  The library's objects are laid out as the stations' compiler lays out its own (Delphi 3 to
+  The library's objects are laid out as the stations' compiler lays out its own (Delphi 4 to
   2007): the object's first word points at slot 0 of its class table, the slots follow, and at
   negative offsets stand the class name "TVM30", the instance size, FreeInstance (-8) and
   Destroy (-4), so that Free releases the driver with the library's own allocator.
