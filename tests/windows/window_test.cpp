@@ -110,6 +110,10 @@ private:
 
 // ---- the host's menu: a main menu with "&ТРК", and a factory of items ----
 
+// A host's TMenuItem as the library calls it: its table in the order of dorv::MenuItem, captions
+// in CP1251, and OnClick a TNotifyEvent (code and data; the data in EAX, the sender in EDX).
+using NotifyEvent = void(__attribute__((regparm(3), stdcall))*)(void* data, void* sender);
+
 class Item final : public dorv::MenuItem {
 public:
     explicit Item(std::string caption = {}) : caption_(std::move(caption)) {}
@@ -120,16 +124,16 @@ public:
     void DORV_CALL SetHint(const char*) override {}
     void DORV_CALL SetHelpContext(std::int32_t) override {}
     void DORV_CALL SetShortCut(std::int32_t) override {}
-    void DORV_CALL SetOnClick(dorv::MenuClickHandler h, void* d) override {
-        handler = h;
-        data = d;
+    void DORV_CALL SetOnClick(dorv::MenuClickHandler code, void* data) override {
+        onClick = reinterpret_cast<NotifyEvent>(reinterpret_cast<void*>(code));
+        onClickData = data;
     }
     void Click() {
-        if (handler) handler(data, this);
+        if (onClick) onClick(onClickData, this);
     }
     std::vector<dorv::MenuItem*> children;
-    dorv::MenuClickHandler handler = nullptr;
-    void* data = nullptr;
+    NotifyEvent onClick = nullptr;
+    void* onClickData = nullptr;
 
 private:
     std::string caption_;
@@ -417,12 +421,12 @@ int main() {
     EmulatorLink link(line);
     dorv::DI30* driver = getDI30(0, 0, &link);
 
-    Item root, file("&Файл"), dispensers("&ТРК");
+    Item root, file("&\xD4\xE0\xE9\xEB"), dispensers("&\xD2\xD0\xCA");  // "&Файл", "&ТРК" in CP1251
     root.children = {&file, &dispensers};
     Factory factory;
     driver->AttachMenu(&root, &factory);
     Item* menuItem = factory.created;
-    if (!menuItem || !menuItem->handler) {
+    if (!menuItem || !menuItem->onClick) {
         std::printf("FAIL: the menu item was not added under \"&ТРК\"\n");
         return 1;
     }

@@ -5,6 +5,7 @@
 namespace dorv::ui::win32 {
 
 void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<bool(MSG&)>& preTranslate) {
+    if (!IsWindow(window)) return;
     window_ = window;
     running_ = true;
     ended_ = false;

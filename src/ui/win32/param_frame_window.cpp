@@ -80,6 +80,7 @@ ParamFrameWindow::ParamFrameWindow()
     hwnd_ = CreateWindowExW(kExStyle, kParamWindowClass, Wide(text::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
                             CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
                             ModuleInstance(), nullptr);
+    if (!hwnd_) return;  // no desktop to show it on; the opener gives up
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ParamFrameWindow::Proc));
     BuildControls();
@@ -89,6 +90,7 @@ ParamFrameWindow::ParamFrameWindow()
 ParamFrameWindow::~ParamFrameWindow() {
     // The runs call this window's thread-safe methods until they have stopped.
     logic_->Shutdown();
+    if (!hwnd_) return;
     grid_->Detach();
     settingsDialog_.reset();
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);

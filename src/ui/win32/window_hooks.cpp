@@ -40,6 +40,12 @@ void OpenWindow(TVM30* driver) {
     ModuleWindows& w = Windows();
     if (!w.window) {
         auto* window = new ParamFrameWindow();
+        if (!window->Handle()) {
+            // No window can be made here (a process without a desktop or display): nothing to
+            // show, and the click returns at once.
+            delete window;
+            return;
+        }
         window->onRelease = [](TVM30* destroyed) { ReleaseOnWindowThread(destroyed); };
         std::lock_guard lock(WindowsMutex());
         w.window = window;
