@@ -87,6 +87,8 @@ bool TVM30::WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t ad
             return cmd::Transfer(*this, l, r, 4, 0, 0).Completed();
         }
         case AccessKind::NetworkAddress:
+            // An ID cut to its low 32 bits would be another controller's.
+            if (number < 0 || number > std::numeric_limits<std::int32_t>::max()) throw Exception(msg::kValueRange);
             // Raises on every failure but a refusal, which shows in the line status.
             ProgramNozzleAddress(l, static_cast<std::uint8_t>(address), static_cast<std::int32_t>(number),
                                  static_cast<std::int32_t>(value % 100));

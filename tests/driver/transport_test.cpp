@@ -154,6 +154,8 @@ TEST(WriteParameter, Outcomes) {
         {"address programming, refused: 24", kNetworkAddress, 5, 907162, 0, 17, {Refused()}, true, 24, Nothing(), 1},
         {"address programming, negative value", kNetworkAddress, 5, 907162, 0, -17, {}, false, 0,
          CallerError(msg::kValueRange), 0},
+        {"address programming, an ID whose low 32 bits are another one", kNetworkAddress, 5,
+         (std::int64_t{1} << 32) + 27, 0, 17, {}, false, 0, CallerError(msg::kValueRange), 0},
         {"numbered, number 60", kNumbered, 3, 60, 2, 5, {}, false, 0, CallerError(msg::kParameterRange), 0},
         {"numbered, a number whose low byte is 5", kNumbered, 3, 261, 2, 5, {}, false, 0,
          CallerError(msg::kParameterRange), 0},
