@@ -59,15 +59,8 @@ for calls in stdcall register; do
 done
 step "built"
 
-export WINEPREFIX="$PWD/build-win/wine" WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-unset DISPLAY
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot --init >/dev/null 2>&1
-  wineserver -w
-  step "Wine prefix ready"
-fi
+source scripts/wine-prefix.sh
+wine_prefix build-win/wine
 
 passed=0
 failed=0

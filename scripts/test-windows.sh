@@ -35,15 +35,8 @@ cmake --build "$tests" -j 2
 cp "$build/bin/Dorv5000.dll" "$tests/bin/"
 step "built"
 
-export WINEPREFIX="$PWD/$build/wine" WINEARCH=win32 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="  # no .NET or browser engine prompts on first start
-unset DISPLAY
-trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  wineboot --init >/dev/null 2>&1
-  wineserver -w
-  step "Wine prefix ready"
-fi
+source scripts/wine-prefix.sh
+wine_prefix "$build/wine"
 
 log="$tests/windows-tests.log"
 status=0

@@ -17,24 +17,10 @@ constexpr int kButtonHeight = 25;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 
-void RegisterDialogClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = ModuleInstance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kSettingsDialogClass;
-        return RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 }  // namespace
 
 DriverSettingsDialogWindow::DriverSettingsDialogWindow(HWND owner) : owner_(owner) {
-    RegisterDialogClass();
+    RegisterFormClass(kSettingsDialogClass);
     RECT frame{0, 0, kWidth, kHeight};
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
     hwnd_ = CreateWindowExW(kExStyle, kSettingsDialogClass, Wide(text::kSettingsCaption).c_str(), kStyle,

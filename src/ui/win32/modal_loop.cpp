@@ -83,6 +83,17 @@ HINSTANCE ModuleInstance() {
     return module;
 }
 
+void RegisterFormClass(const wchar_t* name) {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = DefWindowProcW;
+    wc.hInstance = ModuleInstance();
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = name;
+    RegisterClassExW(&wc);  // fails harmlessly when the class exists already
+}
+
 HWND HostOwner(HWND self) {
     HWND active = GetActiveWindow();
     if (!active || active == self) return nullptr;

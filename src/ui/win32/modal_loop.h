@@ -33,6 +33,9 @@ LRESULT PrintWithChildren(HWND window, HDC dc, LPARAM flags);
 
 // The module's instance handle, for registering window classes.
 HINSTANCE ModuleInstance();
+// Registers a top-level window class of the module with the dialog face colour and the arrow
+// cursor; registering a name again does nothing.
+void RegisterFormClass(const wchar_t* name);
 // The host's active top-level window on this thread, the owner of a window about to show.
 HWND HostOwner(HWND self);
 

@@ -31,20 +31,6 @@ constexpr UINT_PTR kTimer2 = 2;  // the editor is placed 50 ms after a cell is s
 
 UINT_PTR TimerOf(TimerId timer) { return timer == TimerId::StatusColourReset ? kTimer1 : kTimer2; }
 
-void RegisterWindowClass() {
-    static const bool registered = [] {
-        WNDCLASSEXW wc{};
-        wc.cbSize = sizeof wc;
-        wc.lpfnWndProc = DefWindowProcW;
-        wc.hInstance = ModuleInstance();
-        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
-        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-        wc.lpszClassName = kParamWindowClass;
-        return RegisterClassExW(&wc) != 0;
-    }();
-    (void)registered;
-}
-
 // A host whose manifest asks for themed common controls would get a themed status bar, which
 // ignores a background colour; the status bar is taken out of the theme so its green and red
 // show. uxtheme.dll is looked up at run time (Windows XP and later have it), so the library
@@ -74,7 +60,7 @@ void InitControls() {
 ParamFrameWindow::ParamFrameWindow()
     : windowThread_(GetCurrentThreadId()), logic_(std::make_unique<TParamFrm>(*this)) {
     InitControls();
-    RegisterWindowClass();
+    RegisterFormClass(kParamWindowClass);
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
     hwnd_ = CreateWindowExW(kExStyle, kParamWindowClass, Wide(text::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
