@@ -43,6 +43,10 @@ TEST(DriverSettings, CreationFlagsAndFileCombine) {
         {"other sections do not count", 0, "[Other]\nPistStep=2\n", {1, true, true, false, false, false, false}},
         {"a lone carriage return does not hide an open section name from the keys after it", 0,
          "[Dorv]\nForceStart=1\nx=1\r[y\nPistStep=2\n", {2, true, true, true, false, false, false}},
+        {"a key twice: the first value counts", 0, "[Dorv]\nPistStep=2\nForceStart=1\nPistStep=3\nForceStart=0\n",
+         {2, true, true, true, false, false, false}},
+        {"a section twice: the first value counts", 0,
+         "[Dorv]\nPistStep=2\n[Other]\nx=1\n[dorv]\nPistStep=3\n", {2, true, true, false, false, false, false}},
     };
     for (const auto& c : cases) {
         test::TempDir dir;
