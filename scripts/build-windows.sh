@@ -3,10 +3,28 @@
 # checks it as a host will load it: exported "GetDI30" under that plain name, nothing else
 # exported, and only DLLs that every Windows has imported.
 # Installs the cross compiler and CMake when they are missing (Debian 12, as root or via sudo).
-# Result: ${BUILD_DIR:-build-win}/bin/Dorv5000.dll
+#
+#   scripts/build-windows.sh [--calls stdcall|register]
+#
+# --calls picks the convention of GetDI30, the slots, the host's link and menu and the
+# callbacks: stdcall (the default) or register, Object Pascal's default (README-windows.md).
+# Result: ${BUILD_DIR:-build-win}/bin/Dorv5000.dll; the register build goes to
+# ${BUILD_DIR:-build-win-register} unless BUILD_DIR is set.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build="${BUILD_DIR:-build-win}"
+calls=stdcall
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --calls) calls="${2:-}"; shift 2 ;;
+    --calls=*) calls="${1#--calls=}"; shift ;;
+    *) echo "usage: $0 [--calls stdcall|register]" >&2; exit 2 ;;
+  esac
+done
+case "$calls" in
+  stdcall) build="${BUILD_DIR:-build-win}" ;;
+  register) build="${BUILD_DIR:-build-win-register}" ;;
+  *) echo "build-windows: --calls must be stdcall or register" >&2; exit 2 ;;
+esac
 
 scripts/install-packages.sh cmake g++-mingw-w64-i686-posix
 
@@ -15,7 +33,7 @@ cmake -S . -B "$build" \
   -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-Release}" \
   -DCMAKE_RUNTIME_OUTPUT_DIRECTORY="$PWD/$build/bin" \
   -DDORV_BUILD_TESTS=OFF -DDORV_BUILD_TOOLS=OFF -DDORV_BUILD_QT=OFF -DDORV_BUILD_BENCH=OFF \
-  >/dev/null
+  -DDORV_HOST_CALLS="$calls" >/dev/null
 cmake --build "$build" --target Dorv5000 -j 2
 
 dll="$build/bin/Dorv5000.dll"
@@ -36,4 +54,4 @@ for d in $imports; do
     *) fail "imports $d, which a station does not have" ;;
   esac
 done
-echo "$dll: exports GetDI30; imports $(echo $imports)"
+echo "$dll ($calls, $(stat -c %s "$dll") bytes): exports GetDI30; imports $(echo $imports)"

@@ -44,6 +44,9 @@ inline constexpr int kEnterKey = 13;
 inline constexpr int kMinComPort = 1, kMaxComPort = 24;
 inline constexpr int kMinAddress = 1, kMaxAddress = 64;
 
+// What the window says of a value wider than its digit field of `digits`.
+std::string ValueTooWideText(int digits);
+
 class TParamFrm : private params::RunHost {
 public:
     explicit TParamFrm(ParamWindowView& view,

@@ -2,10 +2,13 @@
 #include <algorithm>
 
 #include "param_window.h"
+#include "params/entry_transfer.h"
 #include "params/parameter_set.h"
 #include "texts.h"
 
 namespace dorv::ui {
+
+std::string ValueTooWideText(int digits) { return text::kValueTooWide + std::to_string(digits) + ")"; }
 
 namespace {
 
@@ -95,10 +98,15 @@ CellContent TParamFrm::RxDGCommonDrawCell(GridCell cell) const {
             break;
         }
         default:
-            // A value that has no text (wider than its field) draws an empty frame: painting
-            // must never raise.
-            content.text = params::ValueToWriteText(*entry, locale_);
             content.framed = true;
+            if (params::FitsDigitField(entry->Value(), entry->Digits()))
+                content.text = params::ValueToWriteText(*entry, locale_);
+            if (content.text.empty()) {
+                // A value its field cannot carry (loaded from a file, say) has no text of its
+                // own: the number itself, in red, shows what a write would refuse.
+                content.text = std::to_string(entry->Value());
+                content.alert = true;
+            }
             break;
     }
     return content;
@@ -153,7 +161,12 @@ bool TParamFrm::CanSelectCell(GridCell cell) const {
 void TParamFrm::RxDGCommonMouseMove(GridCell cell) {
     std::string hint;
     if (cell.row > 0 && cell.column == kReadColumn) hint = text::kReadCellHint;
-    if (cell.row > 0 && cell.column == kWriteColumn) hint = text::kWriteCellHint;
+    if (cell.row > 0 && cell.column == kWriteColumn) {
+        hint = text::kWriteCellHint;
+        const auto catalogue = Catalogue();
+        const params::CParameter* entry = EntryOfRow(catalogue.get(), cell.row);
+        if (entry && !params::FitsDigitField(entry->Value(), entry->Digits())) hint = ValueTooWideText(entry->Digits());
+    }
     view_.ShowGridHint(hint);
 }
 

@@ -202,7 +202,7 @@ void TParamFrm::WriteSingleParam(int row) {
             const std::int64_t value = ValueFromEditors(*entry, view_.CurrentEditorValues());
             if (!params::FitsDigitField(value, entry->Digits())) {
                 // The transport would send only the lowest digits, and no sign: another number.
-                message = text::kWriteImpossible;
+                message = ValueTooWideText(entry->Digits());
                 colourSet = true;
             } else {
                 if (entry->Type() == params::kTypeNetworkAddress)

@@ -47,6 +47,9 @@ inline constexpr const char* kConfirmWriteCaption = "Подтверждение 
 inline constexpr const char* kWriteDone = "Операция записи проведена.";
 inline constexpr const char* kWriteFailed = "Ошибка при проведении операции записи.";
 inline constexpr const char* kWriteImpossible = "Невозможно провести операцию записи.";
+// A value wider than the parameter's digit field: the hint over its "Запись" cell and the
+// status line of a write refused for it, followed by the field's width ("знаков: 3)").
+inline constexpr const char* kValueTooWide = "Значение не помещается в поле параметра (знаков: ";
 
 // Buffer files.
 inline constexpr const char* kSaveDialogTitle = "Сохранение файла настроек";

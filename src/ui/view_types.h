@@ -48,7 +48,11 @@ struct CellContent {
     bool customColours = false;  // true: fill with `background`, write in `textColour`
     std::uint32_t background = 0;
     std::uint32_t textColour = 0;
+    // A value that cannot be sent as it stands (it does not fit its digit field): drawn in
+    // kAlertText whatever the other colours.
+    bool alert = false;
 };
+inline constexpr std::uint32_t kAlertText = 0x0000FF;  // red
 
 // The text and frame rectangles of a framed cell: the text 16 pixels high around the cell's
 // middle, 5 in from its sides; the frame 2 pixels outside the text. Nothing for a cell less

@@ -177,14 +177,33 @@ private slots:
         QCOMPARE(w.Cell(11, kWriteColumn), QString("0"));
     }
 
-    void theWindowReturnsWhereItWasClosed() {
+    // Every showing opens centred on the screen, wherever the window was left.
+    void everyShowingOpensCentredOnTheScreen() {
         {
             ShownWindow w({});
             w->move(40, 50);
             w->reject();
         }
         ShownWindow again({});
-        QCOMPARE(again->pos(), QPoint(40, 50));
+        const QPoint centre = again->screen()->availableGeometry().center();
+        QVERIFY2((again->frameGeometry().center() - centre).manhattanLength() <= 1,
+                 qPrintable(QString("at %1,%2").arg(again->x()).arg(again->y())));
+        again->move(40, 50);
+        again->reject();
+        again->show();
+        QVERIFY((again->frameGeometry().center() - centre).manhattanLength() <= 1);
+    }
+
+    // A value wider than its field shows as the number, in red.
+    void aValueWiderThanItsFieldShowsRed() {
+        ShownWindow w({});
+        w.SelectTab(2);
+        w->Logic().Catalogue()->GetParameter(19).SetValue(12345);
+        w->Logic().Catalogue()->GetParameter(18).SetValue(7);
+        QCOMPARE(w.Cell(20, kWriteColumn), QString("12345"));
+        const QModelIndex wide = w.Grid().model()->index(19, kWriteColumn);
+        QCOMPARE(wide.data(Qt::ForegroundRole).value<QBrush>().color(), QColor(Qt::red));
+        QVERIFY(!w.Grid().model()->index(18, kWriteColumn).data(Qt::ForegroundRole).isValid());
     }
 };
 

@@ -1,15 +1,36 @@
-# cmake -DPROGRAM=... -DARGS=a|b|c -DEXPECTED_EXIT=N -DPATTERN=regex [-DINPUT=file] -P run_program.cmake
+# cmake -DPROGRAM=... -DARGS=a|b|c -DEXPECTED_EXIT=N -DPATTERN=regex [-DINPUT=file]
+#       [-DKEEP=file -DKEEP_FROM=file] [-DSHOW=file] -P run_program.cmake
+# KEEP: a copy of KEEP_FROM is made there first, and it must be unchanged afterwards.
+# SHOW: the file's content (a trace, say) is matched together with the output.
 string(REPLACE "|" ";" args "${ARGS}")
 set(input)
 if(INPUT)
   set(input INPUT_FILE "${INPUT}")
 endif()
+if(KEEP)
+  configure_file("${KEEP_FROM}" "${KEEP}" COPYONLY)
+endif()
+if(SHOW)
+  file(REMOVE "${SHOW}")
+endif()
 execute_process(COMMAND "${PROGRAM}" ${args} ${input}
                 RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err TIMEOUT 120)
-message("${out}${err}")
+set(out "${out}${err}")
+if(SHOW AND EXISTS "${SHOW}")
+  file(READ "${SHOW}" shown)
+  set(out "${out}${shown}")
+endif()
+message("${out}")
 if(NOT "${status}" STREQUAL "${EXPECTED_EXIT}")
   message(FATAL_ERROR "exit status ${status}, expected ${EXPECTED_EXIT}")
 endif()
 if(NOT "${out}" MATCHES "${PATTERN}")
   message(FATAL_ERROR "the output does not match: ${PATTERN}")
+endif()
+if(KEEP)
+  file(READ "${KEEP}" kept)
+  file(READ "${KEEP_FROM}" original)
+  if(NOT "${kept}" STREQUAL "${original}")
+    message(FATAL_ERROR "${KEEP} was changed:\n${kept}")
+  endif()
 endif()

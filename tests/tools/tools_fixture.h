@@ -2,6 +2,7 @@
 // accepts exactly what the JSON grammar does, so that the --json output is held to it.
 #pragma once
 
+#include <cstdint>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -115,6 +116,10 @@ private:
             const auto c = static_cast<unsigned char>(t_[pos_++]);
             if (c == '"') return true;
             if (c < 0x20) return false;
+            if (c >= 0x80) {
+                if (!Utf8Sequence(c, out)) return false;
+                continue;
+            }
             if (c != '\\') {
                 out += static_cast<char>(c);
                 continue;
@@ -136,6 +141,22 @@ private:
             }
         }
         return false;
+    }
+    // JSON text is Unicode: a byte above 0x7F must start a whole, shortest UTF-8 sequence.
+    bool Utf8Sequence(unsigned char lead, std::string& out) {
+        const int more = lead >= 0xF0 && lead <= 0xF4 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC2 && lead < 0xE0 ? 1 : -1;
+        if (more < 0 || pos_ + static_cast<std::size_t>(more) > t_.size()) return false;
+        std::uint32_t code = lead & (0x3F >> more);
+        for (int k = 0; k < more; ++k) {
+            const auto b = static_cast<unsigned char>(t_[pos_ + static_cast<std::size_t>(k)]);
+            if ((b & 0xC0) != 0x80) return false;
+            code = code << 6 | (b & 0x3F);
+        }
+        static constexpr std::uint32_t kShortest[] = {0, 0x80, 0x800, 0x10000};
+        if (code < kShortest[more] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        out += t_.substr(pos_ - 1, static_cast<std::size_t>(more) + 1);
+        pos_ += static_cast<std::size_t>(more);
+        return true;
     }
     bool Number(Json& v) {
         const std::size_t start = pos_;
@@ -165,7 +186,7 @@ private:
     std::size_t pos_ = 0;
 };
 
-// One driver object over the serial link to the built-in emulator (controllers 1 to 8),
+// One watched driver object over the serial link to the built-in emulator (controllers 1 to 8),
 // unpaced, with the commands' output kept as text.
 class CommandLayer : public ::testing::Test {
 protected:
@@ -175,12 +196,6 @@ protected:
         o.baud = 0;
         o.responseTimeoutMs = 100;
         return std::make_unique<Session>(o);
-    }
-
-    CommandLayer() {
-        emu::Line* line = session_->Emulator();
-        ctx_.lift = [line](int a) { line->Lift(a); };
-        ctx_.hang = [line](int a) { line->Hang(a); };
     }
 
     // The output so far, one parsed object per line; a line that is no JSON object fails the test.
@@ -199,9 +214,9 @@ protected:
 
     dorv::test::TempDir dir_;  // first: the driver's settings file lives here
     std::unique_ptr<Session> session_ = EmulatorSession();
-    std::unique_ptr<TVM30> driver_ = std::make_unique<TVM30>(0, &session_->Link());
     std::ostringstream out_;
-    CommandContext ctx_{*driver_, out_, /*json=*/true, /*line=*/1, {}, {}};
+    CommandHost host_{*session_, out_, /*json=*/true, /*line=*/1};
+    CommandContext& ctx_ = host_.Context();
 };
 
 }  // namespace dorv::tools::test

@@ -42,7 +42,8 @@ TEST_F(WindowTest, RowHeightIsTheTallerWrappedTextPlusFiveButAtLeast20) {
 TEST_F(WindowTest, CellsShowNameUnitChoicesLimitsReadResultAndTheValueToWrite) {
     Show();
     Entry(16).SetReadError(true);
-    Entry(19).SetValue(12345);  // wider than its two digits: an empty frame, nothing raised
+    Entry(19).SetValue(12345);  // wider than its two digits: the number, marked, nothing raised
+    Entry(9).SetValue(-5);      // no sign travels: marked too
     const struct {
         GridCell cell;
         const char* text;
@@ -60,10 +61,18 @@ TEST_F(WindowTest, CellsShowNameUnitChoicesLimitsReadResultAndTheValueToWrite) {
         {{3, 17}, "Ошибка чтения!"},
         {{4, 18}, "3"},  // Value 0 below Min 3
         {{4, 51}, "1-Разрешена"},
-        {{4, 20}, ""},
+        {{4, 20}, "12345"},
+        {{4, 10}, "-5"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(window->RxDGCommonDrawCell(c.cell).text, c.text) << c.cell.column << "," << c.cell.row;
+    for (const auto& c : cases) {
+        const CellContent content = window->RxDGCommonDrawCell(c.cell);
+        EXPECT_EQ(content.text, c.text) << c.cell.column << "," << c.cell.row;
+        // Only a value its field cannot carry is marked, and its hint says why.
+        const bool tooWide = c.cell.row == 20 || c.cell.row == 10;
+        EXPECT_EQ(content.alert, c.cell.column == 4 && tooWide) << c.cell.column << "," << c.cell.row;
+    }
+    window->RxDGCommonMouseMove({4, 20});
+    EXPECT_EQ(view.hints.back(), "Значение не помещается в поле параметра (знаков: 2)");
     EXPECT_EQ(window->RxDGCommonDrawCell({1, 8}).background, 0xC0DCC0u);
     EXPECT_TRUE(window->RxDGCommonDrawCell({4, 8}).framed);
 }

@@ -58,7 +58,7 @@ TEST_F(SingleWrite, ShowsTheOutcomeOnTheStatusBar) {
         {"common command has no read-back", true, true, 2, "Операция записи проведена.", StatusColour::Red, -1},
         {"address has no read-back", true, true, 1, "Операция записи проведена.", StatusColour::Red, -1},
         {"no driver", false, true, 16, "Невозможно провести операцию записи.", std::nullopt, 0},
-        {"too wide for the field", true, true, 29, "Невозможно провести операцию записи.", StatusColour::Red, 0},
+        {"too wide for the field", true, true, 29, "Значение не помещается в поле параметра (знаков: 6)", StatusColour::Red, 0},
     };
     for (const auto& c : cases) {
         view.colours.clear();

@@ -12,7 +12,7 @@
 #include "dorv5000/driver.h"
 #include "driver/messages.h"
 #include "platform/cp1251.h"
-#include "platform/win/host_boundary.h"
+#include "host/host_boundary.h"
 #include "recording_link.h"
 #include "temp_dir.h"
 

@@ -3,13 +3,14 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 
 #include "commands.h"
 #include "demo.h"
-#include "driver/tvm30.h"
-#include "line.h"
 #include "links/frame_trace.h"
 #include "params_cli.h"
 #include "session.h"
@@ -24,24 +25,38 @@ void AddLineOptions(CLI::App& app, SessionOptions& o) {
     app.add_flag("--emulator", o.emulator, "the built-in emulator on a pseudo-terminal");
     app.add_option("--line", o.line, "line number the driver uses (0..39)")->capture_default_str();
     app.add_option("--trace", o.trace, "write a trace of every frame to FILE");
-    app.add_option("--baud", o.baud, "built-in emulator: line speed (0 = unpaced)")->capture_default_str();
-    app.add_option("--flow", o.flow, "built-in emulator: litres per second")->capture_default_str();
-    app.add_option("--timeout-ms", o.responseTimeoutMs, "reply timeout")->capture_default_str();
-    app.add_option("--retries", o.retries, "repeats of an unanswered request")->capture_default_str();
+    app.add_option("--baud", o.baud, "built-in emulator: line speed, a standard rate (0 = unpaced)")->capture_default_str();
+    app.add_option("--flow", o.flow, "built-in emulator: litres per second (above 0)")->capture_default_str();
+    app.add_option("--timeout-ms", o.responseTimeoutMs, "reply timeout, 0..600000")->capture_default_str();
+    app.add_option("--retries", o.retries, "repeats of an unanswered request, 0..100")->capture_default_str();
 }
+
+// Exit statuses: 0 everything succeeded, 1 a command or transfer did not succeed, 2 nothing
+// could be done (options, the line, a file).
+constexpr int kFailed = 1;
+constexpr int kCannotRun = 2;
 
 int RunCommands(const SessionOptions& options, bool json, const std::vector<std::string>& words,
                 bool shell) {
     Session session(options);
-    dorv::TVM30 driver(0, &session.Link());
-    CommandContext ctx{driver, std::cout, json, options.line, {}, {}};
-    if (dorv::emu::Line* emulator = session.Emulator()) {
-        ctx.lift = [emulator](int a) { emulator->Lift(a); };
-        ctx.hang = [emulator](int a) { emulator->Hang(a); };
+    CommandHost host(session, std::cout, json, options.line);
+    int failed = RunSequence(host.Context(), words);
+    if (shell) failed += RunShell(host.Context(), std::cin, ::isatty(0) != 0);
+    if (!session.TraceWritable()) {
+        std::cerr << "dorv: the trace file " << options.trace << " could not be written\n";
+        return kFailed;
     }
-    int failed = RunSequence(ctx, words);
-    if (shell) failed += RunShell(ctx, std::cin, ::isatty(0) != 0);
-    return failed == 0 ? 0 : 1;
+    return failed == 0 ? 0 : kFailed;
+}
+
+int DecodeTraceFile(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) throw std::runtime_error(path + " is a folder, not a trace file");
+    std::ifstream in(path);
+    if (!in) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+    dorv::links::DecodeTrace(in, std::cout);
+    if (in.bad()) throw std::runtime_error("cannot read " + path + ": " + std::strerror(errno));
+    return 0;
 }
 
 }  // namespace
@@ -70,24 +85,20 @@ int main(int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
-        return app.exit(e);
+        const int status = app.exit(e);
+        return status == 0 ? 0 : kCannotRun;
     }
     try {
         if (demo->parsed()) return RunDemo(options, std::cout);
-        if (trace->parsed()) {
-            std::ifstream in(traceFile);
-            if (!in) throw std::runtime_error("cannot read " + traceFile);
-            dorv::links::DecodeTrace(in, std::cout);
-            return 0;
-        }
+        if (trace->parsed()) return DecodeTraceFile(traceFile);
         if (params.Chosen()) return params.Run(std::cout);
         if (!shell->parsed() && words.empty()) {
             std::cout << app.help();
-            return 2;
+            return kCannotRun;
         }
         return RunCommands(options, json, words, shell->parsed());
     } catch (const std::exception& e) {
         std::cerr << "dorv: " << e.what() << "\n";
-        return 2;
+        return kCannotRun;
     }
 }

@@ -2,6 +2,8 @@
 // emulator served on a pseudo-terminal and reached through the real serial link.
 #pragma once
 
+#include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,7 +31,8 @@ struct SessionOptions {
 
 class Session {
 public:
-    // Raises std::runtime_error with a clear message when the line cannot be set up.
+    // Raises std::runtime_error with a clear message when an option is wrong or the line
+    // cannot be set up (the trace file cannot be written, say).
     explicit Session(const SessionOptions& options);
     ~Session();
 
@@ -38,11 +41,27 @@ public:
     emu::Line* Emulator() { return line_.get(); }
     const std::string& Description() const { return description_; }
 
+    // Why the line could not be used, in words, from the failure code the link gave (an errno
+    // value): "Connection refused", "not a terminal: ...", "unknown host ...". Empty for 0.
+    std::string Cause(std::int32_t code) const;
+    // Adds a line of words to the frame trace, when there is one. Trace decoding passes such
+    // lines through unchanged.
+    void TraceNote(const std::string& text);
+    // False once writing the trace failed (a full disk, say).
+    bool TraceWritable() const;
+
 private:
+    std::unique_ptr<std::ofstream> trace_;  // outlives the link that writes to it
     std::unique_ptr<emu::Line> line_;
     std::unique_ptr<emu::PtyServer> pty_;
     std::unique_ptr<HostLink> link_;
     std::string description_;
+    std::string device_;  // serial device, when the line is one
+    std::string host_;    // TCP host, when the line is one
 };
+
+// The checks Session makes of its options, without opening anything; raises
+// std::runtime_error naming the option.
+void CheckSessionOptions(const SessionOptions& options);
 
 }  // namespace dorv::tools

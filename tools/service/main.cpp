@@ -7,9 +7,12 @@
 //   dorv-service --emulator --screenshot docs/param-window.png
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QEvent>
+#include <QSpinBox>
 
 #include <iostream>
 #include <memory>
+#include <stdexcept>
 
 #include "driver_module.h"
 #include "qt_menu.h"
@@ -19,12 +22,43 @@
 
 namespace {
 
+// The lines the parameter window's "№ СОМ-порта" can hold: the window reads and writes on the
+// line it shows, so the service's line must be one of them.
+constexpr int kFirstWindowLine = 1, kLastWindowLine = 24;
+
 struct Options {
     dorv::tools::SessionOptions session;
     QString library = QStringLiteral(DORV_QT_MODULE_PATH);
     QString screenshot;
     int flags = 0;
 };
+
+// Sets the parameter window's "№ СОМ-порта" to the service's line when the window first shows
+// (before its own showing code runs); later showings keep what the engineer chose.
+class ComPortPreset final : public QObject {
+public:
+    explicit ComPortPreset(int line) : line_(line) {}
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && watched->objectName() == QLatin1String("ParamFrm")) {
+            if (auto* edit = watched->findChild<QSpinBox*>(QStringLiteral("ComPortEdit"))) edit->setValue(line_);
+            QCoreApplication::instance()->removeEventFilter(this);
+        }
+        return false;
+    }
+
+private:
+    int line_;
+};
+
+// A whole number option, or an error naming it.
+int Number(const QCommandLineParser& parser, const QCommandLineOption& option, int base = 10) {
+    bool ok = false;
+    const int value = parser.value(option).toInt(&ok, base);
+    if (!ok) throw std::runtime_error("--" + option.names().front().toStdString() + " must be a whole number");
+    return value;
+}
 
 Options Parse(QApplication& app) {
     QCommandLineParser parser;
@@ -33,7 +67,8 @@ Options Parse(QApplication& app) {
     const QCommandLineOption port("port", "Serial device of the dispenser line.", "DEVICE");
     const QCommandLineOption tcp("tcp", "Serial device server of the dispenser line.", "HOST:PORT");
     const QCommandLineOption emulator("emulator", "The built-in emulator on a pseudo-terminal.");
-    const QCommandLineOption line("line", "Host line number the connection serves (0..39).", "N", "1");
+    const QCommandLineOption line("line", "Host line number the connection serves, the window's "
+                                  "\"№ СОМ-порта\" (1..24).", "N", "1");
     const QCommandLineOption baud("baud", "Built-in emulator's line speed; 0 answers at once.", "BAUD", "4800");
     const QCommandLineOption trace("trace", "Write every frame to FILE.", "FILE");
     const QCommandLineOption flags("flags", "Creation flags for GetDI30.", "N", "0");
@@ -46,10 +81,12 @@ Options Parse(QApplication& app) {
     o.session.port = parser.value(port).toStdString();
     o.session.tcp = parser.value(tcp).toStdString();
     o.session.emulator = parser.isSet(emulator);
-    o.session.line = parser.value(line).toInt();
-    o.session.baud = parser.value(baud).toInt();
+    o.session.line = Number(parser, line);
+    if (o.session.line < kFirstWindowLine || o.session.line > kLastWindowLine)
+        throw std::runtime_error("--line must be 1 to 24: the parameter window's \"№ СОМ-порта\" holds no other line");
+    o.session.baud = Number(parser, baud);
     o.session.trace = parser.value(trace).toStdString();
-    o.flags = parser.value(flags).toInt(nullptr, 0);
+    o.flags = Number(parser, flags, 0);
     if (parser.isSet(library)) o.library = parser.value(library);
     o.screenshot = parser.value(screenshot);
     return o;
@@ -60,7 +97,13 @@ Options Parse(QApplication& app) {
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName("dorv-service");
-    const Options options = Parse(app);
+    Options options;
+    try {
+        options = Parse(app);
+    } catch (const std::exception& e) {
+        std::cerr << "dorv-service: " << e.what() << "\n";
+        return 2;
+    }
 
     std::unique_ptr<dorv::tools::Session> session;
     std::unique_ptr<dorv::service::DriverModule> module;
@@ -82,6 +125,8 @@ int main(int argc, char** argv) {
     dorv::ui::qt::QtMenuItem menu(window.menuBar());
     dorv::ui::qt::QtMenuItemFactory factory;
     driver->AttachMenu(&menu, &factory);
+    ComPortPreset preset(options.session.line);
+    app.installEventFilter(&preset);
 
     int status = 0;
     if (!options.screenshot.isEmpty()) {

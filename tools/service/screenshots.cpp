@@ -18,7 +18,9 @@ namespace {
 
 constexpr int kNumberedTab = 2;
 constexpr int kSampleRow = 10;     // "Дискретность датчика расхода топлива": a spin editor
+constexpr int kReadColumn = 3;
 constexpr int kWriteColumn = 4;
+constexpr int kFirstNumberedRow = 7, kLastNumberedRow = 56;  // the model's rows, header not counted
 constexpr int kPollMs = 50;
 constexpr int kRunLimitMs = 120000;
 
@@ -96,6 +98,14 @@ int TakeScreenshots(QAction* paramItem, const QString& file) {
         };
         When(runEnded,
              [=] {
+                 // What the run read, as the "Чтение" cells show it.
+                 int read = 0;
+                 for (int row = kFirstNumberedRow; row <= kLastNumberedRow; ++row) {
+                     const QString text = grid->model()->index(row, kReadColumn).data().toString();
+                     if (!text.isEmpty() && text != QStringLiteral("Ошибка чтения!")) ++read;
+                 }
+                 std::cerr << "read " << read << " of " << kLastNumberedRow - kFirstNumberedRow + 1
+                           << " parameters\n";
                  grid->setFocus();
                  grid->setCurrentIndex(grid->model()->index(kSampleRow, kWriteColumn));
                  When(editorShown, captureWindow, captureWindow, QDeadlineTimer(2000));

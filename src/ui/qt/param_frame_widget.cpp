@@ -89,10 +89,9 @@ void ParamFrameWidget::SetDialogProvider(std::unique_ptr<DialogProvider> dialogs
 void ParamFrameWidget::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     if (event->spontaneous()) return;
-    if (!placed_) {
-        if (!placement_.Restore(*this)) WindowPlacement::CentreOnScreen(*this);
-        placed_ = true;
-    }
+    // The form opens centred on the screen at every showing; only the settings dialog keeps
+    // the place it was left at.
+    WindowPlacement::CentreOnScreen(*this);
     logic_->FormShow();
 }
 
@@ -100,7 +99,6 @@ void ParamFrameWidget::done(int result) {
     timer2_.stop();
     logic_->PlaceWriteEditor({0, 0});  // a new showing starts without an editor
     logic_->FormClose();
-    placement_.Save(*this);
     QDialog::done(result);
 }
 

@@ -120,8 +120,6 @@ private:
     QPointer<DriverSettingsDialogWidget> settingsDialog_;
     QTimer timer1_;  // the status bar's colour goes back 2000 ms after a single write
     QTimer timer2_;  // the editor is placed 50 ms after a cell is selected
-    WindowPlacement placement_{QStringLiteral("ParamFrm")};
-    bool placed_ = false;
 
     std::mutex pendingMutex_;
     Pending pending_;             // guarded by pendingMutex_

@@ -51,6 +51,7 @@ QVariant ParamGridModel::data(const QModelIndex& index, int role) const {
     if (role == Qt::DisplayRole) return DisplayText(content.text);
     if (role == Qt::TextAlignmentRole)
         return QVariant::fromValue(content.align == Align::Centre ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
+    if (role == Qt::ForegroundRole && content.alert) return QBrush(ColourOf(kAlertText));
     return {};
 }
 
@@ -81,6 +82,7 @@ void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
         fill = ColourOf(content.background);
         ink = ColourOf(content.textColour);
     }
+    if (content.alert) ink = ColourOf(kAlertText);
     const QString text = DisplayText(content.text);
     const QRect cell = option.rect;
     painter->save();

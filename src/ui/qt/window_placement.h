@@ -1,6 +1,6 @@
 // Where a window stood when it was last closed, kept between showings and between runs of the
-// host (the user's Qt settings, organisation "Dorv5000"), so an engineer finds the parameter
-// window and the settings dialog where they left them.
+// host (the user's Qt settings, organisation "Dorv5000"), so an engineer finds the settings
+// dialog where they left it. The parameter window opens centred on the screen instead.
 #pragma once
 
 #include <QPoint>
@@ -19,7 +19,7 @@ public:
     bool Restore(QWidget& window) const;
     void Save(const QWidget& window) const;
 
-    // Centres `window` on its screen (the first placement of the parameter window).
+    // Centres `window` on its screen (every showing of the parameter window).
     static void CentreOnScreen(QWidget& window);
 
 private:

@@ -1,6 +1,6 @@
 // How a failure inside a slot reaches a Windows host: as a structured exception with this code,
 // the kind of failure in ExceptionInformation[0], the CP1251 message in [1] and its length in
-// [2] (see host_boundary.cpp for why).
+// [2] (see guard.h for why).
 #pragma once
 
 #include <cstdint>

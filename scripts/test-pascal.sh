@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Dorv5000.dll as an Object Pascal station host uses it: builds the library in both conventions
+# (scripts/build-windows.sh --calls stdcall|register), compiles the Free Pascal test host
+# tests/pascal/dorv_pascal_host.pas (Delphi mode, with the integrators' unit
+# pascal/Dorv5000Host.pas) once per convention, and runs each against its library under Wine.
+# Ends with "pascal: N passed, M failed"; fails on any failed check.
+#
+# Free Pascal for 32-bit Windows, kept in build-win/fpc: the i386 compiler binary is taken out
+# of Debian's fp-compiler-3.2.2:i386 package (apt-get download + dpkg-deb -x; installing that
+# package would remove gcc, g++ and clang), and the win32 run-time units are compiled from
+# fpc-source-3.2.2.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SECONDS=0
+step() { echo "test-pascal: $1 (${SECONDS}s)"; }
+fpc="$PWD/build-win/fpc"
+ppc="$fpc/root/usr/lib/i386-linux-gnu/fpc/3.2.2/ppc386"
+rtl=/usr/share/fpcsrc/3.2.2/rtl
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+scripts/install-packages.sh fpc-source-3.2.2
+if [ ! -x "$ppc" ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $SUDO dpkg --add-architecture i386
+    $SUDO apt-get update -qq
+  fi
+  mkdir -p "$fpc/deb"
+  (cd "$fpc/deb" && apt-get download -q fp-compiler-3.2.2:i386 >/dev/null 2>&1 ||
+    { $SUDO apt-get update -qq && apt-get download -q fp-compiler-3.2.2:i386 >/dev/null; })
+  dpkg-deb -x "$fpc"/deb/fp-compiler-3.2.2_*_i386.deb "$fpc/root"
+  step "Free Pascal compiler unpacked"
+fi
+paths=(-Fi"$rtl/inc" -Fi"$rtl/i386" -Fi"$rtl/win" -Fi"$rtl/win32" -Fi"$rtl/objpas"
+  -Fi"$rtl/objpas/sysutils" -Fi"$rtl/objpas/classes" -Fi"$rtl/win/wininc"
+  -Fu"$rtl/objpas" -Fu"$rtl/inc" -Fu"$rtl/win" -Fu"$rtl/win32" -Fu"$rtl/i386")
+if [ ! -f "$fpc/units/classes.ppu" ]; then
+  mkdir -p "$fpc/units"
+  "$ppc" -Twin32 -Pi386 -n -Us -Sg -O2 -FU"$fpc/units" "${paths[@]}" "$rtl/win32/system.pp" >/dev/null
+  for unit in win32/sysinitpas.pp objpas/objpas.pp inc/fpintres.pp win/sysutils.pp win32/classes.pp; do
+    "$ppc" -Twin32 -Pi386 -n -O2 -FU"$fpc/units" -Fu"$fpc/units" "${paths[@]}" "$rtl/$unit" >/dev/null
+  done
+  step "win32 run-time units built"
+fi
+
+for calls in stdcall register; do
+  if [ "$calls" = stdcall ]; then build=build-win; else build=build-win-register; fi
+  BUILD_DIR="$build" scripts/build-windows.sh --calls "$calls"
+  out="build-win/pascal/$calls"
+  mkdir -p "$out/units"
+  defines=()
+  [ "$calls" = register ] && defines=(-dDORV_REGISTER)
+  if ! "$ppc" -Twin32 -Pi386 -n -Mdelphi -O1 -vew -Sew -FU"$out/units" -Fu"$fpc/units" \
+      -Fupascal -Futests/pascal "${defines[@]}" -FE"$out" tests/pascal/dorv_pascal_host.pas >"$out/build.log" 2>&1; then
+    cat "$out/build.log"
+    exit 1
+  fi
+  cp "$build/bin/Dorv5000.dll" "$out/"
+done
+step "built"
+
+export WINEPREFIX="$PWD/build-win/wine" WINEARCH=win32 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+unset DISPLAY
+trap 'wineserver -k >/dev/null 2>&1 || true' EXIT
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  wineboot --init >/dev/null 2>&1
+  wineserver -w
+  step "Wine prefix ready"
+fi
+
+passed=0
+failed=0
+status=0
+for calls in stdcall register; do
+  out="build-win/pascal/$calls"
+  echo "== Pascal host, $calls =="
+  log="$out/run.log"
+  run_status=0
+  (cd "$out" && wine dorv_pascal_host.exe Dorv5000.dll) 2>&1 | tr -d '\r' | tee "$log" || run_status=$?
+  line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
+  if [ -z "$line" ]; then
+    # A run that broke off before its summary counts as one failure.
+    failed=$((failed + 1))
+    status=1
+  else
+    passed=$((passed + $(cut -d' ' -f1 <<<"$line")))
+    failed=$((failed + $(cut -d' ' -f3 <<<"$line")))
+    [ "$run_status" -ne 0 ] && status=1
+  fi
+  step "$calls host ran"
+done
+[ "$failed" -ne 0 ] && status=1
+echo "pascal: $passed passed, $failed failed"
+exit "$status"

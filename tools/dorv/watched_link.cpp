@@ -1,0 +1,82 @@
+#include "watched_link.h"
+
+namespace dorv::tools {
+namespace {
+
+constexpr std::uint8_t kRefusedLead = 0x18;
+
+}  // namespace
+
+std::string RefusalMeaning(std::uint8_t code) {
+    switch (code) {
+        case 16: return "start refused";
+        case 17: return "authorization refused";
+        case 18: return "volume dose refused";
+        case 19: return "money dose refused";
+        case 20: return "stop refused";
+        case 21: return "price refused";
+        case 23: return "parameter command refused";
+        case 24: return "nozzle-address programming refused";
+        case 25: return "short filling reading refused";
+        default: return {};
+    }
+}
+
+std::string LineStateMeaning(std::uint8_t state) {
+    switch (state) {
+        case 0: return "nothing sent yet";
+        case 1: return "answered";
+        case 2: return "no reply";
+        case 3: return "frame error";
+        case 4: return "check byte wrong";
+        case 5: return "no lead byte, only noise";
+        default: return "line state " + std::to_string(state);
+    }
+}
+
+void WatchedLink::SampleRefusal(std::uint8_t line) {
+    if (!probe_) return;
+    const std::uint8_t status = probe_(line);
+    if (!RefusalMeaning(status).empty()) {
+        activity_.refused = true;
+        if (activity_.refusalCode == 0) activity_.refusalCode = status;
+    }
+}
+
+LinkActivity WatchedLink::End(std::uint8_t line) {
+    if (activity_.transactions > 0) SampleRefusal(line);
+    return activity_;
+}
+
+std::uint8_t DORV_CALL WatchedLink::ReadLineState(std::uint8_t line) {
+    const std::uint8_t state = inner_.ReadLineState(line);
+    if (awaitingState_) {
+        awaitingState_ = false;
+        if (state != kLineAnswered && activity_.silentState == 0) activity_.silentState = state;
+        if (state == kLineAnswered && lead_ == kRefusedLead) activity_.refused = true;
+    }
+    return state;
+}
+
+std::int32_t DORV_CALL WatchedLink::Transact(std::uint8_t line, const std::uint8_t* frame,
+                                             std::uint8_t frameLength, std::uint8_t* reply,
+                                             std::uint8_t replyLength, std::uint8_t mode) {
+    // The line status now holds what the command's previous exchange left, refusal codes
+    // included; before the first exchange it is the previous command's.
+    if (activity_.transactions > 0) SampleRefusal(line);
+    ++activity_.transactions;
+    awaitingState_ = false;
+    std::int32_t result = 0;
+    try {
+        result = inner_.Transact(line, frame, frameLength, reply, replyLength, mode);
+    } catch (...) {
+        if (activity_.failure == 0) activity_.failure = inner_.GetLineError(line);
+        throw;
+    }
+    if (result != 0 && activity_.failure == 0) activity_.failure = result;
+    lead_ = reply ? reply[0] : 0;
+    awaitingState_ = true;
+    return result;
+}
+
+}  // namespace dorv::tools
