@@ -102,7 +102,7 @@ TEST(DeviceServerFlood, TheNextCommandGetsItsOwnReply) {
         std::ostringstream trace;
         link.SetTrace(&trace);
         // The line counts as silent after this pause; a loaded machine must not fake one.
-        link.SetTimeouts(kResponse, 250ms);
+        link.SetTimeouts(kResponse, 1000ms);
         link.SetConnectTimeout(kPatience);
         ASSERT_TRUE(link.AssignLine(1, "127.0.0.1", server.port()));
         TVM30 driver(0, &link);

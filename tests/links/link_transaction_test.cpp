@@ -182,7 +182,7 @@ TEST_P(LinkOverStream, InputThatKeepsComingIsDiscardedWholeOrTheRequestIsNotSent
     std::ostringstream trace;
     link->SetTrace(&trace);
     // The line counts as silent after the inter-byte pause; a loaded machine must not fake one.
-    link->SetTimeouts(400ms, 250ms);
+    link->SetTimeouts(400ms, 500ms);
     link->SetRetries(0);
     ASSERT_EQ(link->ConfigureLine(kLine, 42, 4800), 0);
     const Bytes dataB = DataReply({'B'});
