@@ -11,7 +11,9 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <set>
 #include <sstream>
+#include <string_view>
 
 #define SI_CONVERT_ICU
 #include <SimpleIni.h>
@@ -63,13 +65,38 @@ std::string ReadPrefix(const std::string& path, bool& whole) {
     return data;
 }
 
+// The name a section header line gives, compared as the parser compares names: blanks around
+// it trimmed, ASCII letters without case.
+std::string SectionKey(std::string_view line) {
+    const std::size_t open = line.find('[');
+    std::string_view name = line.substr(open + 1, line.find(']', open) - open - 1);
+    while (!name.empty() && (name.front() == ' ' || name.front() == '\t')) name.remove_prefix(1);
+    while (!name.empty() && (name.back() == ' ' || name.back() == '\t')) name.remove_suffix(1);
+    std::string key(name);
+    for (char& c : key)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return key;
+}
+
+// The lines of a file as the parser is to see them, and the sections it is not to see.
+struct SplitText {
+    std::string parsed;
+    // A section whose name appeared before, with its lines: the Windows profile functions
+    // read only the first section of a name, so these are not read here either. They are
+    // written back unchanged at the end of the file.
+    std::string repeated;
+};
+
 // Drops what would make the parser swallow valid lines after it: NUL bytes end a line, and a
 // line that opens a section name without closing it on the same line is ignored (the parser
 // would file the keys after it under a section named by the bytes that follow). A carriage
 // return ends a line here as it does for the parser, so a lone one cannot hide such a line.
-std::string KeepWellFormedLines(const std::string& data) {
-    std::string out;
-    out.reserve(data.size());
+// Sections whose name appeared before go aside.
+SplitText KeepWellFormedLines(const std::string& data) {
+    SplitText out;
+    out.parsed.reserve(data.size());
+    std::set<std::string> sections;
+    std::string* into = &out.parsed;
     std::size_t start = 0;
     while (start < data.size()) {
         std::size_t end = start;
@@ -77,9 +104,11 @@ std::string KeepWellFormedLines(const std::string& data) {
         const std::string_view line(data.data() + start, end - start);
         const std::size_t first = line.find_first_not_of(" \t");
         const bool openSection = first != std::string_view::npos && line[first] == '[';
-        if (!openSection || line.find(']', first) != std::string_view::npos) {
-            out.append(line);
-            out += '\n';
+        const bool header = openSection && line.find(']', first) != std::string_view::npos;
+        if (header) into = sections.insert(SectionKey(line)).second ? &out.parsed : &out.repeated;
+        if (!openSection || header) {
+            into->append(line);
+            *into += '\n';
         }
         start = end + 1;
     }
@@ -156,15 +185,17 @@ struct IniFile::Impl {
     // Several values for one key are kept as the file holds them; reads take the first, as
     // the Windows profile functions do, and a write replaces them all.
     CSimpleIniA ini{/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false};
-    bool whole = true;  // the file was read to its end
+    std::string repeated;  // sections whose name appeared before, kept as they were
+    bool whole = true;     // the file was read to its end
 };
 
 IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_unique<Impl>()) {
     impl_->ini.SetSpaces(false);
     std::string data = ReadPrefix(path_, impl_->whole);
     if (!data.empty()) {
-        const std::string text = KeepWellFormedLines(data);
-        impl_->ini.LoadData(text.data(), text.size());
+        SplitText text = KeepWellFormedLines(data);
+        impl_->ini.LoadData(text.parsed.data(), text.parsed.size());
+        impl_->repeated = std::move(text.repeated);
     }
 }
 
@@ -193,6 +224,8 @@ void IniFile::UpdateFile() {
     if (!impl_->whole) throw Exception("Cannot write file " + path_ + ": the file is too large");
     std::string content;
     if (impl_->ini.Save(content) < 0) throw Exception("Cannot write file " + path_);
+    if (!impl_->repeated.empty() && !content.empty() && content.back() != '\n') content += '\n';
+    content += impl_->repeated;
     WriteFileAtomically(path_, content);
 }
 
