@@ -18,6 +18,7 @@
 #include <cstdint>
 #include <cstring>
 #include <stdexcept>
+#include <vector>
 
 #include "dorv5000/host_link.h"
 #include "fuzz_check.h"
@@ -52,7 +53,16 @@ public:
 
     explicit FuzzLink(Input& input) : input_(input) {}
 
+    // One transaction as the line saw it: the request's command character and the byte after
+    // it, and the reply the validator accepted (empty when it accepted none).
+    struct Transaction {
+        std::uint8_t command = 0;
+        std::uint8_t argument = 0;
+        std::vector<std::uint8_t> reply;
+    };
+
     int transactions = 0;
+    std::vector<Transaction> log;
 
     std::int32_t DORV_CALL GetLineError(std::uint8_t) override { return kLineError; }
     void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t code) override {
@@ -75,6 +85,8 @@ public:
                                     std::uint8_t, std::uint8_t) override {
         ++transactions;
         CheckFrame(frame, frameLength);
+        // Frame: 0x7F, request byte 0, then every further request byte and its complement.
+        log.push_back({frameLength > 4 ? frame[4] : std::uint8_t{0}, frameLength > 6 ? frame[6] : std::uint8_t{0}, {}});
         FUZZ_CHECK(validator_ != nullptr);
         state_ = kTimeoutState;
         if (input_.Empty()) return 0;
@@ -106,8 +118,9 @@ private:
         const auto copied = static_cast<std::uint8_t>(std::min<std::size_t>(n, kReplyCapacity));
         if (copied > 0) std::memcpy(reply, bytes, copied);
         std::uint8_t length = copied;
-        validator_(context_, line, reply, 0, &length, 0);
+        const bool accepted = validator_(context_, line, reply, 0, &length, 0);
         FUZZ_CHECK(length <= copied);
+        if (accepted) log.back().reply.assign(reply, reply + length);
         return 0;
     }
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 
 #include "dorv5000/exceptions.h"
+#include "driver/commands.h"
 #include "driver/tvm30.h"
 #include "fuzz_check.h"
 #include "fuzz_files.h"
@@ -107,16 +108,38 @@ void TypeQuery(Call& c) {
     FUZZ_CHECK(after <= 8 || after == before);
 }
 
+// Whether a transaction's reply holds a digit (bits 4 and 5 set) after the data byte that is
+// not examined, in a data frame.
+bool HasDigit(const dorv::fuzz::FuzzLink::Transaction& t) {
+    return t.reply.size() > 3 && t.reply[0] == 0x02 && (t.reply[3] & 0x30) == 0x30;
+}
+
+// A value read never comes from a reply without digits (an acknowledgement, a refusal, a data
+// frame without them): only a parameter that has none (numbers 52 to 59) reads 0 from a bare
+// data frame.
+void CheckReading(Call& c, std::int64_t v) {
+    FUZZ_CHECK(v >= -1);
+    if (v < 0) return;
+    FUZZ_CHECK(!c.link.log.empty());
+    const auto& t = c.link.log.back();
+    FUZZ_CHECK(t.command == 'N');
+    if (HasDigit(t)) return;
+    const int number = t.argument - '0';
+    FUZZ_CHECK(!t.reply.empty() && t.reply[0] == 0x02 && v == 0);
+    FUZZ_CHECK(number >= 0 && number < dorv::cmd::kParameterCount &&
+               dorv::cmd::kParamDigits[static_cast<std::size_t>(number)] == 0);
+}
+
 void Parameter(Call& c) {
     const std::int32_t v = c.driver.GetParam(c.line, c.column, c.arg);
-    FUZZ_CHECK(v >= -1);
+    CheckReading(c, v);
 }
 
 void TransportRead(Call& c) {
     // Kinds 1 and 2 are write-only; numbers 60..63 are outside the table.
     const std::uint8_t kind = c.flag ? static_cast<std::uint8_t>(c.arg >> 6) : 0;
     const std::int64_t v = c.driver.ReadParameter(kind, c.line, c.column * 2, c.arg % 64, 0);
-    FUZZ_CHECK(v >= -1);
+    CheckReading(c, v);
 }
 
 void Authorize(Call& c) {
@@ -132,11 +155,28 @@ void Price(Call& c) {
     dorv::DriverSettings s = c.driver.Settings();
     s.readDecimalTRK = true;
     c.driver.ApplySettings(s);
-    c.driver.SetPrice(c.line, c.column, c.arg % 5, 0, (c.arg >> 3) * 1.37);
-    const std::int32_t price = c.driver.PriceScale(c.line, c.column);
-    const std::int32_t amount = c.driver.AmountScale(c.line, c.column);
-    FUZZ_CHECK(price == 0 || price == 1 || price == 10 || price == 100);
-    FUZZ_CHECK(amount == 0 || amount == 1 || amount == 100);
+    const bool inRange = c.InRange();
+    const std::int32_t priceBefore = inRange ? c.driver.PriceScale(c.line, c.column) : 0;
+    const std::int32_t amountBefore = inRange ? c.driver.AmountScale(c.line, c.column) : 0;
+    // However the price ends: a decimals read whose reply held no digit changed no scale and
+    // leaves the column's decimals to be read again.
+    auto check = [&] {
+        if (!inRange) return;
+        const std::int32_t price = c.driver.PriceScale(c.line, c.column);
+        const std::int32_t amount = c.driver.AmountScale(c.line, c.column);
+        FUZZ_CHECK(price == 0 || price == 1 || price == 10 || price == 100);
+        FUZZ_CHECK(amount == 0 || amount == 1 || amount == 100);
+        if (c.link.log.empty() || c.link.log.front().command != 'N' || HasDigit(c.link.log.front())) return;
+        FUZZ_CHECK(price == priceBefore && amount == amountBefore);
+        FUZZ_CHECK(c.driver.DecimalsPending(c.line, c.column));
+    };
+    try {
+        c.driver.SetPrice(c.line, c.column, c.arg % 5, 0, (c.arg >> 3) * 1.37);
+    } catch (const dorv::Exception&) {
+        check();
+        throw;
+    }
+    check();
 }
 
 void CounterWrite(Call& c) {

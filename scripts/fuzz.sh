@@ -2,9 +2,15 @@
 # Builds the libFuzzer targets (clang, address and undefined-behaviour sanitizers) and runs each
 # for SECONDS seconds, one after the other:
 #   scripts/fuzz.sh [SECONDS] [TARGET...]      (default 60 seconds, every target)
-# Each run starts from a copy of fuzz/corpus/<target>/ in build-fuzz/run/<target>/, so the
-# seed corpus in the tree stays as it is; crashes, leaks and slow inputs land there too. Prints
-# each target's executions per second and fails on any crash, leak, timeout or sanitizer report.
+#   scripts/fuzz.sh 0 [TARGET...]              (only the seeds, once: a quick regression run)
+# Each target first runs every seed of fuzz/corpus/<target>/ once, then fuzzes from a copy of
+# them in build-fuzz/run/<target>/, so the seed corpus in the tree stays as it is; crashes,
+# leaks and slow inputs land there too. Prints each target's executions per second and fails
+# on any crash, leak, timeout, sanitizer report or failed check. Among the checks: a parameter
+# reading ('N' through GetParam, ReadParameter and the decimals read of a price) never comes
+# from a reply without digits, and such a read leaves the price and money scales as they were
+# (fuzz_replies; its seeds answer parameter reads with 0x06, 0x15 and data frames without
+# digits).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,11 +46,17 @@ for t in "${targets[@]}"; do
   mkdir -p "$run/corpus" "$run/artifacts"
   cp fuzz/corpus/"$t"/* "$run/corpus/"
   seeds=$(find "$run/corpus" -type f | wc -l)
-  echo "== $t: ${seconds}s from $seeds seeds"
+  echo "== $t: the $seeds seeds, then ${seconds}s"
   status=0
-  "$build/fuzz/$t" "$run/corpus" -dict=fuzz/protocol.dict -max_total_time="$seconds" \
-    -max_len="$(max_len_of "$t")" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
-    -artifact_prefix="$run/artifacts/" >"$run/log" 2>&1 || status=$?
+  # -runs=0: every seed once and nothing more. The fuzzing run goes on from the same seeds.
+  "$build/fuzz/$t" "$run/corpus" -runs=0 -timeout=10 -rss_limit_mb=2048 \
+    -artifact_prefix="$run/artifacts/" >"$run/seeds.log" 2>&1 || status=$?
+  cp "$run/seeds.log" "$run/log"
+  if [ "$status" -eq 0 ] && [ "$seconds" -gt 0 ]; then
+    "$build/fuzz/$t" "$run/corpus" -dict=fuzz/protocol.dict -max_total_time="$seconds" \
+      -max_len="$(max_len_of "$t")" -timeout=10 -rss_limit_mb=2048 -print_final_stats=1 \
+      -artifact_prefix="$run/artifacts/" >>"$run/log" 2>&1 || status=$?
+  fi
   exec_s=$(sed -n 's/^stat::average_exec_per_sec:[[:space:]]*//p' "$run/log" | tail -1)
   units=$(sed -n 's/^stat::number_of_executed_units:[[:space:]]*//p' "$run/log" | tail -1)
   corpus=$(find "$run/corpus" -type f | wc -l)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The Windows build under test: builds and checks Dorv5000.dll (scripts/build-windows.sh),
-# cross-builds the core test suite and the Windows test host, and runs both under Wine, headless,
-# in a fresh 32-bit Wine prefix inside the build folder. Fails on any failed test or step.
-# Installs Wine for 32-bit programs on first use (Debian 12, as root or via sudo): a large
-# download, done once.
+# cross-builds the core test suite, the Windows test host and the window tests, and runs them
+# under Wine in a fresh 32-bit Wine prefix inside the build folder: the first two headless, the
+# window tests on a virtual X display (xvfb-run; without a display Wine creates no windows).
+# Fails on any failed test or step. Installs Wine for 32-bit programs and Xvfb on first use
+# (Debian 12, as root or via sudo): a large download, done once.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build="${BUILD_DIR:-build-win}"
@@ -15,7 +16,7 @@ SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
 installed() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "install ok installed"; }
 missing=()
-for p in wine wine32:i386 googletest; do installed "$p" || missing+=("$p"); done
+for p in wine wine32:i386 googletest xvfb xauth; do installed "$p" || missing+=("$p"); done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   dpkg --print-foreign-architectures | grep -qx i386 || $SUDO dpkg --add-architecture i386
@@ -63,6 +64,19 @@ else
   failed=$((failed + 1))
 fi
 step "test host ran"
+
+# The parameter window and the settings dialog, driven as an engineer drives them; screenshots
+# of both land in $tests/bin (param-window.bmp, settings-dialog.bmp).
+echo "== Window tests (virtual display) =="
+wineserver -w  # the headless programs' Wine session ends first
+if (cd "$tests/bin" && xvfb-run -a -s "-screen 0 1024x768x24" wine window_test.exe 2>&1 | tr -d '\r' |
+      grep -v 'FS volume label'); then
+  passed=$((passed + 1))
+else
+  status=1
+  failed=$((failed + 1))
+fi
+step "window tests ran"
 
 echo "wine: $passed passed, $failed failed"
 exit "$status"

@@ -28,4 +28,8 @@ void CheckNozzle(std::int32_t nozzle) {
     if (nozzle < 0 || nozzle > kMaxNozzle) throw Exception(msg::kNozzleRange);
 }
 
+void CheckAddress(std::int64_t address) {
+    if (address < 0 || address > kMaxControllerAddress) throw Exception(msg::kAddressRange);
+}
+
 }  // namespace dorv

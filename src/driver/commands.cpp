@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "digits.h"
+
 namespace dorv::cmd {
 
 void CheckTarget(std::int32_t line, std::int32_t column) {
@@ -41,6 +43,15 @@ Record NumberedWrite(GroupAddress target, int number, std::string_view digits) {
     r[3] = static_cast<std::uint8_t>('0' + number);
     Put(r, 4, digits);
     return r;
+}
+
+std::optional<std::int64_t> NumberedReading(const Record& r, const Reply& reply, int number) {
+    if (!reply.Answered() || reply.lead != codec::kDataLead) return std::nullopt;
+    const int length = static_cast<int>(reply.length);
+    const std::size_t first = DataIndex(2);
+    const bool hasDigits = kParamDigits.at(static_cast<std::size_t>(number)) > 0;
+    if (hasDigits && !(static_cast<int>(first) < length && digits::IsParameterDigit(r[first]))) return std::nullopt;
+    return digits::ReadParameterDigits(r.data(), length, static_cast<int>(first));
 }
 
 Record CommonWrite(int number, int value) {

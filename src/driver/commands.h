@@ -5,6 +5,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string_view>
 
 #include "addressing.h"
@@ -103,5 +104,12 @@ Reply Transfer(TVM30& driver, std::int32_t line, Record& record, std::size_t n,
 
 // Index of reply data byte j (1-based) in the record.
 constexpr std::size_t DataIndex(int j) { return static_cast<std::size_t>(2 * j - 1); }
+
+// The value an 'N' reply carries for parameter `number`: its digits after the data byte that is
+// not examined, up to the first byte that is no digit (a field shorter than the parameter's
+// digit count still reads). Nothing when the reply is no data frame (an acknowledgement, a
+// late answer to another request), or when a parameter that has digits got none: such a reply
+// is no reading, and least of all a reading of 0.
+std::optional<std::int64_t> NumberedReading(const Record& record, const Reply& reply, int number);
 
 }  // namespace dorv::cmd

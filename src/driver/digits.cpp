@@ -24,11 +24,11 @@ std::string Field(double value, double scale, int width) {
 }
 
 std::string LowDigits(std::int64_t v, int width) {
+    // The digits of its magnitude would reach the controller as a positive value.
+    if (v < 0) throw Exception(msg::kValueRange);
     std::string s(static_cast<std::size_t>(width), '0');
-    // Remainders of a negative number are negative; count digits of its magnitude.
     for (int j = width - 1; j >= 0; --j) {
-        const int d = static_cast<int>(v % 10);
-        s[static_cast<std::size_t>(j)] = static_cast<char>('0' + (d < 0 ? -d : d));
+        s[static_cast<std::size_t>(j)] = static_cast<char>('0' + v % 10);
         v /= 10;
     }
     return s;
@@ -63,7 +63,7 @@ std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int
 std::int64_t ReadParameterDigits(const std::uint8_t* reply, int length, int first) {
     std::int64_t result = 0;
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
-    for (int i = first; i >= 0 && i < length && (reply[i] & 0x30) == 0x30; i += 2) {
+    for (int i = first; i >= 0 && i < length && IsParameterDigit(reply[i]); i += 2) {
         const int d = reply[i] - 0x30;
         result = result > (kMax - d) / 10 ? kMax : result * 10 + d;
     }

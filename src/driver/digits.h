@@ -18,6 +18,7 @@ double RoundHalfAway(double x);
 // dorv::Exception (nothing is sent) when value is not finite, negative, or does not fit.
 std::string Field(double value, double scale, int width);
 // The `width` lowest decimal digits of v, most significant first (higher digits dropped).
+// A field has no place for a sign: a negative v raises dorv::Exception (nothing is sent).
 std::string LowDigits(std::int64_t v, int width);
 
 // Reads ASCII digits at reply[first], reply[first + step], ... while they are digits and lie
@@ -29,6 +30,8 @@ std::int64_t ReadDigits(const std::uint8_t* reply, int length, int first, int st
 std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step,
                                       int count);
 
+// Whether a parameter reply's byte counts as a digit (see ReadParameterDigits).
+constexpr bool IsParameterDigit(std::uint8_t b) { return (b & 0x30) == 0x30; }
 // Parameter replies count every byte with bits 4 and 5 set (byte AND 0x30 = 0x30) as the digit
 // byte - 0x30, from reply[first] in steps of two until the first other byte or `length`.
 // Saturates at the largest 64-bit value instead of overflowing.

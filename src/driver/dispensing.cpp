@@ -114,6 +114,8 @@ std::int32_t TVM30::StopAndRelease(std::int32_t line, std::int32_t column, std::
 }
 
 std::int32_t TVM30::ReleaseNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle) {
+    // A nozzle beyond the column's four would release another column's controller.
+    cmd::CheckTarget(line, column, nozzle);
     Record r = cmd::Request(Address(column, nozzle, pistStep_), cmd::kRelease);
     return cmd::Transfer(*this, line, r, 3, kShortReply, kNoMode).result;
 }

@@ -6,6 +6,35 @@
 
 namespace dorv {
 
+namespace {
+
+// The innermost OwnLineState of this thread; each points to the one it hides.
+thread_local OwnLineState* tOwnLineState = nullptr;
+
+}  // namespace
+
+OwnLineState::OwnLineState(const TVM30& driver, std::int32_t line)
+    : driver_(&driver), line_(line), outer_(tOwnLineState) {
+    tOwnLineState = this;
+}
+
+OwnLineState::~OwnLineState() { tOwnLineState = outer_; }
+
+bool OwnLineState::Answered() const { return completed_ && state_ == kLineAnswered; }
+
+void TVM30::StoreLineStatus(std::int32_t line, std::uint8_t v) {
+    lineStatus_.Set(static_cast<std::size_t>(line), v);
+    for (OwnLineState* w = tOwnLineState; w; w = w->outer_) {
+        if (w->driver_ == this && w->line_ == line) w->state_ = v;
+    }
+}
+
+void TVM30::NoteCompleted(std::int32_t line, bool completed) const {
+    for (OwnLineState* w = tOwnLineState; w; w = w->outer_) {
+        if (w->driver_ == this && w->line_ == line) w->completed_ = completed;
+    }
+}
+
 bool DORV_CALL TVM30::ValidateReplyCallback(void* context, std::uint8_t line, std::uint8_t* reply,
                                             std::int32_t, std::uint8_t* length, std::int32_t) {
     auto* self = static_cast<TVM30*>(context);
@@ -27,12 +56,14 @@ ExchangeResult TVM30::Exchange(std::int32_t line, Record& record, std::size_t n,
     try {
         result = link_->Transact(l, frame, frameLength, record.data(), replyLength, mode);
         const std::uint8_t state = link_->ReadLineState(l);
+        NoteCompleted(line, result == 0);
         StoreLineStatus(line, state);
         return {result, state};
     } catch (const std::exception&) {
         // The line keeps the status it had; the link tells what went wrong.
         result = link_->GetLineError(l);
     }
+    NoteCompleted(line, false);
     return {result, LineStatusOf(line)};
 }
 

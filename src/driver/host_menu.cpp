@@ -35,8 +35,11 @@ void TVM30::AttachMenu(MenuItem* menu, MenuItemFactory* factory) {
 
 void TVM30::ParamMenuClick() {
     module::OpenParamWindow(module::DriverInstance());
-    for (int line = 1; line < kLines; ++line)
-        for (int column = 1; column <= 32; ++column) SetDecimalsPending(line, column, true);
+    // The host may have destroyed this driver while the window was showing.
+    module::IfAlive(this, [](TVM30& driver) {
+        for (int line = 1; line < kLines; ++line)
+            for (int column = 1; column <= 32; ++column) driver.SetDecimalsPending(line, column, true);
+    });
 }
 
 std::uint16_t TVM30::GetStatusCode(std::uint8_t line, std::uint8_t column) {

@@ -6,6 +6,7 @@ namespace dorv::msg {
 inline constexpr const char* kColumnRange = "Номер колонки выходит за допустимый диапозон";
 inline constexpr const char* kLineRange = "Номер линии выходит за допустимый диапазон";
 inline constexpr const char* kNozzleRange = "Номер пистолета выходит за допустимый диапазон";
+inline constexpr const char* kAddressRange = "Адрес пистолета выходит за допустимый диапазон";
 inline constexpr const char* kParameterRange = "Номер параметра выходит за допустимый диапазон";
 
 inline constexpr const char* kStartPump = "Can't START POMP";

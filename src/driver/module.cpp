@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <mutex>
+#include <unordered_set>
 
 namespace dorv::module {
 namespace {
@@ -12,6 +13,7 @@ namespace {
 struct State {
     std::mutex mutex;
     TVM30* instance = nullptr;
+    std::unordered_set<TVM30*> alive;
     DriverHook opener;
     DriverHook releaser;
 };
@@ -35,6 +37,7 @@ void DriverCreated(TVM30* driver) {
     State& s = Module();
     std::lock_guard lock(s.mutex);
     s.instance = driver;
+    s.alive.insert(driver);
 }
 
 void DriverDestroyed(TVM30* driver) {
@@ -43,9 +46,16 @@ void DriverDestroyed(TVM30* driver) {
     {
         std::lock_guard lock(s.mutex);
         if (s.instance == driver) s.instance = nullptr;
+        s.alive.erase(driver);
         releaser = s.releaser;
     }
     if (releaser) releaser(driver);
+}
+
+void IfAlive(TVM30* driver, const std::function<void(TVM30&)>& action) {
+    State& s = Module();
+    std::lock_guard lock(s.mutex);
+    if (s.alive.count(driver)) action(*driver);
 }
 
 bool TakeMenuPending() { return g_menuPending.exchange(false); }

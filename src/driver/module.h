@@ -15,6 +15,9 @@ TVM30* DriverInstance();
 void DriverCreated(TVM30* driver);
 // Called by a driver's destructor: releases the windows that work on it and forgets it.
 void DriverDestroyed(TVM30* driver);
+// Runs `action` on `driver` unless it has been destroyed; a destruction that starts meanwhile
+// waits until the action is done. `action` must not call back into the module.
+void IfAlive(TVM30* driver, const std::function<void(TVM30&)>& action);
 
 // True only the first time: the menu is searched once per loaded library.
 bool TakeMenuPending();

@@ -2,6 +2,7 @@
 // settings, network-address programming, and the line set-up.
 #include <algorithm>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include "commands.h"
@@ -61,9 +62,13 @@ std::int32_t TVM30::GetParam(std::int32_t line, std::int32_t column, std::int32_
         StoreLineStatus(line, cmd::kParameterRefused);
         return -1;
     }
-    // The digits follow the data byte that is not examined.
-    const std::int64_t v = digits::ReadParameterDigits(r.data(), static_cast<int>(reply.length), cmd::DataIndex(2));
-    return static_cast<std::int32_t>(std::min<std::int64_t>(v, std::numeric_limits<std::int32_t>::max()));
+    const std::optional<std::int64_t> v = cmd::NumberedReading(r, reply, t.number);
+    if (!v) {
+        // An answer without the value: say so rather than hand the host a 0.
+        StoreLineStatus(line, kLineFrameError);
+        return -1;
+    }
+    return static_cast<std::int32_t>(std::min<std::int64_t>(*v, std::numeric_limits<std::int32_t>::max()));
 }
 
 void TVM30::WriteNumberedParam(std::int32_t line, std::int32_t column, std::int32_t index,

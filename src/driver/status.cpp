@@ -92,6 +92,9 @@ StatusRecord TVM30::GetStatus(std::uint8_t line, std::uint8_t column, std::uint8
     };
 
     for (std::uint8_t n = 1; n <= count; ++n) {
+        // The nozzle's step is the query and whatever its answer sets off: the reading and the
+        // release of an ended filling, SpecAvtomatika's stop.
+        const OwnLineState step(*this, line);
         Record r = cmd::Request(Address(column, n, pistStep_), cmd::kStatus);
         const cmd::Reply reply = cmd::Transfer(*this, line, r, 3, 8, 2);
         if (!reply.Completed()) throw ESerialIO(msg::kGetStatus);
@@ -100,7 +103,9 @@ StatusRecord TVM30::GetStatus(std::uint8_t line, std::uint8_t column, std::uint8
         record.bytes[2 * n] = v;
         record.bytes[2 * n + 1] = 0;
         SetNozzleState(line, column, n, v);
-        if (reply.lineState != kLineAnswered) break;
+        // The step's last exchange decides: a release nobody answered or a refused stop ends the
+        // poll unfolded, and LineStatus tells the host which it was.
+        if (!step.Answered()) break;
         if (Replaces(record.bytes[kSummary], v)) {
             record.bytes[kSummary] = v;
             record.bytes[kSummaryNozzle] = n;

@@ -31,6 +31,31 @@ struct ExchangeResult {
 // Access kinds of the parameter transport.
 enum class AccessKind : std::uint8_t { Numbered = 0, Common = 1, NetworkAddress = 2 };
 
+class TVM30;
+
+// While it lives, follows the line status that this thread's own exchanges on one line of one
+// driver leave, refusal codes included. A command that runs other commands (GetStatus closing
+// a filling or stopping a nozzle) judges how they went by it, not by LineStatus, which the
+// exchanges of other threads on the same line rewrite at any moment.
+class OwnLineState {
+public:
+    OwnLineState(const TVM30& driver, std::int32_t line);
+    ~OwnLineState();
+    OwnLineState(const OwnLineState&) = delete;
+    OwnLineState& operator=(const OwnLineState&) = delete;
+
+    // Whether the last exchange since construction completed and left the line answered.
+    bool Answered() const;
+
+private:
+    friend class TVM30;
+    const TVM30* driver_;
+    std::int32_t line_;
+    OwnLineState* outer_;  // the one this thread had before, for calls within calls
+    bool completed_ = false;
+    std::uint8_t state_ = 0;
+};
+
 class TVM30 : public DI30 {
 public:
     TVM30(std::int32_t flags, HostLink* link);
@@ -84,7 +109,8 @@ public:
     void DORV_CALL Reserved26(std::int32_t, std::int32_t) override {}
 
     // ---- commands that are no slots ----
-    // Release ('8'): returns the exchange result; no checks, no exception of its own.
+    // Release ('8'): returns the exchange result; raises only for a line, column or nozzle out
+    // of range, before anything is sent.
     std::int32_t ReleaseNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle);
     // Type query ('7') of the column's first nozzle; refreshes ColumnType.
     void QueryType(std::uint8_t line, std::uint8_t column);
@@ -141,8 +167,10 @@ private:
                                                 std::uint8_t* length, std::int32_t);
     static std::int32_t DORV_CALL ReconfigureLine(void* context, std::uint8_t line);
 
-    // Sets LineStatus[line] (line already checked).
-    void StoreLineStatus(std::int32_t line, std::uint8_t v) { lineStatus_.Set(static_cast<std::size_t>(line), v); }
+    // Sets LineStatus[line] (line already checked), and what this thread's OwnLineState sees.
+    void StoreLineStatus(std::int32_t line, std::uint8_t v);
+    // Tells this thread's OwnLineState of the line whether an exchange completed.
+    void NoteCompleted(std::int32_t line, bool completed) const;
     std::uint8_t LineStatusOf(std::int32_t line) const { return lineStatus_.Get(static_cast<std::size_t>(line)); }
 
     HostLink* const link_;

@@ -187,6 +187,10 @@ TEST(NozzleCommands, OutOfRangeArgumentsRaiseBeforeAnythingIsSent) {
         {"stop column, line 40", [](TVM30& d) { d.StopColumn(40, 1, 0); }, line},
         {"stop and release with flag 0, nozzle 5", [](TVM30& d) { d.StopAndRelease(1, 1, 5, 0); }, nozzle},
         {"stop and release with flag 0, column 34", [](TVM30& d) { d.StopAndRelease(1, 34, 1, 0); }, column},
+        {"release, nozzle 5 would be nozzle 1 of column 5", [](TVM30& d) { d.ReleaseNozzle(1, 1, 5); }, nozzle},
+        {"release, nozzle -3", [](TVM30& d) { d.ReleaseNozzle(1, 1, -3); }, nozzle},
+        {"release, column 34", [](TVM30& d) { d.ReleaseNozzle(1, 34, 1); }, column},
+        {"release, column 999", [](TVM30& d) { d.ReleaseNozzle(1, 999, 1); }, column},
         {"price, column 34", [](TVM30& d) { d.SetPrice(1, 34, 1, 0, 10); }, column},
         {"price, nozzle 5", [](TVM30& d) { d.SetPrice(1, 1, 5, 0, 10); }, nozzle},
         {"price, line 40", [](TVM30& d) { d.SetPrice(40, 1, 1, 0, 10); }, line},
@@ -386,6 +390,8 @@ TEST(Price, DecimalSettingsSelectTheScales) {
         {"silent line: read again next time", Silent(), 50, 50, true},
         {"refused: read again next time", Refused(), 50, 50, true},
         {"failed exchange is swallowed", Failed(), 50, 50, true},
+        {"a late acknowledgement is no setting of 0", Ack(), 50, 50, true},
+        {"a data frame without the digit neither", Data(B("F")), 50, 50, true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

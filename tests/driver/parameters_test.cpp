@@ -87,7 +87,13 @@ TEST(GetParam, Replies) {
         {"digits after the unexamined data byte", 36, Data(B("J5821")), 5821, 1, Nothing()},
         {"reading stops at the first byte without bits 4 and 5", 36, Data(B("J12\x05" "4")), 12, 1, Nothing()},
         {"bytes with bits 4 and 5 count as digits", 36, Data(B("J1:")), 20, 1, Nothing()},
-        {"an acknowledgement has no digits; the request's '5' is none", 15, Ack(), 0, 1, Nothing()},
+        {"an acknowledgement is no reading of 0; the request's '5' is no digit", 15, Ack(), -1, 3, Nothing()},
+        {"a negative acknowledgement is no reading", 36, Raw({0x15}), -1, 3, Nothing()},
+        {"a data frame without digits is no reading", 36, Data(B("J")), -1, 3, Nothing()},
+        {"a data frame whose first digit is none is no reading", 36, Data(B("J\x05" "12")), -1, 3, Nothing()},
+        {"a field shorter than the digit count still reads", 36, Data(B("J7")), 7, 1, Nothing()},
+        {"a parameter without digits reads 0 from a bare data frame", 69, Data(B("x")), 0, 1, Nothing()},
+        {"but not from an acknowledgement", 69, Ack(), -1, 3, Nothing()},
         {"too many digits saturate", 36, Data(B("J99999999999999")), std::numeric_limits<std::int32_t>::max(), 1,
          Nothing()},
         {"refused: -1 and 23", 36, Refused(), -1, 23, Nothing()},
@@ -144,7 +150,6 @@ TEST(NumberedWrite, CarriesTheParametersDigitCount) {
         {"number 25 has eight", 2, 25, 12345678, {Bytes{0x02, 0x22, 'O', 'I'} + B("12345678"), 2, 0}},
         {"number 52 has none", 2, 52, 5, {{0x02, 0x22, 'O', 'd'}, 2, 0}},
         {"index 67 is number 7 of nozzle 2", 2, 67, 5, {Bytes{0x02, 0x23, 'O', '7'} + B("05"), 2, 0}},
-        {"a negative value sends the digits of its size", 2, 7, -5, {Bytes{0x02, 0x22, 'O', '7'} + B("05"), 2, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -159,24 +164,26 @@ TEST(NumberedWrite, Outcomes) {
     struct Case {
         const char* name;
         std::int32_t index;
+        std::int32_t value;
         Answer answer;
         std::uint8_t status;
         Raised raised;
         std::size_t sent;
     };
     const Case cases[] = {
-        {"accepted", 7, Ack(), 1, Nothing(), 1},
-        {"refused sets 23", 7, Refused(), 23, Nothing(), 1},
-        {"silent line", 7, Silent(), kSilent, Nothing(), 1},
-        {"failed exchange", 7, Failed(), kSilent, SerialError(msg::kGetParam), 1},
-        {"negative index", -1, Ack(), 0, CallerError(msg::kParameterRange), 0},
-        {"index of a fifth nozzle", 240, Ack(), 0, CallerError(msg::kNozzleRange), 0},
+        {"accepted", 7, 5, Ack(), 1, Nothing(), 1},
+        {"refused sets 23", 7, 5, Refused(), 23, Nothing(), 1},
+        {"silent line", 7, 5, Silent(), kSilent, Nothing(), 1},
+        {"failed exchange", 7, 5, Failed(), kSilent, SerialError(msg::kGetParam), 1},
+        {"negative index", -1, 5, Ack(), 0, CallerError(msg::kParameterRange), 0},
+        {"index of a fifth nozzle", 240, 5, Ack(), 0, CallerError(msg::kNozzleRange), 0},
+        {"a negative value, not the digits of its size", 7, -5, Ack(), 0, CallerError(msg::kValueRange), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Rig rig;
         rig.link.Queue(c.answer);
-        EXPECT_EQ(RaisedBy([&] { rig.driver.WriteNumberedParam(1, 2, c.index, 5); }), c.raised);
+        EXPECT_EQ(RaisedBy([&] { rig.driver.WriteNumberedParam(1, 2, c.index, c.value); }), c.raised);
         EXPECT_EQ(rig.driver.GetLineStatus(1), c.status);
         EXPECT_EQ(rig.link.calls.size(), c.sent);
     }
@@ -244,6 +251,8 @@ TEST(SetParam, ArgumentsThatCannotTravelSendNothing) {
         {"a negative setting value", 1, 1, 3, -1, CallerError(msg::kValueRange)},
         {"a negative setting number", 1, 1, -1, 1, CallerError(msg::kParameterRange)},
         {"a negative ID number", 1, 1, 9, -6071805, CallerError(msg::kValueRange)},
+        {"a negative numbered value, not the digits of its size", 1, 1, 34, -123, CallerError(msg::kValueRange)},
+        {"a negative value of a parameter without digits", 1, 1, 62, -1, CallerError(msg::kValueRange)},
         {"line 257 is no line 1", 257, 1, 9, 6071805, CallerError(msg::kLineRange)},
         {"line 40, common setting", 40, 1, 3, 1, CallerError(msg::kLineRange)},
     };

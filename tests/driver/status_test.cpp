@@ -1,6 +1,8 @@
 // Status polling: decoding, folding into the summary, the end of a filling.
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "driver_rig.h"
 
 namespace dorv {
@@ -192,6 +194,73 @@ TEST(Status, ANozzleThatDoesNotAnswerEndsThePoll) {
     EXPECT_EQ(r.bytes[6], 0);
     EXPECT_EQ(rig.driver.NozzleState(1, 1, 2), 0);
     EXPECT_EQ(rig.driver.GetLineStatus(1), kSilent);
+}
+
+TEST(Status, TheLastExchangeOfANozzlesStepDecidesWhetherThePollGoesOn) {
+    struct Case {
+        const char* name;
+        bool avtomatika;
+        double filled;  // of 20 litres ordered
+        std::vector<Answer> answers;  // nozzle 1's step, then nozzle 2 idle where it is polled
+        std::uint8_t word;            // nozzle 1's code
+        std::uint8_t summary;
+        std::uint8_t status;
+        std::size_t sent;
+    };
+    const Case cases[] = {
+        {"ended and released: folded, polling goes on", false, 19.5, {Status("40"), kType1, kFilling, Ack(), Status("0")},
+         0xD8, 0xD8, 1, 5},
+        {"ended, the release unanswered: the poll stops unfolded", false, 19.5,
+         {Status("40"), kType1, kFilling, Silent(), Status("0")}, 0xD8, 0, kSilent, 4},
+        {"ended, the release failed: the poll stops unfolded", false, 19.5,
+         {Status("40"), kType1, kFilling, Failed(), Status("0")}, 0xD8, 0, kSilent, 4},
+        {"SpecAvtomatika's stop accepted: polling goes on", true, 10, {Status("60"), Ack(), Status("0")}, 0xD1, 0xD1, 1, 3},
+        {"SpecAvtomatika's stop refused: the poll stops with 20", true, 10, {Status("60"), Refused(), Status("0")},
+         0xD1, 0, 20, 2},
+        {"SpecAvtomatika's stop unanswered: the poll stops", true, 10, {Status("60"), Silent(), Status("0")}, 0xD1, 0,
+         kSilent, 2},
+        {"ended under SpecAvtomatika, released, the stop refused", true, 19.5,
+         {Status("51"), Data(B("x01950")), Ack(), Refused(), Status("0")}, 0xD8, 0, 20, 4},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.Set([&](DriverSettings& s) { s.specAvtomatika = c.avtomatika; });
+        rig.driver.SetFilledVolume(1, 1, c.filled);
+        rig.driver.SetOrderedVolume(1, 1, 20);
+        for (const Answer& a : c.answers) rig.link.Queue(a);
+        const StatusRecord r = rig.driver.GetStatus(1, 1, 2);
+        EXPECT_EQ(r.bytes[2], c.word);
+        EXPECT_EQ(rig.driver.NozzleState(1, 1, 1), c.word);
+        EXPECT_EQ(r.bytes[0], c.summary);
+        EXPECT_EQ(r.bytes[14], c.summary == 0 ? 0 : 1);
+        EXPECT_EQ(rig.driver.GetLineStatus(1), c.status);
+        EXPECT_EQ(rig.link.calls.size(), c.sent);
+    }
+}
+
+// A stop whose slot another thread's exchange follows at once: the poll still sees the stop's
+// refusal, not the other thread's answered line.
+TEST(Status, ThePollJudgesItsOwnExchangesNotAnotherThreadsLineStatus) {
+    struct OtherThreadAfterStop : TVM30 {
+        using TVM30::TVM30;
+        void DORV_CALL StopNozzle(std::int32_t l, std::int32_t c, std::int32_t n, std::uint8_t f) override {
+            TVM30::StopNozzle(l, c, n, f);
+            std::thread([&] { SetLineStatus(static_cast<std::uint8_t>(l), 1); }).join();
+        }
+    };
+    TempDir dir;
+    RecordingLink link;
+    OtherThreadAfterStop driver(0, &link);
+    DriverSettings s = driver.Settings();
+    s.specAvtomatika = true;
+    driver.ApplySettings(s);
+    driver.SetFilledVolume(1, 1, 10);
+    driver.SetOrderedVolume(1, 1, 20);
+    for (const Answer& a : {Status("60"), Refused(), Status("0")}) link.Queue(a);
+    const StatusRecord r = driver.GetStatus(1, 1, 2);
+    EXPECT_EQ(r.bytes[0], 0);
+    EXPECT_EQ(link.calls.size(), 2u);
 }
 
 TEST(Status, FailedQueryRaisesWithTheEarlierNozzlesRecorded) {

@@ -32,7 +32,8 @@ TEST(ReadParameter, RequestByRawAddressAndTheDigitsOfTheReply) {
         {"number 52: reply length 6, a reply without digits reads 0", 1, 52, Data(B("x")), {{0x02, 0x21, 'N', 'd'}, 6, 2}, 0},
         {"number 52: all thirteen digits of an ID number", 1, 52, Data(B("x1234567890123")),
          {{0x02, 0x21, 'N', 'd'}, 6, 2}, 1234567890123},
-        {"an acknowledgement has no digits; the request's '9' is none", 5, 9, Ack(), {{0x02, 0x25, 0x4E, 0x39}, 12, 2}, 0},
+        {"a field shorter than the digit count still reads", 5, 9, Data(B("x7")), {{0x02, 0x25, 0x4E, 0x39}, 12, 2}, 7},
+        {"the highest address a group byte carries", 3750, 9, Data(B("x7")), {{0xFF, 0x20, 0x4E, 0x39}, 12, 2}, 7},
         {"too many digits saturate", 1, 52, Data(B("x") + Bytes(25, '9')), {{0x02, 0x21, 'N', 'd'}, 6, 2},
          std::numeric_limits<std::int64_t>::max()},
     };
@@ -61,6 +62,12 @@ TEST(ReadParameter, Outcomes) {
         {"common settings are not readable", kCommon, 9, Ack(), -1, 0, Nothing(), 0},
         {"address programming is not readable", kNetworkAddress, 9, Ack(), -1, 0, Nothing(), 0},
         {"refused: -1 and 23", kNumbered, 9, Refused(), -1, 23, Nothing(), 1},
+        {"an acknowledgement is no reading of 0; the request's '9' is no digit", kNumbered, 9, Ack(), -1, 3,
+         Nothing(), 1},
+        {"a negative acknowledgement is no reading", kNumbered, 9, Raw({0x15}), -1, 3, Nothing(), 1},
+        {"a data frame without digits is no reading", kNumbered, 9, Data(B("x")), -1, 3, Nothing(), 1},
+        {"number 52 has no digit count, but an acknowledgement is still no reading", kNumbered, 52, Ack(), -1, 3,
+         Nothing(), 1},
         {"silent line", kNumbered, 9, Silent(), 0, kSilent, SerialError(msg::kDispenserSilent), 1},
         {"failed exchange", kNumbered, 9, Failed(), 0, kSilent, SerialError(msg::kLinkFailed), 1},
         {"number 60 has no digit count", kNumbered, 60, Ack(), 0, 0, CallerError(msg::kParameterRange), 0},
@@ -95,8 +102,6 @@ TEST(WriteParameter, Requests) {
          {{Bytes{0x02, 0x23, 'O', 'I'} + B("12345678"), 2, 0}}},
         {"numbered: thirteen-digit ID number 52", kNumbered, 1, 3, 52, 13, 1234567890123,
          {{Bytes{0x02, 0x23, 'O', 'd'} + B("1234567890123"), 2, 0}}},
-        {"numbered: a negative value sends the digits of its size", kNumbered, 1, 3, 7, 3, -45,
-         {{Bytes{0x02, 0x23, 'O', '7'} + B("045"), 2, 0}}},
         {"numbered: address 20", kNumbered, 1, 20, 7, 2, 5, {{Bytes{0x07, 0x25, 'O', '7'} + B("05"), 2, 0}}},
         {"numbered: the line by its low byte", kNumbered, 257, 3, 7, 2, 5, {{Bytes{0x02, 0x23, 'O', '7'} + B("05"), 2, 0}}},
         {"common setting", kCommon, 2, 9, 3, 1, 1, {{{0x02, 0x57, 0x33, 0x31}, 0, 0}}},
@@ -106,10 +111,8 @@ TEST(WriteParameter, Requests) {
          {{Bytes{0x02, 0x22, 'O', 'J'} + B("5821"), 2, 0},
           {Bytes{0x02, 0x22, 'O', 'K'} + B("00308"), 2, 0},
           {{0x02, 0x22, 'N', 'J'}, 14, 2}}},
-        {"calibration whatever the kind", kCommon, 1, 2, 27, 5, 308,
-         {{Bytes{0x02, 0x22, 'O', 'J'} + B("5821"), 2, 0},
-          {Bytes{0x02, 0x22, 'O', 'K'} + B("00308"), 2, 0},
-          {{0x02, 0x22, 'N', 'J'}, 14, 2}}},
+        {"address programming of the controller whose ID is 27 is no calibration", kNetworkAddress, 1, 5, 27, 0, 17,
+         {{Bytes{0x02, 0x5D} + B("00027") + B("017"), 2, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -151,6 +154,8 @@ TEST(WriteParameter, Outcomes) {
         {"address programming, refused: 24", kNetworkAddress, 5, 907162, 0, 17, {Refused()}, true, 24, Nothing(), 1},
         {"address programming, negative value", kNetworkAddress, 5, 907162, 0, -17, {}, false, 0,
          CallerError(msg::kValueRange), 0},
+        {"address programming, an ID whose low 32 bits are another one", kNetworkAddress, 5,
+         (std::int64_t{1} << 32) + 27, 0, 17, {}, false, 0, CallerError(msg::kValueRange), 0},
         {"numbered, number 60", kNumbered, 3, 60, 2, 5, {}, false, 0, CallerError(msg::kParameterRange), 0},
         {"numbered, a number whose low byte is 5", kNumbered, 3, 261, 2, 5, {}, false, 0,
          CallerError(msg::kParameterRange), 0},
@@ -159,6 +164,14 @@ TEST(WriteParameter, Outcomes) {
          CallerError(msg::kValueRange), 0},
         {"common, value 10 is no digit", kCommon, 3, 3, 1, 10, {}, false, 0, CallerError(msg::kValueRange), 0},
         {"common, number 10", kCommon, 3, 10, 1, 1, {}, false, 0, CallerError(msg::kParameterRange), 0},
+        {"common, number 27 is no setting and no calibration", kCommon, 2, 27, 5, 1, {}, false, 0,
+         CallerError(msg::kParameterRange), 0},
+        {"numbered, a negative value, not the digits of its size", kNumbered, 3, 7, 3, -45, {}, false, 0,
+         CallerError(msg::kValueRange), 0},
+        {"calibration, a negative coefficient sends not even the password", kNumbered, 2, 27, 5, -308, {}, false, 0,
+         CallerError(msg::kValueRange), 0},
+        {"calibration, a coefficient beyond 32 bits", kNumbered, 2, 27, 5, (std::int64_t{1} << 32) + 308, {}, false,
+         0, CallerError(msg::kValueRange), 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -170,6 +183,29 @@ TEST(WriteParameter, Outcomes) {
         EXPECT_EQ(result, c.result);
         EXPECT_EQ(rig.driver.GetLineStatus(1), c.status);
         EXPECT_EQ(rig.link.calls.size(), c.sent);
+    }
+}
+
+TEST(Transport, AddressesAGroupByteCannotCarrySendNothing) {
+    struct Case {
+        const char* name;
+        std::function<void(TVM30&)> call;
+    };
+    // 3751 would be group 0x100, 3783 the group and address bytes of address 3.
+    const Case cases[] = {
+        {"read, address -1", [](TVM30& d) { d.ReadParameter(kNumbered, 1, -1, 9, 3); }},
+        {"read, address 3751", [](TVM30& d) { d.ReadParameter(kNumbered, 1, 3751, 9, 3); }},
+        {"read, address 3783", [](TVM30& d) { d.ReadParameter(kNumbered, 1, 3783, 9, 3); }},
+        {"write, address -1", [](TVM30& d) { d.WriteParameter(kNumbered, 1, -1, 7, 2, 5); }},
+        {"write, address 3783", [](TVM30& d) { d.WriteParameter(kNumbered, 1, 3783, 7, 2, 5); }},
+        {"write, address 2^32 + 3", [](TVM30& d) { d.WriteParameter(kNumbered, 1, (std::int64_t{1} << 32) + 3, 7, 2, 5); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.link.Queue(Ack());
+        EXPECT_EQ(RaisedBy([&] { c.call(rig.driver); }), CallerError(msg::kAddressRange));
+        EXPECT_TRUE(rig.link.calls.empty());
     }
 }
 

@@ -153,5 +153,59 @@ INSTANTIATE_TEST_SUITE_P(EveryFault, LineFault, ::testing::ValuesIn(kCases),
                              return name;
                          });
 
+// Faults that land on the step after the one they hit, through the real link.
+class FaultOnAStep : public PtyDriverTest {};
+
+// A release the line lets go unanswered; its acknowledgement comes while the first price of the
+// column reads the decimal settings. The acknowledgement is no setting of 0: the scales stay,
+// the price travels at price scale 100, and the next price reads the settings again.
+TEST_F(FaultOnAStep, ALateAcknowledgementIsNoDecimalSetting) {
+    emu_.Controllers().SetParam(1, 22, 1);  // price scale 10
+    Apply([](DriverSettings& s) { s.readDecimalTRK = true; });
+    // The acknowledgement comes in the middle of the decimals read's wait.
+    link_.SetTimeouts(std::chrono::milliseconds(300), kInterByte);
+    link_.SetRetries(0);
+    emu_.Controllers().ArmFault({.kind = FaultKind::kLate, .count = 1, .command = '8', .delay = 450ms});
+
+    EXPECT_EQ(driver_->ReleaseNozzle(1, 1, 1), 0);
+    driver_->SetPrice(1, 1, 1, 0, 45.50);
+    EXPECT_EQ(emu_.TakeAnswered(), "8NQ");
+    EXPECT_EQ(emu_.State(1).price, 4550u);
+    EXPECT_EQ(driver_->PriceScale(1, 1), 100);
+    EXPECT_TRUE(driver_->DecimalsPending(1, 1));
+
+    // The line is quiet again: the settings are read, and the price follows them.
+    driver_->SetPrice(1, 1, 1, 0, 45.50);
+    EXPECT_EQ(emu_.TakeAnswered(), "NQ");
+    EXPECT_EQ(emu_.State(1).price, 455u);
+    EXPECT_FALSE(driver_->DecimalsPending(1, 1));
+}
+
+// The poll that finds a filling ended reads it and releases the nozzle; when the release goes
+// unanswered, the poll ends there: the summary is not folded and the line status tells the host.
+TEST_F(FaultOnAStep, AnUnansweredReleaseEndsThePoll) {
+    driver_->SetPrice(1, 1, 1, 0, 45.50);
+    driver_->PresetVolume(1, 1, 1, 0, 2.00);
+    emu_.Controllers().Lift(1);
+    driver_->AuthorizeNozzle(1, 1, 1, 0);
+    ASSERT_EQ(LineStatus(), 1);
+    emu_.Clock().Advance(10s);  // the dose is delivered
+    ASSERT_EQ(emu_.State(1).phase, emu::Nozzle::Phase::kEnded);
+    emu_.TakeAnswered();
+
+    emu_.Controllers().ArmFault(On(FaultKind::kSilence, '8', 2));  // both attempts
+    StatusRecord r = driver_->GetStatus(1, 1, 2);
+    EXPECT_EQ(Hex3(r.bytes[0], r.bytes[2], r.bytes[4]), "00 D8 00");
+    EXPECT_EQ(LineStatus(), 2);
+    EXPECT_EQ(emu_.TakeAnswered(), "17588");
+    EXPECT_EQ(emu_.State(1).phase, emu::Nozzle::Phase::kEnded);
+
+    emu_.Controllers().ClearFaults();
+    r = driver_->GetStatus(1, 1, 2);
+    EXPECT_EQ(Hex3(r.bytes[0], r.bytes[2], r.bytes[4]), "D8 D8 C0");
+    EXPECT_EQ(LineStatus(), 1);
+    EXPECT_EQ(emu_.State(1).phase, emu::Nozzle::Phase::kIdle);
+}
+
 }  // namespace
 }  // namespace dorv::e2e

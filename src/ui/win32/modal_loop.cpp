@@ -1,0 +1,92 @@
+#include "modal_loop.h"
+
+#include <algorithm>
+
+namespace dorv::ui::win32 {
+
+void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<bool(MSG&)>& preTranslate) {
+    if (!IsWindow(window)) return;
+    window_ = window;
+    running_ = true;
+    ended_ = false;
+    SetWindowLongPtrW(window, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
+    const bool ownerWasEnabled = owner && IsWindowEnabled(owner);
+    if (ownerWasEnabled) EnableWindow(owner, FALSE);
+    ShowWindow(window, SW_SHOW);
+    SetForegroundWindow(window);
+    if (focus) SetFocus(focus);
+    MSG msg;
+    while (!ended_) {
+        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        if (got == 0) {
+            PostQuitMessage(static_cast<int>(msg.wParam));
+            break;
+        }
+        if (got < 0) break;
+        if (preTranslate && preTranslate(msg)) continue;
+        if (IsDialogMessageW(window, &msg)) continue;
+        TranslateMessage(&msg);
+        DispatchMessageW(&msg);
+    }
+    // The owner comes back before the window goes, so the system activates the owner.
+    if (ownerWasEnabled) EnableWindow(owner, TRUE);
+    ShowWindow(window, SW_HIDE);
+    if (owner && IsWindow(owner)) SetActiveWindow(owner);
+    running_ = false;
+}
+
+void ModalLoop::End() {
+    ended_ = true;
+    if (window_) PostMessageW(window_, WM_NULL, 0, 0);  // wakes the loop's GetMessage
+}
+
+LRESULT PrintWithChildren(HWND window, HDC dc, LPARAM flags) {
+    const LRESULT result = DefWindowProcW(window, WM_PRINT, reinterpret_cast<WPARAM>(dc), flags & ~PRF_CHILDREN);
+    if (!(flags & PRF_CHILDREN)) return result;
+    // Children are placed relative to the client area; with the frame drawn, that is inset.
+    POINT origin{0, 0};
+    if (flags & PRF_NONCLIENT) {
+        RECT frame;
+        GetWindowRect(window, &frame);
+        ClientToScreen(window, &origin);
+        origin.x -= frame.left;
+        origin.y -= frame.top;
+    }
+    const HWND first = GetWindow(window, GW_CHILD);
+    for (HWND child = first ? GetWindow(first, GW_HWNDLAST) : nullptr; child; child = GetWindow(child, GW_HWNDPREV)) {
+        if (!IsWindowVisible(child)) continue;
+        RECT r;
+        GetWindowRect(child, &r);
+        MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+        // Each child prints into a picture of its own (controls clip to their own client
+        // rectangle in device units), which then goes to its place.
+        const int width = r.right - r.left, height = r.bottom - r.top;
+        HDC picture = CreateCompatibleDC(dc);
+        HBITMAP bitmap = CreateCompatibleBitmap(dc, std::max(1, width), std::max(1, height));
+        HGDIOBJ old = SelectObject(picture, bitmap);
+        // What lies beneath shows through wherever the child paints nothing (a group box).
+        BitBlt(picture, 0, 0, width, height, dc, origin.x + r.left, origin.y + r.top, SRCCOPY);
+        SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(picture),
+                     PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
+        BitBlt(dc, origin.x + r.left, origin.y + r.top, width, height, picture, 0, 0, SRCCOPY);
+        SelectObject(picture, old);
+        DeleteObject(bitmap);
+        DeleteDC(picture);
+    }
+    return result;
+}
+
+HINSTANCE ModuleInstance() {
+    HMODULE module = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+                       reinterpret_cast<LPCWSTR>(&ModuleInstance), &module);
+    return module;
+}
+
+HWND HostOwner(HWND self) {
+    HWND active = GetActiveWindow();
+    if (!active || active == self) return nullptr;
+    return GetAncestor(active, GA_ROOTOWNER);
+}
+
+}  // namespace dorv::ui::win32
