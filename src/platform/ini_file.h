@@ -1,7 +1,8 @@
 // INI files as the stations' tools keep them: section and key names compare without regard to
-// case, a key or section that appears twice gives its first value, sections and keys this
-// program does not know are kept as they were, and a file is rewritten through a temporary file
-// and a rename, so a crash never leaves half a file.
+// case, a key that appears twice in a section gives its first value, a section whose name
+// appeared before is not read (as the Windows profile functions read only the first), sections
+// and keys this program does not know are kept as they were, and a file is rewritten through a
+// temporary file and a rename, so a crash never leaves half a file.
 // On Windows the system's profile functions read and write the files (as TIniFile does) and
 // texts are converted between UTF-8 and CP1251; elsewhere SimpleIni keeps them in memory.
 #pragma once
