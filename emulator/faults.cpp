@@ -7,7 +7,7 @@ namespace dorv::emu {
 
 namespace {
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kNames = {{
+constexpr std::array<std::pair<FaultKind, std::string_view>, 8> kNames = {{
     {FaultKind::kNoise, "noise"},
     {FaultKind::kSilence, "silence"},
     {FaultKind::kCorruptComplement, "complement"},
@@ -15,6 +15,7 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 7> kNames = {{
     {FaultKind::kRefusal, "refuse"},
     {FaultKind::kLate, "late"},
     {FaultKind::kTruncate, "truncate"},
+    {FaultKind::kFlood, "flood"},
 }};
 
 bool NeedsDataReply(FaultKind kind) {
@@ -99,6 +100,17 @@ void FaultInjector::Apply(const FaultRule& rule, Reply& reply) {
     case FaultKind::kTruncate: {
       const auto keep = std::uniform_int_distribution<std::size_t>(1, b.size() - 1)(rng_);
       b.resize(keep);
+      break;
+    }
+    case FaultKind::kFlood: {
+      // Junk of every byte value; every eighth byte is a lead byte, so that even a short flood
+      // holds things a careless host would take for a reply.
+      constexpr std::uint8_t kLeads[] = {kAck, kRefusal, kDataLead, kNak};
+      const auto size = static_cast<std::size_t>(std::max(rule.noise_bytes, 0));
+      std::uniform_int_distribution<int> byte(0, 255);
+      b.reserve(b.size() + size);
+      for (std::size_t i = 0; i < size; ++i)
+        b.push_back(i % 8 == 0 ? kLeads[i / 8 % 4] : static_cast<std::uint8_t>(byte(rng_)));
       break;
     }
     case FaultKind::kLate:

@@ -21,6 +21,7 @@ enum class FaultKind : std::uint8_t {
   kRefusal,             // 0x18 instead of carrying the request out
   kLate,                // the reply comes after `delay`, into the host's next request
   kTruncate,            // a data reply is cut short
+  kFlood,               // the line keeps talking: `noise_bytes` of junk, lead bytes among them, follow the reply
 };
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name);
@@ -37,7 +38,7 @@ struct FaultRule {
   std::optional<std::uint8_t> command = std::nullopt;  // only requests with this command byte
   std::optional<int> address = std::nullopt;           // only requests for this controller
   double rate = 1.0;                      // chance of hitting a matching reply
-  int noise_bytes = 3;
+  int noise_bytes = 3;                    // for kNoise and kFlood
   std::chrono::milliseconds delay{500};   // for kLate
 };
 

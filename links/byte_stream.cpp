@@ -18,8 +18,6 @@ using Clock = std::chrono::steady_clock;
 
 // Enough of the discarded input for a trace to show what was thrown away.
 constexpr std::size_t kDiscardKept = 4 * kReplyCapacity;
-// A device that never stops talking must not hold a transaction in the discard step forever.
-constexpr std::size_t kDiscardLimit = 64 * 1024;
 
 // Waits until `events` are ready on fd or the deadline passes.
 // Returns the revents, 0 on timeout, or -1 with errno set.
@@ -65,21 +63,45 @@ void ByteStream::Close() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
-int ByteStream::DiscardInput(std::vector<std::uint8_t>& discarded) {
-    std::array<std::uint8_t, 256> chunk;
+ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discarded,
+                                               std::chrono::milliseconds quietGap,
+                                               std::chrono::milliseconds limit, bool listen) {
+    const auto start = Clock::now();
+    const auto deadline = start + limit + quietGap;
+    const auto took = [start] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+    };
+    std::array<std::uint8_t, 16 * 1024> chunk;
     std::size_t total = 0;
-    while (total < kDiscardLimit) {
-        const long n = ReadSome(fd_, chunk.data(), chunk.size());
-        if (n < 0) return static_cast<int>(-n);
-        if (n == 0) break;
-        total += static_cast<std::size_t>(n);
-        const std::size_t keep = std::min(static_cast<std::size_t>(n),
-                                          kDiscardKept - std::min(kDiscardKept, discarded.size()));
-        discarded.insert(discarded.end(), chunk.begin(), chunk.begin() + keep);
+    bool hungUp = false;
+    for (;;) {
+        // Everything waiting now goes, however much it is.
+        for (bool first = true;; first = false) {
+            const long n = ReadSome(fd_, chunk.data(), chunk.size());
+            if (n < 0) return {static_cast<int>(-n), total, false, took()};
+            // Readable but empty: only a hang-up or an error says so for good.
+            if (n == 0 && first && hungUp) return {EPIPE, total, false, took()};
+            if (n == 0) break;
+            total += static_cast<std::size_t>(n);
+            const std::size_t keep = std::min(static_cast<std::size_t>(n),
+                                              kDiscardKept - std::min(kDiscardKept, discarded.size()));
+            discarded.insert(discarded.end(), chunk.begin(), chunk.begin() + keep);
+        }
+        // Bytes still in the serial driver's queue, not yet visible to read(), go too.
+        if (kind_ == Kind::Tty && ::tcflush(fd_, TCIFLUSH) != 0) return {errno, total, false, took()};
+        // A line that had nothing to say is clear at once. One that had may be in the middle of
+        // a long stream (a backlog still arriving over the network): it is clear once silent
+        // for a pause, and not at all if it is still talking at the limit.
+        if (total == 0 && !listen) return {0, 0, true, took()};
+        const auto now = Clock::now();
+        if (now >= deadline) return {0, total, false, took()};
+        const auto until = std::min(deadline, now + quietGap);
+        const int ready = WaitUntil(fd_, POLLIN, until);
+        if (ready < 0) return {errno, total, false, took()};
+        if (ready & POLLNVAL) return {EBADF, total, false, took()};
+        if (ready == 0) return {0, total, until < deadline, took()};
+        hungUp = (ready & (POLLHUP | POLLERR)) != 0;
     }
-    // Bytes still in the serial driver's queue, not yet visible to read(), go too.
-    if (kind_ == Kind::Tty && ::tcflush(fd_, TCIFLUSH) != 0) return errno;
-    return 0;
 }
 
 int ByteStream::Send(std::span<const std::uint8_t> bytes, std::chrono::milliseconds timeout) {

@@ -43,10 +43,20 @@ public:
     int Fd() const { return fd_; }
     void Close();
 
-    // Throws away input already waiting: a late reply to an earlier request or an
-    // acknowledgement nobody waited for must never pass for the reply to the next request.
-    // The bytes read are appended to `discarded` (as many as a trace needs). Returns 0 or errno.
-    int DiscardInput(std::vector<std::uint8_t>& discarded);
+    struct Discarded {
+        int error;          // errno value, or 0
+        std::size_t bytes;  // how many were thrown away
+        bool quiet;         // the line fell silent; false: it was still talking at the limit
+        std::chrono::milliseconds took;
+    };
+    // Throws away all input already received: a late reply to an earlier request, an
+    // acknowledgement nobody waited for or the backlog of a peer that flooded the line must never
+    // pass for the reply to the next request. When anything came, the line must then stay silent
+    // for `quietGap` before it counts as clear (with `listen`, also when nothing came yet); a
+    // line still talking after `limit` is not quiet. The first bytes read are appended to
+    // `discarded` (as many as a trace shows).
+    Discarded DiscardInput(std::vector<std::uint8_t>& discarded, std::chrono::milliseconds quietGap,
+                           std::chrono::milliseconds limit, bool listen = false);
 
     // Writes all of `bytes`, waiting while the device's output buffer is full.
     // Returns 0, ETIMEDOUT when the device took nothing for `timeout`, or errno.

@@ -148,4 +148,13 @@ void FrameTrace::Record(TraceDirection direction, std::uint8_t line,
     if (out_) *out_ << text << std::endl;
 }
 
+void FrameTrace::Note(std::uint8_t line, std::string_view text) {
+    if (!Enabled()) return;
+    char head[32];
+    std::snprintf(head, sizeof head, " NOTE line %02d", line);
+    const std::string entry = Now() + head + std::string(kSeparator) + std::string(text);
+    std::lock_guard lock(mutex_);
+    if (out_) *out_ << entry << std::endl;
+}
+
 }  // namespace dorv::links

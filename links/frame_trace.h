@@ -5,7 +5,8 @@
 //
 // timestamp (UTC), direction (TX sent, RX received, SKIP read but belonging to no request: stale
 // input, bytes after a reply, the line's echo), line number, the bytes in hex, and after " | "
-// what they mean. The bytes are the record; the words after them can be produced again from a
+// what they mean. Events that are no frames (a line opened afresh because it kept talking) are
+// NOTE lines with only a text. The bytes are the record; the words after them can be produced again from a
 // saved trace with DecodeTrace, so a decoder improved later reads old traces better.
 #pragma once
 
@@ -53,6 +54,9 @@ public:
 
     bool Enabled() const { return enabled_.load(std::memory_order_relaxed); }
     void Record(TraceDirection direction, std::uint8_t line, std::span<const std::uint8_t> bytes);
+    // An event on the line that is no frame, as "<timestamp> NOTE line NN | <text>". Such lines
+    // are no trace entries: DecodeTrace passes them on unchanged.
+    void Note(std::uint8_t line, std::string_view text);
 
 private:
     std::mutex mutex_;

@@ -123,14 +123,9 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
     if (!wasOpen) {
         if (const int err = Open(line, true)) return {err, kStateNoReply};
     }
-    if (int err = DiscardStale(line); err != 0) {
-        if (!wasOpen) return {err, kStateNoReply};
-        // The stream ended while the line was idle (a device unplugged and back, a server that
-        // drops idle connections). Nothing of this request has gone out yet, so opening the
-        // line afresh now loses nothing and repeats nothing.
-        err = Open(line, true);
-        if (err == 0) err = DiscardStale(line);
-        if (err != 0) return {err, kStateNoReply};
+    if (const auto refused = ClearLine(line, wasOpen)) {
+        if (refused->code != 0) CloseLine(line);
+        return *refused;
     }
     // A command that expects no reply is not repeated: its acknowledgement is optional.
     const int attempts = replyLength == 0 ? 1 : 1 + retries_.load();
@@ -138,13 +133,44 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
     for (int i = 0; i < attempts; ++i) {
         // Every repetition starts clean: a late answer to the last one is no answer to this.
         if (i > 0) {
-            if (const int err = DiscardStale(line)) return {err, kStateNoReply};
+            if (const auto refused = ClearLine(line, false)) {
+                r = *refused;
+                break;
+            }
         }
         r = Attempt(line, frame, reply);
         if (r.code != 0 || r.state == kStateAnswered) break;
     }
     if (r.code != 0) CloseLine(line);
     return r;
+}
+
+std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t line,
+                                                                bool reopenEnded) {
+    auto stale = DiscardStale(line);
+    if (stale.error != 0) {
+        if (!reopenEnded) return Result{stale.error, kStateNoReply};
+        // The stream ended while the line was idle (a device unplugged and back, a server that
+        // drops idle connections). Nothing of this request has gone out yet, so opening the
+        // line afresh now loses nothing and repeats nothing.
+        if (const int err = Open(line, true)) return Result{err, kStateNoReply};
+        stale = DiscardStale(line);
+        if (stale.error != 0) return Result{stale.error, kStateNoReply};
+    }
+    if (stale.quiet) return std::nullopt;
+    // Still talking at the limit: a peer pouring out garbage or a backlog without end. A new
+    // connection (or the device opened again) starts without the backlog.
+    trace_.Note(line, "line kept talking: " + std::to_string(stale.bytes) + " bytes discarded in " +
+                          std::to_string(stale.took.count()) + " ms; opening it afresh");
+    if (const int err = Open(line, true)) return Result{err, kStateNoReply};
+    // A peer that floods every connection may take a moment to start on the new one.
+    stale = DiscardStale(line, true);
+    if (stale.error != 0) return Result{stale.error, kStateNoReply};
+    if (stale.quiet) return std::nullopt;
+    trace_.Note(line, "line kept talking when opened afresh: " + std::to_string(stale.bytes) +
+                          " bytes discarded in " + std::to_string(stale.took.count()) +
+                          " ms; request not sent");
+    return Result{0, kStateKeptTalking};
 }
 
 int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
@@ -168,11 +194,17 @@ int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
     return err;
 }
 
-int StreamHostLink::DiscardStale(std::uint8_t line) {
+ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line, bool listen) {
     std::vector<std::uint8_t> discarded;
-    const int err = lines_[line].stream.DiscardInput(discarded);
+    const auto stale = lines_[line].stream.DiscardInput(
+        discarded, std::chrono::milliseconds(interByteMs_), kTalkingLimit, listen);
     if (!discarded.empty()) trace_.Record(TraceDirection::Skipped, line, discarded);
-    return err;
+    // The entry shows the first bytes; a flood is counted.
+    if (stale.bytes > discarded.size() && stale.quiet) {
+        trace_.Note(line, std::to_string(stale.bytes) + " bytes discarded in " +
+                              std::to_string(stale.took.count()) + " ms");
+    }
+    return stale;
 }
 
 StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,

@@ -13,7 +13,9 @@
 //   2 no reply: nothing came back in time, or the line could not be used,
 //   3 frame error: the reply's trailer or a complement was wrong (code 246 or state 3),
 //   4 check byte wrong (code 222),
-//   5 no lead byte: only noise came back (code 223).
+//   5 no lead byte: only noise came back (code 223),
+//   6 line kept talking: input went on arriving after the line was opened afresh, so the
+//     request was not sent.
 #pragma once
 
 #include <array>
@@ -21,6 +23,7 @@
 #include <chrono>
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <ostream>
 #include <span>
 #include <string>
@@ -41,6 +44,11 @@ inline constexpr std::uint8_t kStateNoReply = 2;
 inline constexpr std::uint8_t kStateFrameError = 3;
 inline constexpr std::uint8_t kStateBadCheck = 4;
 inline constexpr std::uint8_t kStateNoLead = 5;
+inline constexpr std::uint8_t kStateKeptTalking = 6;
+
+// How long a line may go on delivering input that nobody asked for, before a request, until it
+// is opened afresh (a new connection, the device reopened).
+inline constexpr std::chrono::milliseconds kTalkingLimit{1000};
 
 class StreamHostLink : public HostLink {
 public:
@@ -126,7 +134,12 @@ private:
     Result Run(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
                std::uint8_t replyLength);
     int Open(std::uint8_t line, bool callConfigurator);
-    int DiscardStale(std::uint8_t line);
+    // With `listen` the line must also stay silent for a pause when nothing was waiting.
+    ByteStream::Discarded DiscardStale(std::uint8_t line, bool listen = false);
+    // Readies the line for a request: stale input gone and the line silent, the line opened
+    // afresh when it kept talking (and, with `reopenEnded`, when its stream had ended while
+    // idle). Nothing when the request may go; else the transaction's result.
+    std::optional<Result> ClearLine(std::uint8_t line, bool reopenEnded);
     Result Attempt(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply);
     std::uint8_t Validate(std::uint8_t line, std::span<const std::uint8_t> bytes, bool complete,
                           std::uint8_t* reply);

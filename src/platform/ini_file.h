@@ -1,6 +1,8 @@
 // INI files as the stations' tools keep them: section and key names compare without regard to
-// case, sections and keys this program does not know are kept as they were, and a file is
-// rewritten through a temporary file and a rename, so a crash never leaves half a file.
+// case, a key that appears twice in a section gives its first value, a section whose name
+// appeared before is not read (as the Windows profile functions read only the first), sections
+// and keys this program does not know are kept as they were, and a file is rewritten through a
+// temporary file and a rename, so a crash never leaves half a file.
 // On Windows the system's profile functions read and write the files (as TIniFile does) and
 // texts are converted between UTF-8 and CP1251; elsewhere SimpleIni keeps them in memory.
 #pragma once
@@ -36,7 +38,8 @@ public:
     void EraseSection(const std::string& section);
 
     // Writes the whole file: temporary file in the same folder, flushed, then renamed over the
-    // old one. Raises dorv::Exception when the folder or the file cannot be written.
+    // old one. Raises dorv::Exception when the folder or the file cannot be written, and, leaving
+    // the file as it is, when the file could not be read whole (it exceeds the read limit).
     void UpdateFile();
 
 private:
@@ -50,6 +53,11 @@ private:
 std::optional<std::int32_t> ParseInteger(const std::string& text);
 
 // Writes `content` to `path` through a temporary file and a rename (parent folder created).
+// An existing file keeps its permissions (and owner, where the user may keep it); one the user
+// may not write, or that has no write permission at all, is not replaced. A symbolic link stays
+// a link: the file it leads to is replaced, from a temporary file in that file's folder. The
+// temporary files of earlier saves of the same file that were killed are removed. Raises
+// dorv::Exception on failure, with the old file left whole.
 void WriteFileAtomically(const std::string& path, const std::string& content);
 
 }  // namespace dorv::platform

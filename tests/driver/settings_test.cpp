@@ -43,6 +43,10 @@ TEST(DriverSettings, CreationFlagsAndFileCombine) {
         {"other sections do not count", 0, "[Other]\nPistStep=2\n", {1, true, true, false, false, false, false}},
         {"a lone carriage return does not hide an open section name from the keys after it", 0,
          "[Dorv]\nForceStart=1\nx=1\r[y\nPistStep=2\n", {2, true, true, true, false, false, false}},
+        {"a key twice: the first value counts", 0, "[Dorv]\nPistStep=2\nForceStart=1\nPistStep=3\nForceStart=0\n",
+         {2, true, true, true, false, false, false}},
+        {"a section twice: only the first counts", 0,
+         "[Dorv]\nPistStep=2\n[Other]\nx=1\n[dorv]\nPistStep=3\nForceStart=1\n", {2, true, true, false, false, false, false}},
     };
     for (const auto& c : cases) {
         test::TempDir dir;
@@ -57,11 +61,12 @@ TEST(DriverSettings, CreationFlagsAndFileCombine) {
 TEST(DriverSettings, SaveWritesAllSevenKeysAndKeepsTheRest) {
     test::TempDir dir;
     const std::string path = dir.File("cnf.INI");
-    WriteText(path, "[Station]\nName=North\n[Dorv]\nPistStep=1\nExtra=5\n");
+    WriteText(path, "[Station]\nName=North\n[Dorv]\nPistStep=1\nExtra=5\n[Dorv]\nUnread=7\n");
     SaveSettings(path, {2, false, true, true, false, true, true});
     const std::string text = ReadText(path);
     EXPECT_NE(text.find("Name=North"), std::string::npos);
     EXPECT_NE(text.find("Extra=5"), std::string::npos);
+    EXPECT_NE(text.find("Unread=7"), std::string::npos);  // in a repeated section: kept, not read
     for (const char* line : {"PistStep=2", "FreeStartEn=0", "StartInLiter=1", "ForceStart=1",
                              "NoVerifeAuthorization=0", "SpecAvtomatika=1", "ReadDecimalTRK=1"})
         EXPECT_NE(text.find(line), std::string::npos) << line;

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <array>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <random>
 #include <sstream>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -145,6 +147,12 @@ TEST_P(KilledWhileSaving, FileIsAlwaysOneWholeContent) {
         ASSERT_EQ(now, text[which]) << "neither complete content";
         EXPECT_TRUE(f.holds(path, which));
     }
+    // The next save clears away the temporary files the killed ones left beside the file.
+    f.save(path, 0);
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        names.push_back(entry.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{f.name});
 }
 
 INSTANTIATE_TEST_SUITE_P(SavedFiles, KilledWhileSaving, ::testing::ValuesIn(kFiles),

@@ -1,5 +1,7 @@
 // A device that goes away in the middle of a session and comes back: the command that meets the
 // gap fails with its own message, and the line works again once the device is there.
+#include <sstream>
+
 #include "driver/messages.h"
 #include "e2e_fixture.h"
 #include "links/tcp_host_link.h"
@@ -74,6 +76,51 @@ TEST(DeviceServerGone, StoppedServerFailsTheNextCommandAndTheLinkReconnectsToThe
     EXPECT_EQ(driver.ReadParameter(0, 1, 1, 24, 6), 271828);
     EXPECT_EQ(driver.GetLineStatus(1), 1);
     EXPECT_EQ(driver.GetStatus(1, 1, 1).bytes[0], 0xC0);
+}
+
+// A device server whose line pours out junk after a reply: the backlog is never read as a reply,
+// and a line that is still talking after the link's limit is connected afresh.
+TEST(DeviceServerFlood, TheNextCommandGetsItsOwnReply) {
+    const struct {
+        const char* name;
+        emu::LinkTiming timing;
+        int junk;
+        const char* traced;
+    } cases[] = {
+        {"a 1 MB blob after a status reply", kUnpaced, 1 << 20, " bytes discarded in "},
+        {"a line that goes on talking for seconds is connected afresh",
+         {1'000'000, std::chrono::microseconds(0)}, 400'000, "opening it afresh"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        emu::ManualClock clock;
+        emu::Line controllers(emu::LineConfig{}, clock.AsClock());
+        controllers.AddController(1);
+        controllers.SetParam(1, 24, 271828);
+        emu::TcpServer server(controllers, c.timing, "127.0.0.1", 0);
+        links::TcpHostLink link;
+        std::ostringstream trace;
+        link.SetTrace(&trace);
+        // The line counts as silent after this pause; a loaded machine must not fake one.
+        link.SetTimeouts(kResponse, 1000ms);
+        link.SetConnectTimeout(kPatience);
+        ASSERT_TRUE(link.AssignLine(1, "127.0.0.1", server.port()));
+        TVM30 driver(0, &link);
+        ASSERT_EQ(driver.SetupLine(1), 0);
+
+        controllers.ArmFault({.kind = emu::FaultKind::kFlood, .count = 1,
+                              .command = static_cast<std::uint8_t>('1'), .noise_bytes = c.junk});
+        EXPECT_EQ(driver.GetStatus(1, 1, 1).bytes[0], 0xC0);
+        // A flood at the line's pace may begin just after the next request went out, and that
+        // exchange may meet its first bytes; every exchange after it finds the flood waiting.
+        driver.GetStatus(1, 1, 1);
+        EXPECT_EQ(driver.ReadParameter(0, 1, 1, 24, 6), 271828);
+        EXPECT_EQ(driver.GetLineStatus(1), 1);
+        EXPECT_EQ(driver.GetStatus(1, 1, 1).bytes[0], 0xC0);
+        EXPECT_EQ(driver.GetLineStatus(1), 1);
+        EXPECT_NE(trace.str().find(c.traced), std::string::npos);
+        link.SetTrace(nullptr);
+    }
 }
 
 }  // namespace

@@ -66,6 +66,12 @@ INSTANTIATE_TEST_SUITE_P(
                     ASSERT_LT(f.bytes.size(), clean.bytes.size());
                     ASSERT_FALSE(f.bytes.empty());
                     EXPECT_TRUE(std::equal(f.bytes.begin(), f.bytes.end(), clean.bytes.begin()));
+                  }},
+        FaultCase{FaultKind::kFlood, "7",
+                  [](const Reply& clean, const Reply& f) {
+                    ASSERT_EQ(f.bytes.size(), clean.bytes.size() + 3);
+                    EXPECT_TRUE(std::equal(clean.bytes.begin(), clean.bytes.end(), f.bytes.begin()));
+                    EXPECT_EQ(f.bytes[clean.bytes.size()], 0x06);  // junk a host could take for an answer
                   }}),
     [](const auto& info) { return std::string(FaultKindName(info.param.kind)); });
 

@@ -174,7 +174,55 @@ TEST_P(LinkOverStream, StaleInputIsNeverTakenForTheReply) {
     EXPECT_EQ(Transact(kStart).Reply(kDataA.size()), kDataA);
     for (const char* entry : {" SKIP line 03 06 | discarded\n", " RX line 03 18 | refused\n",
                               " TX line 03 7F 02 21 5E 32 4D 03 03 50 | start, address 1 "}) {
-        EXPECT_NE(trace.str().find(entry), std::string::npos) << entry << "in\n" << trace.str();
+        EXPECT_NE(trace.str().find(entry), std::string::npos) << entry << "in\n" << trace.str().substr(0, 2000);
+    }
+}
+
+TEST_P(LinkOverStream, InputThatKeepsComingIsDiscardedWholeOrTheRequestIsNotSent) {
+    std::ostringstream trace;
+    link->SetTrace(&trace);
+    // The line counts as silent after the inter-byte pause; a loaded machine must not fake one.
+    link->SetTimeouts(400ms, 500ms);
+    link->SetRetries(0);
+    ASSERT_EQ(link->ConfigureLine(kLine, 42, 4800), 0);
+    const Bytes dataB = DataReply({'B'});
+    const struct {
+        const char* name;
+        bool talker;  // a peer that talks on and on, on every connection
+        std::uint8_t state;
+        const char* traced;
+    } cases[] = {
+        {"a 1 MB backlog, acknowledgements among it, is gone before the request", false,
+         kStateAnswered, " bytes discarded in "},
+        {"a line still talking when opened afresh gets no request and says so", true,
+         kStateKeptTalking, "request not sent"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        // The flood has begun when the request is due, and most of it is still on its way.
+        peer->Send({Junk(2048)});
+        peer->WaitDelivered();
+        std::atomic<bool> stop{false};
+        std::thread flood([&] { peer->Talk(stop, c.talker ? SIZE_MAX : 1u << 20); });
+        Outcome o{};
+        if (!c.talker) {
+            Responder responder(*peer, Always({dataB}));
+            o = Transact(kStart);
+            stop = true;
+            flood.join();
+            EXPECT_EQ(o.Reply(dataB.size()), dataB) << "a reply out of the flood";
+        } else {
+            o = Transact(kStart);
+            stop = true;
+            flood.join();
+            EXPECT_FALSE(peer->NextRequest(200ms)) << "the request went into the noise";
+        }
+        EXPECT_EQ(o.result, 0);
+        EXPECT_EQ(o.state, c.state);
+        EXPECT_NE(trace.str().find(c.traced), std::string::npos) << trace.str().substr(0, 2000);
+        // Once silent, the line serves the next request.
+        Responder responder(*peer, Always({dataB}));
+        EXPECT_EQ(Transact(kStart).state, kStateAnswered);
     }
 }
 

@@ -196,12 +196,43 @@ void ScriptedPeer::Send(const std::vector<Bytes>& chunks) {
         std::size_t done = 0;
         while (done < chunks[i].size()) {
             const ssize_t n = Put(fd, chunks[i].data() + done, chunks[i].size() - done);
-            if (n > 0)
+            if (n > 0) {
                 done += static_cast<std::size_t>(n);
-            else if (n < 0 && errno != EAGAIN)
+            } else if (n < 0 && errno != EAGAIN) {
+                Lost();  // the link hung up; it may connect again
                 return;
+            }
         }
     }
+}
+
+void ScriptedPeer::Talk(const std::atomic<bool>& stop, std::size_t bytes) {
+    const Bytes junk = Junk(4096);
+    for (std::size_t sent = 0; !stop && sent < bytes;) {
+        const int fd = Stream(false);
+        if (fd < 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        const ssize_t n = Put(fd, junk.data(), std::min(junk.size(), bytes - sent));
+        if (n > 0) {
+            sent += static_cast<std::size_t>(n);
+            // A few megabytes a second: a line that never pauses, without taking the machine.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        } else if (n < 0 && errno == EAGAIN) {
+            pollfd p{fd, POLLOUT, 0};
+            ::poll(&p, 1, 10);
+        } else if (n < 0) {
+            Lost();
+        }
+    }
+}
+
+Bytes Junk(std::size_t size) {
+    Bytes junk(size);
+    for (std::size_t i = 0; i < size; ++i)
+        junk[i] = i % 8 == 0 ? (i % 16 == 0 ? 0x06 : 0x18) : static_cast<std::uint8_t>(i * 37 + 11);
+    return junk;
 }
 
 Responder::Responder(ScriptedPeer& peer, Script script)

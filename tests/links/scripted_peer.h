@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -35,6 +36,9 @@ public:
     void Send(const std::vector<Bytes>& chunks);
     // Blocks until everything sent is waiting on the link's side of the line.
     virtual void WaitDelivered() = 0;
+    // Pours Junk into the line, following the link to every new connection, until `stop` or
+    // until `bytes` went out.
+    void Talk(const std::atomic<bool>& stop, std::size_t bytes = SIZE_MAX);
 
 protected:
     // The stream to the link; -1 while there is none (a TCP peer then accepts one).
@@ -67,6 +71,8 @@ private:
     std::thread thread_;
 };
 
+// `size` bytes of every value, an acknowledgement or a refusal among every eight of them.
+Bytes Junk(std::size_t size);
 // A data reply built with the peer's own encoder: 02, each byte and its complement, 03 03, check.
 Bytes DataReply(const Bytes& data);
 // The request record inside a request frame: group, then every other byte up to the trailer.

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -39,6 +41,18 @@ TEST_F(BufferFile, SaveKeepsOtherSectionsAndRewritesTheParameterSectionWhole) {
     EXPECT_NE(Read().find("0=1\n2=2\n"), std::string::npos);
     EXPECT_NE(Read().find("\n52=-1881569813\n"), std::string::npos);
     EXPECT_EQ(Read().find("99="), std::string::npos);
+}
+
+TEST_F(BufferFile, SaveClearsAwayWhatAKilledSaveOfTheSameFileLeft) {
+    Write("[Parametr]\n0=1\n");
+    const std::string leftover = path + ".save-k1LLed", other = dir.File("other.par.save-k1LLed");
+    for (const std::string& name : {leftover, other}) {
+        std::ofstream(name, std::ios::binary) << "[Parametr]\n0=7\n";
+        std::filesystem::last_write_time(name, std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+    }
+    SaveParamsToFile(*catalogue, path);
+    EXPECT_FALSE(std::filesystem::exists(leftover));
+    EXPECT_TRUE(std::filesystem::exists(other));
 }
 
 TEST_F(BufferFile, LoadTakesSignedValuesAndLeavesWhatItCannotRead) {

@@ -11,11 +11,16 @@
 // layer therefore lets them work on a copy beside the file and puts the copy in place with one
 // MoveFileExA(MOVEFILE_REPLACE_EXISTING) when the caller commits with UpdateFile, like the
 // temporary file and rename of the other platforms. A reader sees the old or the new file,
-// never a mixture; an object dropped without UpdateFile changes nothing.
+// never a mixture; an object dropped without UpdateFile changes nothing. The copy is named
+// after the file (NAME.save-XXXXXX), so that the copy a killed host left behind is known as the
+// file's and removed by a later save once it is clearly abandoned.
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
+#include <random>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dorv5000/exceptions.h"
@@ -38,11 +43,51 @@ std::string Native(const std::string& utf8) { return Utf8ToCp1251(utf8); }
 
 bool Exists(const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-std::string FolderOf(const std::string& file) {
-    const std::size_t slash = file.find_last_of("\\/");
-    if (slash == std::string::npos) return ".";
-    if (slash == 0 || file[slash - 1] == ':') return file.substr(0, slash + 1);
-    return file.substr(0, slash);
+// `file` up to and including its last separator; empty for a bare name.
+std::string FolderPrefix(const std::string& file) {
+    const std::size_t slash = file.find_last_of("\\/:");
+    return slash == std::string::npos ? std::string() : file.substr(0, slash + 1);
+}
+
+// A save's temporary file is the file's name, this infix and six random letters or digits.
+constexpr std::string_view kTempInfix = ".save-";
+constexpr std::size_t kTempRandom = 6;
+constexpr std::string_view kTempLetters =
+    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+// A save lives for milliseconds; a temporary file untouched for this long was left by a save
+// that was killed.
+constexpr ULONGLONG kLeftoverAge = 10ull * 60 * 10'000'000;  // 10 minutes in 100 ns units
+
+bool IsTempName(std::string_view name, std::string_view of) {
+    if (name.size() != of.size() + kTempInfix.size() + kTempRandom) return false;
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.data(), static_cast<int>(of.size()),
+                       of.data(), static_cast<int>(of.size())) != CSTR_EQUAL)
+        return false;
+    if (name.substr(of.size(), kTempInfix.size()) != kTempInfix) return false;
+    return name.substr(of.size() + kTempInfix.size()).find_first_not_of(kTempLetters) ==
+           std::string_view::npos;
+}
+
+ULONGLONG Ticks(const FILETIME& t) {
+    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
+}
+
+// Removes the temporary files that killed saves of `file` left beside it.
+void RemoveLeftovers(const std::string& file) {
+    const std::string folder = FolderPrefix(file);
+    const std::string name = file.substr(folder.size());
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    WIN32_FIND_DATAA found;
+    const HANDLE search = FindFirstFileA((file + std::string(kTempInfix) + "*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        if (!IsTempName(found.cFileName, name)) continue;
+        if (Ticks(now) < Ticks(found.ftLastWriteTime) + kLeftoverAge) continue;
+        DeleteFileA((folder + found.cFileName).c_str());
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
 }
 
 // Creates the folders leading to `file`. Failures show up when the file itself is written.
@@ -55,13 +100,26 @@ void CreateParentFolders(const std::string& file) {
 }
 
 // An empty file with a fresh name in the folder of `file`, so that moving it over `file` is a
-// rename within one volume.
+// rename within one volume. What killed saves of the file left there goes first.
 std::string CreateSibling(const std::string& file, const std::string& shown) {
     CreateParentFolders(file);
-    char name[MAX_PATH + 1] = {};
-    if (GetTempFileNameA(FolderOf(file).c_str(), "dor", 0, name) == 0)
-        Fail("Cannot write file", shown);
-    return name;
+    RemoveLeftovers(file);
+    static std::atomic<unsigned> counter{0};
+    std::mt19937 random(static_cast<unsigned>(GetTickCount64()) ^ GetCurrentProcessId() * 2654435761u ^
+                        counter.fetch_add(1) * 40503u);
+    std::uniform_int_distribution<std::size_t> letter(0, kTempLetters.size() - 1);
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        std::string name = file + std::string(kTempInfix);
+        for (std::size_t i = 0; i < kTempRandom; ++i) name += kTempLetters[letter(random)];
+        const HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            CloseHandle(h);
+            return name;
+        }
+        if (GetLastError() != ERROR_FILE_EXISTS && GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    Fail("Cannot write file", shown);
 }
 
 // Flushes `temp` to the disk and puts it in the place of `file` in one step.
