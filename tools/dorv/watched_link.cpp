@@ -1,5 +1,7 @@
 #include "watched_link.h"
 
+#include "links/stream_host_link.h"
+
 namespace dorv::tools {
 namespace {
 
@@ -24,12 +26,13 @@ std::string RefusalMeaning(std::uint8_t code) {
 
 std::string LineStateMeaning(std::uint8_t state) {
     switch (state) {
-        case 0: return "nothing sent yet";
-        case 1: return "answered";
-        case 2: return "no reply";
-        case 3: return "frame error";
-        case 4: return "check byte wrong";
-        case 5: return "no lead byte, only noise";
+        case links::kStateNone: return "nothing sent yet";
+        case links::kStateAnswered: return "answered";
+        case links::kStateNoReply: return "no reply";
+        case links::kStateFrameError: return "frame error";
+        case links::kStateBadCheck: return "check byte wrong";
+        case links::kStateNoLead: return "no lead byte, only noise";
+        case links::kStateKeptTalking: return "line kept talking, request not sent";
         default: return "line state " + std::to_string(state);
     }
 }
