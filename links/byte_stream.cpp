@@ -65,7 +65,8 @@ void ByteStream::Close() {
 
 ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discarded,
                                                std::chrono::milliseconds quietGap,
-                                               std::chrono::milliseconds limit, bool listen) {
+                                               std::chrono::milliseconds limit,
+                                               std::chrono::milliseconds listen) {
     const auto start = Clock::now();
     const auto deadline = start + limit + quietGap;
     const auto took = [start] {
@@ -92,10 +93,10 @@ ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discar
         // A line that had nothing to say is clear at once. One that had may be in the middle of
         // a long stream (a backlog still arriving over the network): it is clear once silent
         // for a pause, and not at all if it is still talking at the limit.
-        if (total == 0 && !listen) return {0, 0, true, took()};
+        if (total == 0 && listen.count() <= 0) return {0, 0, true, took()};
         const auto now = Clock::now();
         if (now >= deadline) return {0, total, false, took()};
-        const auto until = std::min(deadline, now + quietGap);
+        const auto until = std::min(deadline, now + (total == 0 ? listen : quietGap));
         const int ready = WaitUntil(fd_, POLLIN, until);
         if (ready < 0) return {errno, total, false, took()};
         if (ready & POLLNVAL) return {EBADF, total, false, took()};

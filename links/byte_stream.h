@@ -52,11 +52,12 @@ public:
     // Throws away all input already received: a late reply to an earlier request, an
     // acknowledgement nobody waited for or the backlog of a peer that flooded the line must never
     // pass for the reply to the next request. When anything came, the line must then stay silent
-    // for `quietGap` before it counts as clear (with `listen`, also when nothing came yet); a
-    // line still talking after `limit` is not quiet. The first bytes read are appended to
-    // `discarded` (as many as a trace shows).
+    // for `quietGap` before it counts as clear; when nothing came yet, for `listen` (none: clear
+    // at once). A line still talking after `limit` is not quiet. The first bytes read are
+    // appended to `discarded` (as many as a trace shows).
     Discarded DiscardInput(std::vector<std::uint8_t>& discarded, std::chrono::milliseconds quietGap,
-                           std::chrono::milliseconds limit, bool listen = false);
+                           std::chrono::milliseconds limit,
+                           std::chrono::milliseconds listen = std::chrono::milliseconds{0});
 
     // Writes all of `bytes`, waiting while the device's output buffer is full.
     // Returns 0, ETIMEDOUT when the device took nothing for `timeout`, or errno.

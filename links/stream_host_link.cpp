@@ -147,7 +147,20 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
 
 std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t line,
                                                                 bool reopenEnded) {
-    auto stale = DiscardStale(line);
+    Line& l = lines_[line];
+    // Nothing waiting right now says little about a line that spoke a moment ago: a line that
+    // goes on talking reaches the host in bursts (a device server sends what its serial port
+    // gathered every few milliseconds), and a stray 0x06 or 0x18 from the next burst would pass
+    // for the reply. After an unsure exchange the line must have been silent for the
+    // inter-byte pause since it last spoke.
+    std::chrono::milliseconds listen{0};
+    if (l.unsure) {
+        const auto settled = l.heardAt + std::chrono::milliseconds(interByteMs_);
+        listen = std::max(std::chrono::milliseconds{0},
+                          std::chrono::ceil<std::chrono::milliseconds>(
+                              settled - std::chrono::steady_clock::now()));
+    }
+    auto stale = DiscardStale(line, listen);
     if (stale.error != 0) {
         if (!reopenEnded) return Result{stale.error, kStateNoReply};
         // The stream ended while the line was idle (a device unplugged and back, a server that
@@ -157,16 +170,22 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
         stale = DiscardStale(line);
         if (stale.error != 0) return Result{stale.error, kStateNoReply};
     }
-    if (stale.quiet) return std::nullopt;
+    if (stale.quiet) {
+        l.unsure = false;
+        return std::nullopt;
+    }
     // Still talking at the limit: a peer pouring out garbage or a backlog without end. A new
     // connection (or the device opened again) starts without the backlog.
     trace_.Note(line, "line kept talking: " + std::to_string(stale.bytes) + " bytes discarded in " +
                           std::to_string(stale.took.count()) + " ms; opening it afresh");
     if (const int err = Open(line, true)) return Result{err, kStateNoReply};
     // A peer that floods every connection may take a moment to start on the new one.
-    stale = DiscardStale(line, true);
+    stale = DiscardStale(line, std::chrono::milliseconds(interByteMs_));
     if (stale.error != 0) return Result{stale.error, kStateNoReply};
-    if (stale.quiet) return std::nullopt;
+    if (stale.quiet) {
+        l.unsure = false;
+        return std::nullopt;
+    }
     trace_.Note(line, "line kept talking when opened afresh: " + std::to_string(stale.bytes) +
                           " bytes discarded in " + std::to_string(stale.took.count()) +
                           " ms; request not sent");
@@ -176,6 +195,7 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
 int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
     Line& l = lines_[line];
     l.stream.Close();
+    l.unsure = false;
     int err = OpenStream(line, l.stream);
     if (err == 0) err = ApplySettings(l.stream, l.settings);
     if (err == 0 && callConfigurator) {
@@ -194,7 +214,8 @@ int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
     return err;
 }
 
-ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line, bool listen) {
+ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line,
+                                                   std::chrono::milliseconds listen) {
     std::vector<std::uint8_t> discarded;
     const auto stale = lines_[line].stream.DiscardInput(
         discarded, std::chrono::milliseconds(interByteMs_), kTalkingLimit, listen);
@@ -225,7 +246,14 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
 
     if (got.outcome == ByteStream::Outcome::Failed) return {got.error, kStateNoReply};
     if (collector.Bytes().empty()) return {0, kStateNoReply};
-    return {0, Validate(line, collector.Reply(), collector.Complete(), reply)};
+    const std::uint8_t state = Validate(line, collector.Reply(), collector.Complete(), reply);
+    // A reply of one byte carries no check: a stray byte, or the first of a line that goes on
+    // talking, looks just like it. Only a whole framed reply the validator took, with nothing
+    // ahead of it or behind it, leaves the line settled.
+    l.unsure = state != kStateAnswered || !collector.Complete() || collector.Reply().size() < 2 ||
+               collector.Reply().size() != collector.Bytes().size() || !after.empty();
+    l.heardAt = std::chrono::steady_clock::now();
+    return {0, state};
 }
 
 std::uint8_t StreamHostLink::Validate(std::uint8_t line, std::span<const std::uint8_t> bytes,

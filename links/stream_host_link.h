@@ -115,6 +115,11 @@ private:
         std::recursive_mutex hold;
         ByteStream stream;      // guarded by hold
         LineSettings settings;  // guarded by hold
+        // What the last attempt heard was not one whole framed reply with nothing around it (a
+        // lone 0x06/0x15/0x18, noise, bytes after the reply, a rejected reply), so the line may
+        // still be talking; `heardAt` is when it last spoke. Guarded by hold.
+        bool unsure = false;
+        std::chrono::steady_clock::time_point heardAt{};
         std::mutex callbacks;   // guards the four fields below
         ReplyValidator validator = nullptr;
         void* validatorContext = nullptr;
@@ -134,9 +139,11 @@ private:
     Result Run(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
                std::uint8_t replyLength);
     int Open(std::uint8_t line, bool callConfigurator);
-    // With `listen` the line must also stay silent for a pause when nothing was waiting.
-    ByteStream::Discarded DiscardStale(std::uint8_t line, bool listen = false);
-    // Readies the line for a request: stale input gone and the line silent, the line opened
+    // With `listen` the line must also stay silent that long when nothing was waiting.
+    ByteStream::Discarded DiscardStale(std::uint8_t line,
+                                       std::chrono::milliseconds listen = std::chrono::milliseconds{0});
+    // Readies the line for a request: stale input gone and the line silent (for the inter-byte
+    // pause since it last spoke, when what it said last was unsure), the line opened
     // afresh when it kept talking (and, with `reopenEnded`, when its stream had ended while
     // idle). Nothing when the request may go; else the transaction's result.
     std::optional<Result> ClearLine(std::uint8_t line, bool reopenEnded);

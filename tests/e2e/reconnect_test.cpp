@@ -112,7 +112,9 @@ TEST(DeviceServerFlood, TheNextCommandGetsItsOwnReply) {
                               .command = static_cast<std::uint8_t>('1'), .noise_bytes = c.junk});
         EXPECT_EQ(driver.GetStatus(1, 1, 1).bytes[0], 0xC0);
         // A flood at the line's pace may begin just after the next request went out, and that
-        // exchange may meet its first bytes; every exchange after it finds the flood waiting.
+        // exchange may take its first byte, an acknowledgement, for the reply: nothing tells it
+        // from one short of waiting after every reply. A lone byte leaves the link unsure, so
+        // before the next request it waits for the line to fall silent and finds it talking.
         driver.GetStatus(1, 1, 1);
         EXPECT_EQ(driver.ReadParameter(0, 1, 1, 24, 6), 271828);
         EXPECT_EQ(driver.GetLineStatus(1), 1);
