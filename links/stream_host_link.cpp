@@ -10,6 +10,10 @@ namespace {
 // How long a device may refuse to take the request before the line counts as stuck.
 constexpr std::chrono::milliseconds kSendTimeout{1000};
 
+// 0x02, one data byte and its complement, 0x03 0x03, the check byte. A command expecting fewer
+// bytes expects a lone 0x06 (or 0x15, 0x18).
+constexpr std::uint8_t kShortestDataReply = 6;
+
 std::atomic<std::uint64_t> nextLinkId{1};
 
 // The calling thread's last transaction, so that ReadLineState right after Transact reports
@@ -138,7 +142,7 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
                 break;
             }
         }
-        r = Attempt(line, frame, reply);
+        r = Attempt(line, frame, reply, replyLength);
         if (r.code != 0 || r.state == kStateAnswered) break;
     }
     if (r.code != 0) CloseLine(line);
@@ -230,7 +234,7 @@ ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line,
 
 StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
                                                std::span<const std::uint8_t> frame,
-                                               std::uint8_t* reply) {
+                                               std::uint8_t* reply, std::uint8_t replyLength) {
     Line& l = lines_[line];
     const auto sendTime = SendTime(l.settings, frame.size());
     trace_.Record(TraceDirection::Sent, line, frame);
@@ -248,9 +252,10 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
     if (collector.Bytes().empty()) return {0, kStateNoReply};
     const std::uint8_t state = Validate(line, collector.Reply(), collector.Complete(), reply);
     // A reply of one byte carries no check: a stray byte, or the first of a line that goes on
-    // talking, looks just like it. Only a whole framed reply the validator took, with nothing
-    // ahead of it or behind it, leaves the line settled.
-    l.unsure = state != kStateAnswered || !collector.Complete() || collector.Reply().size() < 2 ||
+    // talking, looks just like it. Where the command expected a data reply, a lone byte leaves
+    // the link unsure; so does anything ahead of the reply or behind it, or a rejected reply.
+    const bool loneByteForData = collector.Reply().size() == 1 && replyLength >= kShortestDataReply;
+    l.unsure = state != kStateAnswered || !collector.Complete() || loneByteForData ||
                collector.Reply().size() != collector.Bytes().size() || !after.empty();
     l.heardAt = std::chrono::steady_clock::now();
     return {0, state};

@@ -115,9 +115,10 @@ private:
         std::recursive_mutex hold;
         ByteStream stream;      // guarded by hold
         LineSettings settings;  // guarded by hold
-        // What the last attempt heard was not one whole framed reply with nothing around it (a
-        // lone 0x06/0x15/0x18, noise, bytes after the reply, a rejected reply), so the line may
-        // still be talking; `heardAt` is when it last spoke. Guarded by hold.
+        // What the last attempt heard was not the reply the command led the link to expect (a
+        // lone 0x06/0x15/0x18 where a data reply was due, noise, bytes after the reply, a
+        // rejected reply), so the line may still be talking; `heardAt` is when it last spoke.
+        // Guarded by hold.
         bool unsure = false;
         std::chrono::steady_clock::time_point heardAt{};
         std::mutex callbacks;   // guards the four fields below
@@ -147,7 +148,8 @@ private:
     // afresh when it kept talking (and, with `reopenEnded`, when its stream had ended while
     // idle). Nothing when the request may go; else the transaction's result.
     std::optional<Result> ClearLine(std::uint8_t line, bool reopenEnded);
-    Result Attempt(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply);
+    Result Attempt(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
+                   std::uint8_t replyLength);
     std::uint8_t Validate(std::uint8_t line, std::span<const std::uint8_t> bytes, bool complete,
                           std::uint8_t* reply);
     void Finish(std::uint8_t line, const Result& result);
