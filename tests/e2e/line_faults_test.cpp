@@ -166,6 +166,9 @@ TEST_F(FaultOnAStep, ALateAcknowledgementIsNoDecimalSetting) {
     link_.SetTimeouts(std::chrono::milliseconds(300), kInterByte);
     link_.SetRetries(0);
     emu_.Controllers().ArmFault({.kind = FaultKind::kLate, .count = 1, .command = '8', .delay = 450ms});
+    // The decimals read's own reply never comes, so the acknowledgement is all its wait can meet
+    // and nothing arrives late for the price after it, however slow the machine.
+    emu_.Controllers().ArmFault(On(FaultKind::kSilence, 'N'));
 
     EXPECT_EQ(driver_->ReleaseNozzle(1, 1, 1), 0);
     driver_->SetPrice(1, 1, 1, 0, 45.50);
