@@ -116,6 +116,7 @@ type
     function GetFillingVolume(Line, Column: Integer; out Money: Double): Double;
     function GetStatusCode(Line, Column: Byte): Word;
     procedure SetPrice(Line, Column, Nozzle: Integer; Price: Double);
+    procedure Reserved12(A, B, C: Integer);
     procedure PresetVolume(Line, Column, Nozzle: Integer; Litres: Double);
     procedure PresetAmount(Line, Column, Nozzle: Integer; Money: Double);
     procedure StartNozzle(Line, Column, Nozzle: Integer);
@@ -130,6 +131,8 @@ type
     procedure AttachMenu(Menu, Factory: Pointer); overload;
     { Adds the driver's item under Root's "&ТРК" item through a TDorvMenu. }
     procedure AttachMenu(Root: TMenuItem); overload;
+    procedure Reserved25(A, B: Integer);
+    procedure Reserved26(A, B: Integer);
   end;
 
   THostLink = class;
@@ -244,6 +247,7 @@ type
   TGetStatusCodeSlot = function(Self: Pointer; Line, Column: Byte): Word; {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
   TSetPriceSlot = procedure(Self: Pointer; Line, Column, Nozzle: Integer; Unused, Price: Double); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
   TPresetSlot = procedure(Self: Pointer; Line, Column, Nozzle, Unused: Integer; Value: Double); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
+  TTwoIntSlot = procedure(Self: Pointer; A, B: Integer); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
   TThreeIntSlot = procedure(Self: Pointer; A, B, C: Integer); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
   TByteToIntSlot = function(Self: Pointer; A: Byte): Integer; {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
   TThreeIntToIntSlot = function(Self: Pointer; A, B, C: Integer): Integer; {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
@@ -346,6 +350,11 @@ begin
   TSetPriceSlot(Slot(11))(FObject, Line, Column, Nozzle, 0, Price);
 end;
 
+procedure TDorvDriver.Reserved12(A, B, C: Integer);
+begin
+  TThreeIntSlot(Slot(12))(FObject, A, B, C);
+end;
+
 procedure TDorvDriver.PresetVolume(Line, Column, Nozzle: Integer; Litres: Double);
 begin
   TPresetSlot(Slot(13))(FObject, Line, Column, Nozzle, 0, Litres);
@@ -420,6 +429,16 @@ begin
   finally
     Menu.Free;
   end;
+end;
+
+procedure TDorvDriver.Reserved25(A, B: Integer);
+begin
+  TTwoIntSlot(Slot(25))(FObject, A, B);
+end;
+
+procedure TDorvDriver.Reserved26(A, B: Integer);
+begin
+  TTwoIntSlot(Slot(26))(FObject, A, B);
 end;
 
 { ---- THostLink: its table, each entry calling the owner's method ---- }

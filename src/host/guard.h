@@ -10,6 +10,8 @@
 //                            failure on the same thread
 //   ExceptionInformation[2]  the message's length in bytes
 //
+// Inside Guarded the library's floating-point control words are in force (fpu_control.h).
+//
 // An exception the host's own code raised (HostRaised) is raised again as it was, with the
 // host's code, flags and information, so that the host's handler finds its own exception.
 //
@@ -23,6 +25,7 @@
 #include <utility>
 
 #include "dorv5000/exceptions.h"
+#include "host/fpu_control.h"
 #include "host/host_boundary.h"
 #include "host/shield.h"
 
@@ -37,6 +40,7 @@ std::string& ThreadMessage();
 
 template <class Call>
 auto Guarded(Call&& call) -> decltype(call()) {
+    LibraryFpu fpu;
     win::FailureKind kind = win::FailureKind::Other;
     HostException host;
     bool fromHost = false;
@@ -56,6 +60,7 @@ auto Guarded(Call&& call) -> decltype(call()) {
     } catch (...) {
         ThreadMessage() = "unknown failure";
     }
+    fpu.Leave();
     if (fromHost) RaiseHostException(host);
     RaiseToHost(kind);
 }

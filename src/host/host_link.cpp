@@ -1,6 +1,7 @@
 #include "host/host_link.h"
 
 #include "host/calls.h"
+#include "host/fpu_control.h"
 #include "host/shield.h"
 
 namespace dorv::host {
@@ -45,6 +46,7 @@ bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused
 bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused1, U8* length,
                                    I32 unused2) {
 #endif
+    LibraryFpu fpu;
     // Nothing of C++ may unwind into the host's frames.
     try {
         return HostLinkAdapter::OfContext(context).Validate(line, reply, unused1, length, unused2);
@@ -54,6 +56,7 @@ bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused
 }
 
 I32 DORV_HOST_CALL ConfiguratorEntry(void* context, U8 line) {
+    LibraryFpu fpu;
     try {
         return HostLinkAdapter::OfContext(context).Reconfigure(line);
     } catch (...) {
@@ -71,10 +74,12 @@ std::int32_t HostLinkAdapter::GetLineError(std::uint8_t line) {
 }
 
 void HostLinkAdapter::ReportLineCode(std::uint8_t line, std::int32_t code) {
+    HostFpu fpu;
     Slot<ReportFn>(host_, kReportLineCode)(host_, line, code);
 }
 
 void HostLinkAdapter::ReportLineState(std::uint8_t line, std::int32_t state) {
+    HostFpu fpu;
     Slot<ReportFn>(host_, kReportLineState)(host_, line, state);
 }
 

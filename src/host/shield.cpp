@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "host/fpu_control.h"
+
 namespace dorv::host {
 
 namespace {
@@ -87,13 +89,16 @@ __attribute__((noinline)) bool CallShielded(void (*call)(void*), void* argument,
     frame.handler = reinterpret_cast<void*>(&ShieldHandler);
     frame.raised = raised;
     frame.next = ChainHead();
+    HostFpu hostFpu;
     if (__builtin_setjmp(frame.resume) == 0) {
         SetChainHead(&frame);
         call(argument);
         SetChainHead(frame.next);
+        hostFpu.Back();
         return true;
     }
     SetChainHead(frame.next);
+    hostFpu.Back();
     return false;
 }
 

@@ -64,6 +64,7 @@ type
     ValidatorContext: Pointer;
     Configurator: TDorvLineConfigurator;
     ConfiguratorContext: Pointer;
+    ControlWords: string;          { x87 words Transact found on entry and after the validator }
     procedure Expect(const Steps: array of AnsiString);
     function Done: Boolean;
     function LastSent: AnsiString;
@@ -224,6 +225,7 @@ begin
   Result := 0;
   State := 2;  { silent until a reply is accepted }
   Code := -1;
+  ControlWords := ControlWords + IntToHex(Get8087CW, 4) + ' ';
   Rec := RecordOf(Frame, FrameLength);
   SetLength(Sent, Length(Sent) + 1);
   Sent[High(Sent)] := Rec;
@@ -256,6 +258,7 @@ begin
   if not Assigned(Validator) or not Validator(ValidatorContext, ALine, Reply, 0, @Len, 0) or
     (Code <> 0) or (State <> 1) then
     Faults := Faults + 'the library rejected ' + Hex(Answer) + '; ';
+  ControlWords := ControlWords + IntToHex(Get8087CW, 4) + ' ';
 end;
 
 function TScriptLink.ConfigureLine(ALine: Byte; Format, Baud: Integer): Integer;
@@ -533,6 +536,108 @@ begin
     Format('SetupLine returns the line error when ConfigureLine raises (%d)', [SetupResult]));
 end;
 
+{ ---- the host's floating-point control word ---- }
+
+const
+  { Delphi's defaults: invalid operation, zero divide and overflow unmasked. }
+  HostCW = $1332;
+  HostMXCSR = $1900;
+  SignalingNaN: Int64 = $7FF0000000000001;
+  QuietNaN: Int64 = $7FF8000000000000;
+  Infinity: Int64 = $7FF0000000000000;
+  FpuRows = 26;
+  { 'E': the library's Exception must come; '-': whatever the library answers. }
+  FpuExpect: array[0..FpuRows - 1] of AnsiChar = ('-', '-', 'E', 'E', 'E', 'E', '-', 'E',
+    '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-', '-');
+  FpuNames: array[0..FpuRows - 1] of string = ('GetDriverInfo', 'SetPrice 0.0001',
+    'PresetAmount 1e308 at that price (litres overflow)', 'PresetVolume 1e308', 'PresetVolume +Inf',
+    'SetPrice NaN', 'SetPrice 1e-310 (denormal)', 'WriteCounter signaling NaN', 'PresetAmount 0.005',
+    'SetPrice 9999.995', 'SetLineStatus/GetLineStatus', 'StopColumn', 'Reserved5',
+    'GetFilling, a reading of 999.99 l', 'ReadCounters 99999999.99', 'GetFillingVolume',
+    'GetStatusCode', 'Reserved12', 'StartNozzle', 'SetupLine', 'GetParam/SetParam',
+    'AuthorizeNozzle', 'GetDriverProperty', 'GetStatus/StopNozzle/StopAndRelease',
+    'AttachMenu nil, Reserved25/26', 'GetDI30 and Free');
+
+procedure FpuCall(D: TDorvDriver; Row: Integer);
+var
+  A, B: Double;
+  V: Integer;
+begin
+  case Row of
+    0: D.GetDriverInfo;
+    1: D.SetPrice(Line, 1, 1, 0.0001);
+    2: D.PresetAmount(Line, 1, 1, 1e308);
+    3: D.PresetVolume(Line, 1, 1, 1e308);
+    4: D.PresetVolume(Line, 1, 1, PDouble(@Infinity)^);
+    5: D.SetPrice(Line, 1, 1, PDouble(@QuietNaN)^);
+    6: D.SetPrice(Line, 1, 1, 1e-310);
+    7: D.WriteCounter(Line, 1, 1, PDouble(@SignalingNaN)^);
+    8: D.PresetAmount(Line, 1, 1, 0.005);
+    9: D.SetPrice(Line, 1, 1, 9999.995);
+    10: begin D.SetLineStatus(Line, 255); D.GetLineStatus(Line); end;
+    11: D.StopColumn(Line, 1, 1);
+    12: D.Reserved5(-1);
+    13: begin
+          Link.Expect([Req('7'), DataReply('A'), Req('5'), DataReply('999990999999999999')]);
+          D.GetFilling(Line, 1, A, B);
+        end;
+    14: begin
+          Link.Expect([Req('6'), DataReply('99999999999999999999')]);
+          D.ReadCounters(Line, 1, 1, A, B);
+        end;
+    15: begin
+          Link.Expect([Req('4'), DataReply('099999')]);
+          D.GetFillingVolume(Line, 1, A);
+        end;
+    16: D.GetStatusCode(Line, 33);
+    17: D.Reserved12(0, 0, 0);
+    18: D.StartNozzle(Line, 1, 4);
+    19: D.SetupLine(Line);
+    20: begin D.GetParam(Line, 1, 32); D.SetParam(Line, 1, 32, MaxInt); end;
+    21: D.AuthorizeNozzle(Line, 1, 1, 1);
+    22: D.GetDriverProperty(7, V);
+    23: begin D.GetStatus(Line, 1, 4); D.StopNozzle(Line, 1, 1, 1); D.StopAndRelease(Line, 1, 1, 1); end;
+    24: begin D.AttachMenu(nil, nil); D.Reserved25(0, 0); D.Reserved26(0, 0); end;
+    25: NewDriver.Free;
+  end;
+end;
+
+{ Every slot driven from a host with Delphi's control words, with values whose arithmetic
+  inside overflows or is invalid: the host sees only the library's own exceptions, finds its
+  words unchanged after each call, and its link's code runs under its own word too. }
+procedure CheckHostControlWord(D: TDorvDriver);
+var
+  Row: Integer;
+  Caught, Words, HostWords: string;
+begin
+  WriteLn('The host''s floating-point control word');
+  for Row := 0 to FpuRows - 1 do
+  begin
+    Set8087CW(HostCW);
+    SetMXCSR(HostMXCSR);
+    HostWords := Format('%.4x/%.4x', [Get8087CW, GetMXCSR]);  { x87 bit 6 always reads 1 }
+    Link.ControlWords := '';
+    Caught := 'nothing';
+    try
+      FpuCall(D, Row);
+    except
+      on E: Exception do
+        if (E.ClassType = Exception) or (E.ClassType = ESerialIO) then
+          Caught := 'library'
+        else
+          Caught := E.ClassName;
+    end;
+    Words := Format('%.4x/%.4x', [Get8087CW, GetMXCSR]);
+    Link.Script := nil;
+    Check(((Caught = 'library') or ((Caught = 'nothing') and (FpuExpect[Row] = '-'))) and
+      (Words = HostWords) and
+      (StringReplace(StringReplace(Link.ControlWords, Copy(HostWords, 1, 4), '', [rfReplaceAll]),
+      ' ', '', [rfReplaceAll]) = ''),
+      Format('%s: %s raised, words %s, link saw %s', [FpuNames[Row], Caught, Words,
+      Trim(Link.ControlWords)]));
+  end;
+end;
+
 { ---- the menu ---- }
 
 procedure CheckMenu(var D: TDorvDriver; Other: TDorvDriver);
@@ -695,6 +800,7 @@ begin
     MenuDriver := NewDriver;
     DeleteFile(WinDir + '\cnf.INI');
     CheckMenu(MenuDriver, Driver);
+    CheckHostControlWord(Driver);
     Driver.Free;
     CheckFree;
 

@@ -1,6 +1,7 @@
 #include "driver_settings_dialog.h"
 
 #include "control_ids.h"
+#include "host/fpu_control.h"
 #include "ui/texts.h"
 #include "win32_strings.h"
 
@@ -70,6 +71,7 @@ HWND DriverSettingsDialogWindow::AddButton(int id, const char* caption, DWORD st
 }
 
 LRESULT CALLBACK DriverSettingsDialogWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* dialog = reinterpret_cast<DriverSettingsDialogWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     return dialog ? dialog->Handle(msg, wParam, lParam) : DefWindowProcW(hwnd, msg, wParam, lParam);
 }

@@ -6,6 +6,7 @@
 
 #include "control_ids.h"
 #include "dialog_provider.h"
+#include "host/fpu_control.h"
 #include "driver_settings_dialog.h"
 #include "param_grid.h"
 #include "platform/cp1251.h"
@@ -208,6 +209,7 @@ int ParamFrameWindow::SpinValue(int editId, int min, int max) const {
 // ---- messages ----
 
 LRESULT CALLBACK ParamFrameWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* window = reinterpret_cast<ParamFrameWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     return window ? window->Handle(msg, wParam, lParam) : DefWindowProcW(hwnd, msg, wParam, lParam);
 }

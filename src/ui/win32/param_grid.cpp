@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "control_ids.h"
+#include "host/fpu_control.h"
 #include "modal_loop.h"
 #include "win32_strings.h"
 
@@ -69,6 +70,7 @@ ParamGrid::~ParamGrid() {
 }
 
 LRESULT CALLBACK ParamGrid::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* grid = reinterpret_cast<ParamGrid*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     return grid ? grid->Handle(msg, wParam, lParam) : DefWindowProcW(hwnd, msg, wParam, lParam);
 }

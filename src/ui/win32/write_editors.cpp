@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "control_ids.h"
+#include "host/fpu_control.h"
 #include "modal_loop.h"
 #include "win32_strings.h"
 
@@ -52,6 +53,7 @@ bool WriteEditors::Owns(HWND window) const {
 
 LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
                                           DWORD_PTR self) {
+    const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* editors = reinterpret_cast<WriteEditors*>(self);
     switch (msg) {
         case WM_GETDLGCODE:
