@@ -20,10 +20,13 @@
   - TDorvMenu: an adapter from a TMenuItem (unit Menus) to the menu interface of AttachMenu.
     The item the driver adds gets its OnClick as an ordinary TNotifyEvent.
   - The driver's failures as Exception and ESerialIO with the driver's message (CP1251),
-    instead of the run-time library's "External exception E0445256". }
+    instead of the run-time library's "External exception E0445256".
+  - Captions, hints and messages converted through code page 1251 whatever the station's own
+    ANSI code page is (Unicode Delphi; Delphi 7 to 2007 hand the bytes on as they are).
+  - IsMultiThread set: the library calls the link from threads of its own (README-windows.md). }
 unit Dorv5000Host;
 
-{$IFDEF FPC}{$MODE DELPHI}{$ENDIF}
+{$IFDEF FPC}{$IFNDEF UNICODE}{$MODE DELPHI}{$ENDIF}{$ENDIF}
 
 interface
 
@@ -31,6 +34,14 @@ uses
   Windows, SysUtils, Classes, Menus;
 
 type
+  { The library's texts: CP1251 bytes. Unicode Delphi converts them through code page 1251 by
+    the string type itself; older compilers keep the bytes, which a CP1251 station shows. }
+{$IFDEF UNICODE}
+  TDorvText = type AnsiString(1251);
+{$ELSE}
+  TDorvText = AnsiString;
+{$ENDIF}
+
   { The record results of slots 1 and 21. }
   TDorvDriverInfo = packed record
     Length: Byte;                        { 32 }
@@ -174,7 +185,7 @@ type
     Table: Pointer;
     Item: TMenuItem;
     Owner: TDorvMenu;
-    Caption: AnsiString;
+    Caption: TDorvText;
   end;
 
   TDorvFactoryObject = record
@@ -525,18 +536,18 @@ end;
 
 function MenuGetCaption(Self: PDorvMenuObject): PAnsiChar; {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
 begin
-  Self^.Caption := AnsiString(Self^.Item.Caption);
+  Self^.Caption := TDorvText(Self^.Item.Caption);
   Result := PAnsiChar(Self^.Caption);
 end;
 
 procedure MenuSetCaption(Self: PDorvMenuObject; Text: PAnsiChar); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
 begin
-  Self^.Item.Caption := string(AnsiString(Text));
+  Self^.Item.Caption := string(TDorvText(Text));
 end;
 
 procedure MenuSetHint(Self: PDorvMenuObject; Text: PAnsiChar); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
 begin
-  Self^.Item.Hint := string(AnsiString(Text));
+  Self^.Item.Hint := string(TDorvText(Text));
 end;
 
 procedure MenuSetHelpContext(Self: PDorvMenuObject; Value: Integer); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
@@ -626,7 +637,7 @@ end;
 
 function DorvExceptionObject(Rec: PDorvExceptionRecord): Exception;
 var
-  Text: AnsiString;
+  Text: TDorvText;
 begin
   Result := nil;
   if (Rec^.ExceptionCode <> DorvFailureCode) or (Rec^.NumberParameters < 3) then
@@ -664,6 +675,9 @@ end;
 {$ENDIF}
 
 initialization
+  { The library calls the link from its own threads (the parameter window's read and write
+    runs) while the host's thread polls: the host's memory manager must take its locks. }
+  IsMultiThread := True;
   LinkTable[0] := @LinkReserved;
   LinkTable[1] := @LinkGetLineError;
   LinkTable[2] := @LinkReportLineCode;

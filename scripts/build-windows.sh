@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds Dorv5000.dll for the stations' 32-bit Windows hosts with Debian's MinGW-w64 and
 # checks it as a host will load it: exported "GetDI30" under that plain name, nothing else
-# exported, and only DLLs that every Windows has imported.
+# exported, only DLLs that every Windows has imported, and a version resource that names the
+# file version and the build's calling convention.
 # Installs the cross compiler and CMake when they are missing (Debian 12, as root or via sudo).
 #
 #   scripts/build-windows.sh [--calls stdcall|register]
@@ -54,4 +55,13 @@ for d in $imports; do
     *) fail "imports $d, which a station does not have" ;;
   esac
 done
-echo "$dll ($calls, $(stat -c %s "$dll") bytes): exports GetDI30; imports $(echo $imports)"
+# The version resource (type 16) and what it says: file version and the build's convention.
+grep -q 'Entry: ID: 0x000010,' <<<"$dump" || fail "carries no version resource"
+version_value() { strings -el "$dll" | sed -n "/^$1\$/{n;p;q}"; }
+convention=$(version_value CallingConvention)
+[ "$convention" = "$calls" ] || fail "version resource names the convention '$convention', built for $calls"
+version=$(version_value FileVersion)
+[ -n "$version" ] || fail "version resource names no file version"
+echo "$dll ($calls, $(stat -c %s "$dll") bytes): exports GetDI30; imports $(echo $imports);" \
+  "version $version, \"$(version_value FileDescription)\""
+

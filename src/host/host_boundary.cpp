@@ -30,6 +30,7 @@
 #include "driver/tvm30.h"
 #include "host/calls.h"
 #include "host/entry.h"
+#include "host/frame_log.h"
 #include "host/guard.h"
 #include "host/host_link.h"
 #include "host/host_menu.h"
@@ -365,7 +366,11 @@ HostLinkAdapter& HostLinkAdapter::OfContext(void* context) {
 }
 
 void* CreateDriverObject(std::int32_t flags, void* link) {
-    return Guarded([&]() -> void* { return new DriverObject(flags & 0xFF, link); });
+    return Guarded([&]() -> void* {
+        // The trace switch is read with the settings, at each creation.
+        frame_log::Configure(ReadFrameLogSettings());
+        return new DriverObject(flags & 0xFF, link);
+    });
 }
 
 }  // namespace dorv::host

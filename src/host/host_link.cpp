@@ -1,6 +1,7 @@
 #include "host/host_link.h"
 
 #include "host/calls.h"
+#include "host/frame_log.h"
 #include "host/fpu_control.h"
 #include "host/shield.h"
 
@@ -102,7 +103,11 @@ std::int32_t HostLinkAdapter::Transact(std::uint8_t line, const std::uint8_t* fr
         result = transact(host_, line, frame, frameLength, reply, replyLength, mode);
 #endif
     };
-    ShieldedOrThrow(call);
+    frame_log::Sent(line, frame, frameLength);
+    HostException raised;
+    const bool returned = Shielded(call, raised);
+    frame_log::ReplyDone(line);
+    if (!returned) throw HostRaised(raised);
     return result;
 }
 
@@ -138,6 +143,7 @@ void HostLinkAdapter::SetLineConfigurator(std::uint8_t line, LineConfigurator co
 
 bool HostLinkAdapter::Validate(std::uint8_t line, std::uint8_t* reply, std::int32_t unused1,
                                std::uint8_t* length, std::int32_t unused2) {
+    if (length) frame_log::ReplySeen(line, reply, *length);
     const ReplyValidator validator = lines_[line].validator;
     return validator && validator(lines_[line].validatorContext, line, reply, unused1, length, unused2);
 }

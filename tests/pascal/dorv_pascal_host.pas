@@ -731,6 +731,78 @@ begin
   end;
 end;
 
+{ ---- the trace switch ---- }
+
+function FileText(const Path: string): AnsiString;
+var
+  Stream: TFileStream;
+begin
+  Result := '';
+  if not FileExists(Path) then
+    Exit;
+  Stream := TFileStream.Create(Path, fmOpenRead or fmShareDenyNone);
+  try
+    SetLength(Result, Stream.Size);
+    if Stream.Size > 0 then
+      Stream.ReadBuffer(Result[1], Stream.Size);
+  finally
+    Stream.Free;
+  end;
+end;
+
+{ Starts nozzle 1 Count times over the scripted link. }
+procedure Exchanges(D: TDorvDriver; Count: Integer);
+var
+  I: Integer;
+begin
+  for I := 1 to Count do
+  begin
+    Link.Expect([Req('2'), Ack]);
+    D.StartNozzle(Line, 1, 1);
+    Link.Done;
+  end;
+end;
+
+{ The trace is left in the current folder as dorv.trace (and dorv.trace.1) for
+  scripts/test-pascal.sh to decode with `dorv trace`. }
+procedure CheckTrace;
+var
+  D: TDorvDriver;
+  Path, EnvPath: string;
+  Newest, Older, EnvText: AnsiString;
+begin
+  WriteLn('The trace switch');
+  Path := GetCurrentDir + '\dorv.trace';
+  EnvPath := GetCurrentDir + '\env.trace';
+  DeleteFile(Path);
+  DeleteFile(Path + '.1');
+  DeleteFile(EnvPath);
+  WriteSettings('[Dorv]'#13#10'TraceFile=' + AnsiString(Path) + #13#10'TraceLimitKB=1'#13#10);
+  D := NewDriver;
+  Exchanges(D, 20);
+  D.Free;
+  Newest := FileText(Path);
+  Older := FileText(Path + '.1');
+  Check((Length(Older) > 512) and (Length(Older) <= 1024) and (Length(Newest) <= 1024) and
+    (Pos(' TX line 01 7F 02 21 5E 32 4D 03 03 ', Newest) > 0) and (Pos(' RX line 01 06 |', Newest) > 0),
+    Format('TraceFile, TraceLimitKB=1: 20 exchanges rotate into .1 (%d and %d bytes), TX and RX lines',
+    [Length(Older), Length(Newest)]));
+  _putenv(PAnsiChar(AnsiString('DORV_TRACE=' + EnvPath)));
+  D := NewDriver;
+  Exchanges(D, 1);
+  D.Free;
+  _putenv('DORV_TRACE=');
+  EnvText := FileText(EnvPath);
+  Check((Pos(' TX line 01 ', EnvText) > 0) and (FileText(Path) = Newest),
+    'DORV_TRACE names the trace file over the key');
+  DeleteFile(WinDir + '\cnf.INI');
+  D := NewDriver;
+  Exchanges(D, 1);
+  D.Free;
+  Check((FileText(EnvPath) = EnvText) and (FileText(Path) = Newest),
+    'neither key nor DORV_TRACE: nothing traced');
+end;
+
 procedure CheckFree;
 const
   Rounds = 40;
@@ -802,6 +874,7 @@ begin
     CheckMenu(MenuDriver, Driver);
     CheckHostControlWord(Driver);
     Driver.Free;
+    CheckTrace;
     CheckFree;
 
     { Last: GetDI30 itself fails when the settings file cannot be read. }
