@@ -7,8 +7,8 @@
 // procedures) runs inside a LibraryFpu: it keeps the caller's x87 control word and MXCSR, loads
 // the library's own, and gives the caller's back on every way out. Guarded gives them back
 // before it raises to the host, whose handler unwinds past the scope without running it.
-// While the library calls the host's code (HostFpu, used by the shield), the host's own words
-// are in force again.
+// While the library calls the host's code (HostFpu: the shield, the link's reports, the
+// windows' modal loop dispatching the host's messages), the host's own words are in force again.
 #pragma once
 
 #include <cpuid.h>
@@ -49,7 +49,8 @@ inline void LoadFpu(const FpuWords& w) {
 
 namespace detail {
 // The host's words as the outermost entry on this thread found them; null outside any entry
-// (the library's own threads).
+// (the library's own threads). Every entry gives it back before it is left, an exception of the
+// host's passing through included (guard.h, ValidatorEntry).
 inline thread_local const FpuWords* t_hostFpu = nullptr;
 }  // namespace detail
 

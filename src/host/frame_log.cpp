@@ -58,12 +58,20 @@ bool Open(Log& log) {
     return true;
 }
 
+void Stop(Log& log) {
+    Close(log);
+    InterlockedExchange(&log.enabled, 0);
+}
+
 void Write(Log& log, const std::string& text) {
     if (log.file == INVALID_HANDLE_VALUE) return;
     if (log.size > 0 && log.size + text.size() > log.limit) {
         Close(log);
-        MoveFileExA(log.path.c_str(), (log.path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING);
-        if (!Open(log)) return;
+        // A full file that can be neither moved aside nor removed ends the trace: it must never
+        // fill the disk.
+        const bool moved = MoveFileExA(log.path.c_str(), (log.path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING) ||
+                           DeleteFileA(log.path.c_str());
+        if (!moved || !Open(log)) return Stop(log);
     }
     DWORD written = 0;
     WriteFile(log.file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);

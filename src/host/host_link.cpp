@@ -3,6 +3,7 @@
 #include "host/calls.h"
 #include "host/frame_log.h"
 #include "host/fpu_control.h"
+#include "host/guard.h"
 #include "host/shield.h"
 
 namespace dorv::host {
@@ -48,12 +49,23 @@ bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused
                                    I32 unused2) {
 #endif
     LibraryFpu fpu;
-    // Nothing of C++ may unwind into the host's frames.
+    // Nothing of C++ may unwind into the host's frames. The host's own exception out of its
+    // ReportLineCode or ReportLineState goes on into its Transact once the driver's validator
+    // is cleaned up and the host's control words are back.
+    bool accepted = false;
+    HostException host;
+    bool fromHost = false;
     try {
-        return HostLinkAdapter::OfContext(context).Validate(line, reply, unused1, length, unused2);
+        accepted = HostLinkAdapter::OfContext(context).Validate(line, reply, unused1, length, unused2);
+    } catch (const HostRaised& e) {
+        host = e.exception;
+        fromHost = true;
     } catch (...) {
-        return false;
+        accepted = false;
     }
+    fpu.Leave();
+    if (fromHost) RaiseHostException(host);
+    return accepted;
 }
 
 I32 DORV_HOST_CALL ConfiguratorEntry(void* context, U8 line) {
@@ -75,13 +87,13 @@ std::int32_t HostLinkAdapter::GetLineError(std::uint8_t line) {
 }
 
 void HostLinkAdapter::ReportLineCode(std::uint8_t line, std::int32_t code) {
-    HostFpu fpu;
-    Slot<ReportFn>(host_, kReportLineCode)(host_, line, code);
+    auto call = [&] { Slot<ReportFn>(host_, kReportLineCode)(host_, line, code); };
+    ShieldedOrThrow(call);
 }
 
 void HostLinkAdapter::ReportLineState(std::uint8_t line, std::int32_t state) {
-    HostFpu fpu;
-    Slot<ReportFn>(host_, kReportLineState)(host_, line, state);
+    auto call = [&] { Slot<ReportFn>(host_, kReportLineState)(host_, line, state); };
+    ShieldedOrThrow(call);
 }
 
 std::uint8_t HostLinkAdapter::ReadLineState(std::uint8_t line) {
@@ -143,7 +155,7 @@ void HostLinkAdapter::SetLineConfigurator(std::uint8_t line, LineConfigurator co
 
 bool HostLinkAdapter::Validate(std::uint8_t line, std::uint8_t* reply, std::int32_t unused1,
                                std::uint8_t* length, std::int32_t unused2) {
-    if (length) frame_log::ReplySeen(line, reply, *length);
+    if (reply && length) frame_log::ReplySeen(line, reply, *length);
     const ReplyValidator validator = lines_[line].validator;
     return validator && validator(lines_[line].validatorContext, line, reply, unused1, length, unused2);
 }

@@ -8,9 +8,9 @@
 // - GetLineError: its result becomes -1, a failure;
 // - SetReplyValidator, SetLineConfigurator: HostRaised, which the slot raises again, unchanged,
 //   to the host once the driver's frames are cleaned up.
-// ReportLineCode and ReportLineState are called only by the reply validator, from inside the
-// host's own Transact; an exception there travels back into that Transact through frames that
-// hold nothing to clean up.
+// - ReportLineCode, ReportLineState (called only by the reply validator, from inside the host's
+//   own Transact): HostRaised, which the validator's entry raises again, unchanged, into that
+//   Transact once the driver's validator is cleaned up and the host's control words are back.
 //
 // The callbacks the host calls (the reply validator, the line configurator) get the object the
 // host holds as their context, as the driver object itself would be.

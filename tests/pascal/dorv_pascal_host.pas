@@ -206,6 +206,8 @@ end;
 
 procedure TScriptLink.ReportLineState(ALine: Byte; AState: Integer);
 begin
+  if RaiseIn = 'ReportLineState' then
+    raise EHostOwn.Create('state refused');
   State := AState;
 end;
 
@@ -443,7 +445,7 @@ end;
 
 procedure CheckFailures(D: TDorvDriver);
 const
-  Cases: array[0..5] of TFailureCase = (
+  Cases: array[0..6] of TFailureCase = (
     (Name: 'a column above 33 is the caller''s fault'; RaiseIn: ''; TransactResult: 0;
      Call: StartColumn34; Expected: Exception; Message: ColumnRange),
     (Name: 'a line above 39 is the caller''s fault'; RaiseIn: ''; TransactResult: 0;
@@ -456,6 +458,9 @@ const
      TransactResult: 0; Call: StartNozzle1; Expected: ESerialIO; Message: 'Can''t START POMP'),
     (Name: 'a Pascal exception out of ReadLineState is the line''s fault';
      RaiseIn: 'ReadLineState'; TransactResult: 0; Call: StartNozzle1; Expected: ESerialIO;
+     Message: 'Can''t START POMP'),
+    (Name: 'a Pascal exception out of ReportLineState goes through the validator into Transact';
+     RaiseIn: 'ReportLineState'; TransactResult: 0; Call: StartNozzle1; Expected: ESerialIO;
      Message: 'Can''t START POMP'),
     (Name: 'a Pascal exception out of SetReplyValidator reaches the host as it was';
      RaiseIn: 'SetReplyValidator'; TransactResult: 0; Call: StartNozzle1; Expected: EHostOwn;

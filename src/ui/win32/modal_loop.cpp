@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "host/fpu_control.h"
+
 namespace dorv::ui::win32 {
 
 void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<bool(MSG&)>& preTranslate) {
@@ -26,6 +28,7 @@ void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<boo
         if (preTranslate && preTranslate(msg)) continue;
         if (IsDialogMessageW(window, &msg)) continue;
         TranslateMessage(&msg);
+        const host::HostFpu hostFpu;  // the host's windows get their messages under its words
         DispatchMessageW(&msg);
     }
     // The owner comes back before the window goes, so the system activates the owner.
