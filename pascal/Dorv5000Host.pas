@@ -540,14 +540,32 @@ begin
   Result := PAnsiChar(Self^.Caption);
 end;
 
+{ The library's CP1251 bytes as the host's string: SetString stamps them with the type's code
+  page without converting them, the conversion to string then goes through 1251. A Length
+  below 0 takes the text up to its NUL. }
+function HostText(Text: PAnsiChar; Length: Integer): string;
+var
+  Raw: TDorvText;
+begin
+  if Length < 0 then
+  begin
+    Length := 0;
+    if Text <> nil then
+      while Text[Length] <> #0 do
+        Inc(Length);
+  end;
+  SetString(Raw, Text, Length);
+  Result := string(Raw);
+end;
+
 procedure MenuSetCaption(Self: PDorvMenuObject; Text: PAnsiChar); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
 begin
-  Self^.Item.Caption := string(TDorvText(Text));
+  Self^.Item.Caption := HostText(Text, -1);
 end;
 
 procedure MenuSetHint(Self: PDorvMenuObject; Text: PAnsiChar); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
 begin
-  Self^.Item.Hint := string(TDorvText(Text));
+  Self^.Item.Hint := HostText(Text, -1);
 end;
 
 procedure MenuSetHelpContext(Self: PDorvMenuObject; Value: Integer); {$IFDEF DORV_REGISTER}register{$ELSE}stdcall{$ENDIF};
@@ -637,16 +655,16 @@ end;
 
 function DorvExceptionObject(Rec: PDorvExceptionRecord): Exception;
 var
-  Text: TDorvText;
+  Text: string;
 begin
   Result := nil;
   if (Rec^.ExceptionCode <> DorvFailureCode) or (Rec^.NumberParameters < 3) then
     Exit;
-  SetString(Text, PAnsiChar(Rec^.ExceptionInformation[1]), Integer(Rec^.ExceptionInformation[2]));
+  Text := HostText(PAnsiChar(Rec^.ExceptionInformation[1]), Integer(Rec^.ExceptionInformation[2]));
   if Rec^.ExceptionInformation[0] = 2 then
-    Result := ESerialIO.Create(string(Text))
+    Result := ESerialIO.Create(Text)
   else
-    Result := Exception.Create(string(Text));
+    Result := Exception.Create(Text);
 end;
 
 var
