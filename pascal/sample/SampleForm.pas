@@ -155,23 +155,21 @@ procedure TSampleForm.BuildMenuBar;
     I: Integer;
     Sub: HMENU;
     Item: TMenuItem;
-    Caption: AnsiString;
   begin
     for I := 0 to Parent.Count - 1 do
     begin
       Item := Parent[I];
-      Caption := AnsiString(Item.Caption);
       if Item.Count > 0 then
       begin
         Sub := CreatePopupMenu;
         AddItems(Sub, Item);
-        AppendMenuA(Menu, MF_POPUP or MF_STRING, UINT_PTR(Sub), PAnsiChar(Caption));
+        AppendMenu(Menu, MF_POPUP or MF_STRING, Cardinal(Sub), PChar(Item.Caption));
       end
       else
       begin
         SetLength(FMenuItems, Length(FMenuItems) + 1);
         FMenuItems[High(FMenuItems)] := Item;
-        AppendMenuA(Menu, MF_STRING, High(FMenuItems), PAnsiChar(Caption));
+        AppendMenu(Menu, MF_STRING, High(FMenuItems), PChar(Item.Caption));
       end;
     end;
   end;

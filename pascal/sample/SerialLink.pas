@@ -10,8 +10,9 @@
   - One exchange at a time: the driver calls the link from the host's thread and from the
     parameter window's own threads, so Transact holds a lock for the whole exchange, and
     touches nothing of the VCL.
-  - ReadLineState answers what the validator last reported on the line: 1 answered, 3 a
-    damaged frame; 2 here stands for a silent line. }
+  - ReadLineState answers what the validator reported in the calling thread's last exchange
+    on the line (1 answered, 3 a damaged frame; 2 here stands for a silent line), so that an
+    exchange of another thread in between cannot change the answer. }
 unit SerialLink;
 
 {$IFDEF FPC}{$MODE DELPHI}{$ENDIF}
@@ -32,6 +33,7 @@ type
     FValidatorContext: array[Byte] of Pointer;
     FConfigurator: array[Byte] of TDorvLineConfigurator;
     FConfiguratorContext: array[Byte] of Pointer;
+    procedure SetState(Line: Byte; State: Byte);
   public
     ReplyTimeout: Cardinal;  { milliseconds of silence that end a reply }
     { Opens COM<PortNumber>; raises EOSError when the port cannot be opened. }
@@ -55,6 +57,10 @@ implementation
 const
   StateSilent = 2;
   ReplyCapacity = 255;
+
+threadvar
+  LastLine: Integer;  { line + 1 of this thread's last exchange; 0: none yet }
+  LastState: Byte;
 
 { A reply is whole when its framing says so: 06, 15 or 18 alone, or 02, data bytes with their
   complements, 03 03 and the check byte. Noise ahead of the lead byte is the validator's. }
@@ -124,14 +130,24 @@ begin
     says all the driver needs. }
 end;
 
-procedure TSerialLink.ReportLineState(Line: Byte; State: Integer);
+procedure TSerialLink.SetState(Line: Byte; State: Byte);
 begin
   FState[Line] := State;
+  LastLine := Line + 1;
+  LastState := State;
+end;
+
+procedure TSerialLink.ReportLineState(Line: Byte; State: Integer);
+begin
+  SetState(Line, State);
 end;
 
 function TSerialLink.ReadLineState(Line: Byte): Byte;
 begin
-  Result := FState[Line];
+  if LastLine = Line + 1 then
+    Result := LastState
+  else
+    Result := FState[Line];
 end;
 
 function TSerialLink.Transact(Line: Byte; Frame: PByte; FrameLength: Byte; Reply: PByte;
@@ -146,7 +162,7 @@ begin
   EnterCriticalSection(FLock);
   try
     Result := 0;
-    FState[Line] := StateSilent;
+    SetState(Line, StateSilent);
     PurgeComm(FPort, PURGE_RXCLEAR);
     if not WriteFile(FPort, Frame^, FrameLength, Written, nil) or (Written <> FrameLength) then
     begin
@@ -178,8 +194,8 @@ begin
     ReplySize := Length;
     if not Assigned(FValidator[Line]) or
       not FValidator[Line](FValidatorContext[Line], Line, Reply, 0, @ReplySize, 0) then
-      if FState[Line] = StateSilent then
-        FState[Line] := 3;  { bytes came, but no reply the driver accepts }
+      if LastState = StateSilent then
+        SetState(Line, 3);  { bytes came, but no reply the driver accepts }
   finally
     LeaveCriticalSection(FLock);
   end;
