@@ -65,19 +65,12 @@ void ParamFrameWidget::Connect() {
     connect(editors_, &WriteEditors::enterPressed, this, [logic] { logic->WriteValueEditKeyDown(kEnterKey); });
     connect(editors_, &WriteEditors::exited, this, [logic] { logic->WriteValueEditExit(); });
     for (QScrollBar* bar : {grid_->verticalScrollBar(), grid_->horizontalScrollBar()})
-        connect(bar, &QScrollBar::valueChanged, this, [this] { KeepEditorsOnTheirCell(); });
+        connect(bar, &QScrollBar::valueChanged, this, [this] { GridScrolled(); });
 }
 
-void ParamFrameWidget::KeepEditorsOnTheirCell() {
-    if (!logic_->Editors().AnyVisible()) return;
-    const GridCell cell = grid_->CurrentCell();
-    if (!grid_->viewport()->rect().contains(grid_->CellRectIn(grid_->viewport(), cell))) {
-        logic_->PlaceWriteEditor({0, 0});
-        return;
-    }
-    // The logic's placement: 5 pixels in from the cell's left, 8 above its middle.
-    const Rect r = CellRect(cell);
-    editors_->MoveShownTo(QPoint(r.left + 5, (r.top + r.bottom) / 2 - 8));
+void ParamFrameWidget::GridScrolled() {
+    const QRect cell = grid_->CellRectIn(grid_->viewport(), grid_->CurrentCell());
+    logic_->RxDGCommonScrolled(grid_->viewport()->rect().contains(cell));
 }
 
 void ParamFrameWidget::SetDialogProvider(std::unique_ptr<DialogProvider> dialogs) {
@@ -102,67 +95,43 @@ void ParamFrameWidget::done(int result) {
     QDialog::done(result);
 }
 
-void ParamFrameWidget::ShowModal() { exec(); }
+void ParamFrameWidget::ShowModal() {
+    showing_ = true;
+    exec();
+    showing_ = false;
+}
 void ParamFrameWidget::Close() { reject(); }
 
 // ---- any thread ----
 
-void ParamFrameWidget::PostDrain() {
-    if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection);
+void ParamFrameWidget::PostDrain(bool needed) {
+    if (needed) QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection);
 }
 
 void ParamFrameWidget::DrainPending() {
-    Pending work;
-    {
-        std::lock_guard lock(pendingMutex_);
-        drainPosted_ = false;
-        std::swap(work, pending_);
-    }
+    const RunUpdates::Work work = updates_.Take();
     if (work.all) grid_->Model().AllChanged();
     else for (int row : work.rows) grid_->Model().RowChanged(row);
     if (work.status) controls_.statusPanel->setText(Q(*work.status));
 }
 
 void ParamFrameWidget::RepaintGrid() {
-    if (OnWindowThread()) {
-        grid_->Model().AllChanged();
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        pending_.all = true;
-        pending_.rows.clear();
-    }
-    PostDrain();
+    if (OnWindowThread()) grid_->Model().AllChanged();
+    else PostDrain(updates_.NoteAll());
 }
 
 void ParamFrameWidget::RepaintRow(int row) {
-    if (OnWindowThread()) {
-        grid_->Model().RowChanged(row);
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        if (!pending_.all) pending_.rows.push_back(row);
-    }
-    PostDrain();
+    if (OnWindowThread()) grid_->Model().RowChanged(row);
+    else PostDrain(updates_.NoteRow(row));
 }
 
 void ParamFrameWidget::SetStatusText(const std::string& text) {
-    if (OnWindowThread()) {
-        {
-            // A run's older text still on its way must not replace this one.
-            std::lock_guard lock(pendingMutex_);
-            pending_.status.reset();
-        }
-        controls_.statusPanel->setText(Q(text));
+    if (!OnWindowThread()) {
+        PostDrain(updates_.NoteStatus(text));
         return;
     }
-    {
-        std::lock_guard lock(pendingMutex_);
-        pending_.status = text;
-    }
-    PostDrain();
+    updates_.DropStatus();
+    controls_.statusPanel->setText(Q(text));
 }
 
 // ---- requests ----
@@ -196,6 +165,8 @@ void ParamFrameWidget::ShowGridHint(const std::string& text) { grid_->ShowHint(t
 void ParamFrameWidget::ApplyEditors(const EditorLayout& layout) {
     editors_->Apply(layout, controls_.tabControl1, grid_);
 }
+
+void ParamFrameWidget::MoveEditorsTo(int left, int top) { editors_->MoveShownTo(QPoint(left, top)); }
 
 MessageResult ParamFrameWidget::ShowMessage(const MessageRequest& request) { return dialogs_->Message(this, request); }
 
