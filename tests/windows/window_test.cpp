@@ -10,6 +10,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
 #include <cstdio>
@@ -272,6 +273,7 @@ struct Host {
     HWND popupMainForm = nullptr;  // forms with the pop-up style (dialog-bordered)
     HWND popupSecondForm = nullptr;
     std::function<void()> click, destroy, create;
+    std::atomic<int> clicksPosted{0};
     std::atomic<int> clicksReturned{0};
     std::atomic<int> destroyed{0};
 };
@@ -350,6 +352,36 @@ HWND FocusedControl() {
 void PressKey(WPARAM key) { Key(FocusedControl(), key); }
 void Type(const std::wstring& text) {
     for (wchar_t c : text) PostMessageW(FocusedControl(), WM_CHAR, c, 1);
+}
+
+// Makes the library's threads fail to start, or start again: its import of the C run-time's
+// thread creation is pointed elsewhere (nothing in the library is told).
+std::uintptr_t __cdecl NoThread(void*, unsigned, unsigned(__stdcall*)(void*), void*, unsigned, unsigned*) {
+    errno = EAGAIN;
+    return 0;
+}
+
+void* SwapImport(HMODULE module, const char* dll, const char* name, void* replacement) {
+    auto* base = reinterpret_cast<std::uint8_t*>(module);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
+        if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;
+        auto* names = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->OriginalFirstThunk);
+        auto* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + imp->FirstThunk);
+        for (; names->u1.AddressOfData; ++names, ++slots) {
+            if (IMAGE_SNAP_BY_ORDINAL(names->u1.Ordinal)) continue;
+            const auto* byName = reinterpret_cast<IMAGE_IMPORT_BY_NAME*>(base + names->u1.AddressOfData);
+            if (lstrcmpA(reinterpret_cast<const char*>(byName->Name), name) != 0) continue;
+            DWORD old = 0;
+            VirtualProtect(&slots->u1.Function, sizeof(void*), PAGE_READWRITE, &old);
+            void* previous = reinterpret_cast<void*>(slots->u1.Function);
+            slots->u1.Function = reinterpret_cast<std::uintptr_t>(replacement);
+            VirtualProtect(&slots->u1.Function, sizeof(void*), old, &old);
+            return previous;
+        }
+    }
+    return nullptr;
 }
 
 // The grid's hint as its tooltip holds it now.
@@ -542,12 +574,15 @@ int main(int argc, char** argv) {
     g_host.create = [&] { driver = getDI30(0, 0, &link); };
     // The engineer clicks the menu item on `form`; the host's thread runs the click.
     const auto clickOn = [](HWND form) {
+        ++g_host.clicksPosted;
         PostMessageW(form, kClickMessage, 0, 0);
         return WaitFor([] { return Visible(ParamWindow()); });
     };
     // The window has closed and the host's click has returned.
-    const auto hostFreed = [](int clicks) {
-        return WaitFor([&] { return g_host.clicksReturned == clicks && !FindWindowW(kParamWindowClass, nullptr); });
+    const auto hostFreed = [] {
+        return WaitFor([] {
+            return g_host.clicksReturned == g_host.clicksPosted && !FindWindowW(kParamWindowClass, nullptr);
+        });
     };
 
     int row = -1;  // the row of parameter 4 (3 digits, no decimals, 0 to 999)
@@ -716,6 +751,17 @@ int main(int argc, char** argv) {
         {"modal in a host with pop-up forms: no window of the host takes input", [&] {
              return HostDisabled();
          }},
+        {"a read-all whose thread cannot start shows an error; the window closes and opens again", [&] {
+             void* real = SwapImport(library, "msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(&NoThread));
+             if (!real) return false;
+             Press(Control(kButton1));
+             const bool told = Answer(L"Ошибка", IDOK);
+             SwapImport(library, "msvcrt.dll", "_beginthreadex", real);
+             Key(Grid(), VK_ESCAPE);
+             if (!told || !WaitFor([] { return !Visible(ParamWindow()); }) || !HostBackOn(g_host.popupMainForm))
+                 return false;
+             return clickOn(g_host.popupMainForm);
+         }},
         {"the settings dialog opens with the numbering cnf.INI holds", [&] {
              Press(Control(kDriverSettingBtn));
              if (!WaitFor([] { return Visible(SettingsDialog()); })) return false;
@@ -778,7 +824,7 @@ int main(int argc, char** argv) {
              std::thread destroyer([&] { delete driver.exchange(nullptr); });
              destroyer.detach();
              link.Release();
-             return hostFreed(3);
+             return hostFreed();
          }},
         {"destroyed by the host's thread during a read-all through that thread: no hang", [&] {
              PostMessageW(g_host.mainForm, kCreateMessage, 0, 0);
@@ -788,7 +834,7 @@ int main(int argc, char** argv) {
              if (!WaitFor([&] { return link.Held(); })) return false;
              PostMessageW(g_host.mainForm, kDestroyMessage, 0, 0);
              link.Release();
-             return hostFreed(4) && g_host.destroyed == 2;
+             return hostFreed() && g_host.destroyed == 2;
          }},
     };
 
