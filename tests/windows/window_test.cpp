@@ -384,6 +384,55 @@ void* SwapImport(HMODULE module, const char* dll, const char* name, void* replac
     return nullptr;
 }
 
+// ---- a themed host: comctl32 version 6 through a manifest, a visual style chosen ----
+
+void ChooseVisualStyle() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager", 0, nullptr, 0,
+                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    const auto set = [&](const wchar_t* name, const std::wstring& value) {
+        RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    };
+    wchar_t windows[MAX_PATH] = {};
+    GetWindowsDirectoryW(windows, MAX_PATH);
+    set(L"ThemeActive", L"1");
+    set(L"DllName", std::wstring(windows) + L"\\resources\\themes\\light\\light.msstyles");
+    set(L"ColorName", L"Blue");
+    set(L"SizeName", L"NormalSize");
+    RegCloseKey(key);
+}
+
+// What a host's manifest asking for the themed common controls gives the thread.
+bool UseThemedControls(const std::wstring& folder) {
+    const std::wstring path = folder + L"\\host.manifest";
+    const char manifest[] =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>"
+        "<assembly xmlns=\"urn:schemas-microsoft-com:asm.v1\" manifestVersion=\"1.0\"><dependency>"
+        "<dependentAssembly><assemblyIdentity type=\"win32\" name=\"Microsoft.Windows.Common-Controls\" "
+        "version=\"6.0.0.0\" processorArchitecture=\"*\" publicKeyToken=\"6595b64144ccf1df\" language=\"*\"/>"
+        "</dependentAssembly></dependency></assembly>";
+    if (FILE* out = _wfopen(path.c_str(), L"wb")) {
+        std::fwrite(manifest, 1, sizeof manifest - 1, out);
+        std::fclose(out);
+    }
+    ACTCTXW context{};
+    context.cbSize = sizeof context;
+    context.lpSource = path.c_str();
+    HANDLE handle = CreateActCtxW(&context);
+    ULONG_PTR cookie = 0;
+    return handle != INVALID_HANDLE_VALUE && ActivateActCtx(handle, &cookie);
+}
+
+// The theme a control draws with now (null: the classic look).
+void* ThemeOf(HWND control) {
+    using GetWindowThemeFn = void*(WINAPI*)(HWND);
+    static const auto get = reinterpret_cast<GetWindowThemeFn>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"uxtheme.dll"), "GetWindowTheme")));
+    return get ? get(control) : nullptr;
+}
+
 // The grid's hint as its tooltip holds it now.
 struct HintSearch {
     HWND grid;
@@ -545,6 +594,11 @@ int main(int argc, char** argv) {
         return s;
     }();
 
+    ChooseVisualStyle();
+    if (!UseThemedControls(work)) {
+        std::printf("FAIL: no activation context for the themed common controls\n");
+        return 1;
+    }
     HMODULE library = LoadLibraryW(L"Dorv5000.dll");
     auto getDI30 = reinterpret_cast<dorv::DI30*(DORV_CALL*)(std::int32_t, std::int32_t, dorv::HostLink*)>(
         reinterpret_cast<void*>(GetProcAddress(library, "GetDI30")));
@@ -598,6 +652,12 @@ int main(int argc, char** argv) {
          }},
         {"modal in a host with overlapped forms: no window of the host takes input", [&] {
              return HostDisabled();
+         }},
+        {"in a themed host the tabs stay at the bottom, out of the theme as the status bar", [&] {
+             RECT tab{}, control{};
+             SendMessageW(Control(kTabControl1), TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&tab));
+             GetClientRect(Control(kTabControl1), &control);
+             return ThemeOf(Control(kButton1)) && !ThemeOf(Control(kTabControl1)) && tab.top > control.bottom / 2;
          }},
         {"the address tab shows the ID field, the parameter tab hides it and the common commands", [&] {
              ClickTab(1);

@@ -40,7 +40,8 @@ void UnthemeControl(HWND control) {
                              reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")))
                        : nullptr;
     }();
-    if (setWindowTheme) setWindowTheme(control, L"", L"");
+    // A name that matches no class of the theme (an empty one is not kept everywhere).
+    if (setWindowTheme) setWindowTheme(control, L" ", L" ");
 }
 
 void InitControls() {
