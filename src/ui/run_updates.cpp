@@ -4,44 +4,58 @@
 
 namespace dorv::ui {
 
-bool RunUpdates::Posted() { return !posted_.exchange(true); }
+RunUpdates::RunUpdates(Painter& painter) : painter_(painter), windowThread_(std::this_thread::get_id()) {}
 
-bool RunUpdates::NoteAll() {
+void RunUpdates::Posted() {
+    if (!posted_.exchange(true)) painter_.PostDrain();
+}
+
+void RunUpdates::RepaintGrid() {
+    if (OnWindowThread()) {
+        painter_.PaintAll();
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         pending_.all = true;
         pending_.rows.clear();
     }
-    return Posted();
+    Posted();
 }
 
-bool RunUpdates::NoteRow(int row) {
+void RunUpdates::RepaintRow(int row) {
+    if (OnWindowThread()) {
+        painter_.PaintRow(row);
+        return;
+    }
     {
         std::lock_guard lock(mutex_);
         if (!pending_.all) pending_.rows.push_back(row);
     }
-    return Posted();
+    Posted();
 }
 
-bool RunUpdates::NoteStatus(std::string text) {
+void RunUpdates::SetStatusText(const std::string& text) {
     {
         std::lock_guard lock(mutex_);
-        pending_.status = std::move(text);
+        // On the window's thread: a run's older text still on its way must not replace this one.
+        if (OnWindowThread()) pending_.status.reset();
+        else pending_.status = text;
     }
-    return Posted();
+    if (OnWindowThread()) painter_.ShowStatus(text);
+    else Posted();
 }
 
-RunUpdates::Work RunUpdates::Take() {
+void RunUpdates::Drain() {
     Work work;
-    std::lock_guard lock(mutex_);
-    posted_ = false;
-    std::swap(work, pending_);
-    return work;
-}
-
-void RunUpdates::DropStatus() {
-    std::lock_guard lock(mutex_);
-    pending_.status.reset();
+    {
+        std::lock_guard lock(mutex_);
+        posted_ = false;
+        std::swap(work, pending_);
+    }
+    if (work.all) painter_.PaintAll();
+    else for (int row : work.rows) painter_.PaintRow(row);
+    if (work.status) painter_.ShowStatus(*work.status);
 }
 
 }  // namespace dorv::ui

@@ -14,7 +14,7 @@ namespace dorv::ui::qt {
 
 ParamFrameWidget::ParamFrameWidget(QWidget* parent)
     : QDialog(parent),
-      windowThread_(std::this_thread::get_id()),
+      updates_(*this),
       logic_(std::make_unique<TParamFrm>(*this)),
       dialogs_(std::make_unique<QtDialogProvider>()) {
     setObjectName("ParamFrm");
@@ -104,35 +104,14 @@ void ParamFrameWidget::Close() { reject(); }
 
 // ---- any thread ----
 
-void ParamFrameWidget::PostDrain(bool needed) {
-    if (needed) QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection);
-}
-
-void ParamFrameWidget::DrainPending() {
-    const RunUpdates::Work work = updates_.Take();
-    if (work.all) grid_->Model().AllChanged();
-    else for (int row : work.rows) grid_->Model().RowChanged(row);
-    if (work.status) controls_.statusPanel->setText(Q(*work.status));
-}
-
-void ParamFrameWidget::RepaintGrid() {
-    if (OnWindowThread()) grid_->Model().AllChanged();
-    else PostDrain(updates_.NoteAll());
-}
-
-void ParamFrameWidget::RepaintRow(int row) {
-    if (OnWindowThread()) grid_->Model().RowChanged(row);
-    else PostDrain(updates_.NoteRow(row));
-}
-
-void ParamFrameWidget::SetStatusText(const std::string& text) {
-    if (!OnWindowThread()) {
-        PostDrain(updates_.NoteStatus(text));
-        return;
-    }
-    updates_.DropStatus();
-    controls_.statusPanel->setText(Q(text));
-}
+void ParamFrameWidget::PostDrain() { QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection); }
+void ParamFrameWidget::DrainPending() { updates_.Drain(); }
+void ParamFrameWidget::PaintAll() { grid_->Model().AllChanged(); }
+void ParamFrameWidget::PaintRow(int row) { grid_->Model().RowChanged(row); }
+void ParamFrameWidget::ShowStatus(const std::string& text) { controls_.statusPanel->setText(Q(text)); }
+void ParamFrameWidget::RepaintGrid() { updates_.RepaintGrid(); }
+void ParamFrameWidget::RepaintRow(int row) { updates_.RepaintRow(row); }
+void ParamFrameWidget::SetStatusText(const std::string& text) { updates_.SetStatusText(text); }
 
 // ---- requests ----
 

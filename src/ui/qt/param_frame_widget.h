@@ -33,7 +33,7 @@ class DriverSettingsDialogWidget;
 class ParamGrid;
 class WriteEditors;
 
-class ParamFrameWidget final : public QDialog, public ParamWindowView {
+class ParamFrameWidget final : public QDialog, public ParamWindowView, private RunUpdates::Painter {
     Q_OBJECT
     // For hosts that drive the window through Qt's object tree (the service tool's pictures).
     Q_PROPERTY(bool readRunActive READ ReadRunActive)
@@ -101,13 +101,16 @@ private slots:
     void DrainPending();
 
 private:
-    bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
-    void PostDrain(bool needed);
+    // RunUpdates::Painter
+    void PaintAll() override;
+    void PaintRow(int row) override;
+    void ShowStatus(const std::string& text) override;
+    void PostDrain() override;
     void Connect();
     void GridScrolled();
     QTimer& TimerOf(TimerId timer) { return timer == TimerId::StatusColourReset ? timer1_ : timer2_; }
 
-    const std::thread::id windowThread_;
+    RunUpdates updates_;
     std::unique_ptr<TParamFrm> logic_;
     std::unique_ptr<DialogProvider> dialogs_;
     ParamFrameControls controls_;
@@ -116,7 +119,6 @@ private:
     QPointer<DriverSettingsDialogWidget> settingsDialog_;
     QTimer timer1_;  // the status bar's colour goes back 2000 ms after a single write
     QTimer timer2_;  // the editor is placed 50 ms after a cell is selected
-    RunUpdates updates_;
     bool showing_ = false;  // the modal loop is on the stack
 };
 

@@ -55,8 +55,7 @@ void InitControls() {
 
 }  // namespace
 
-ParamFrameWindow::ParamFrameWindow()
-    : windowThread_(GetCurrentThreadId()), logic_(std::make_unique<TParamFrm>(*this)) {
+ParamFrameWindow::ParamFrameWindow() : updates_(*this), logic_(std::make_unique<TParamFrm>(*this)) {
     InitControls();
     RegisterFormClass(kParamWindowClass);
     RECT frame{0, 0, kClientWidth, kClientHeight};
@@ -250,7 +249,7 @@ LRESULT ParamFrameWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_PRINT: return PrintWithChildren(hwnd_, reinterpret_cast<HDC>(wParam), lParam);
-        case kDrainMessage: DrainPending(); return 0;
+        case kDrainMessage: updates_.Drain(); return 0;
         case kReleaseMessage:
             if (onRelease) onRelease(reinterpret_cast<TVM30*>(lParam));
             return 0;
@@ -409,35 +408,15 @@ void ParamFrameWindow::Release() {
 
 // ---- any thread ----
 
-void ParamFrameWindow::PostDrain(bool needed) {
-    if (needed) PostMessageW(hwnd_, kDrainMessage, 0, 0);
-}
-
-void ParamFrameWindow::DrainPending() {
-    const RunUpdates::Work work = updates_.Take();
-    if (work.all) grid_->RepaintAll();
-    else for (int row : work.rows) grid_->RepaintRow(row);
-    if (work.status) SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(*work.status).c_str()));
-}
-
-void ParamFrameWindow::RepaintGrid() {
-    if (OnWindowThread()) grid_->RepaintAll();
-    else PostDrain(updates_.NoteAll());
-}
-
-void ParamFrameWindow::RepaintRow(int row) {
-    if (OnWindowThread()) grid_->RepaintRow(row);
-    else PostDrain(updates_.NoteRow(row));
-}
-
-void ParamFrameWindow::SetStatusText(const std::string& text) {
-    if (!OnWindowThread()) {
-        PostDrain(updates_.NoteStatus(text));
-        return;
-    }
-    updates_.DropStatus();
+void ParamFrameWindow::PostDrain() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
+void ParamFrameWindow::PaintAll() { grid_->RepaintAll(); }
+void ParamFrameWindow::PaintRow(int row) { grid_->RepaintRow(row); }
+void ParamFrameWindow::ShowStatus(const std::string& text) {
     SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
 }
+void ParamFrameWindow::RepaintGrid() { updates_.RepaintGrid(); }
+void ParamFrameWindow::RepaintRow(int row) { updates_.RepaintRow(row); }
+void ParamFrameWindow::SetStatusText(const std::string& text) { updates_.SetStatusText(text); }
 
 // ---- requests ----
 

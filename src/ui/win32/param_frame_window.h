@@ -36,7 +36,7 @@ class DriverSettingsDialogWindow;
 class ParamGrid;
 class WriteEditors;
 
-class ParamFrameWindow final : public ParamWindowView {
+class ParamFrameWindow final : public ParamWindowView, private RunUpdates::Painter {
 public:
     ParamFrameWindow();
     ~ParamFrameWindow() override;
@@ -101,12 +101,14 @@ private:
     LRESULT OnNotify(const NMHDR& header);
     void DrawCloseButton(const DRAWITEMSTRUCT& item);
     bool PreTranslate(MSG& msg);
-    void PostDrain(bool needed);
-    void DrainPending();
-    bool OnWindowThread() const { return GetCurrentThreadId() == windowThread_; }
+    // RunUpdates::Painter
+    void PaintAll() override;
+    void PaintRow(int row) override;
+    void ShowStatus(const std::string& text) override;
+    void PostDrain() override;
     void GridScrolled();
 
-    const DWORD windowThread_;
+    RunUpdates updates_;
     HWND hwnd_ = nullptr;
     Font font_{kParamWindowFace, kParamWindowPixels, false};
     Font bold_{kParamWindowFace, kParamWindowPixels, true};
@@ -124,7 +126,6 @@ private:
     HWND toolBar_ = nullptr;
     ModalLoop loop_;
     bool formShown_ = false;
-    RunUpdates updates_;
 };
 
 }  // namespace dorv::ui::win32
