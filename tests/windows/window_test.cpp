@@ -363,7 +363,8 @@ std::uintptr_t __cdecl NoThread(void*, unsigned, unsigned(__stdcall*)(void*), vo
 
 void* SwapImport(HMODULE module, const char* dll, const char* name, void* replacement) {
     auto* base = reinterpret_cast<std::uint8_t*>(module);
-    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
+    const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     const auto& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
     for (auto* imp = reinterpret_cast<IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress); imp->Name; ++imp) {
         if (lstrcmpiA(reinterpret_cast<const char*>(base + imp->Name), dll) != 0) continue;

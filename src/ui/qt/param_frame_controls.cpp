@@ -120,7 +120,8 @@ ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     c.tabs->setDrawBase(false);
     for (const char* caption : text::kTabs) c.tabs->addTab(Q(caption));
     c.tabs->setCurrentIndex(0);
-    c.tabs->setGeometry(g::kGrid.x, g::kTabControl.height - g::kTabBarHeight, g::kGrid.width, g::kTabBarHeight);
+    c.tabs->setGeometry(g::kGrid.x, g::kTabControl.height - g::kTabBarHeight, g::kGrid.width,
+                        g::kTabBarHeight);
     // WriteBtn and BitBtn1 reach a few pixels into the tab control's top and stay in front.
     c.tabControl1->lower();
 

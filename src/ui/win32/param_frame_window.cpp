@@ -30,8 +30,8 @@ UINT_PTR TimerOf(TimerId timer) { return timer == TimerId::StatusColourReset ? k
 
 // A host whose manifest asks for themed common controls would get a themed status bar, which
 // ignores a background colour, and a themed tab control, which cannot put its tabs at the bottom;
-// both are taken out of the theme so they show as drawn here. uxtheme.dll is looked up at run time (Windows XP and later have it), so the library
-// imports nothing more.
+// both are taken out of the theme so they show as drawn here. uxtheme.dll is looked up at run
+// time (Windows XP and later have it), so the library imports nothing more.
 void UnthemeControl(HWND control) {
     using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
     static const auto setWindowTheme = [] {
@@ -120,8 +120,8 @@ void ParamFrameWindow::BuildToolBar() {
     toolBar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
                                WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS |
                                    TBSTYLE_WRAPABLE | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
-                               g::kToolBar.x, g::kToolBar.y, g::kToolBar.width, g::kToolBar.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolBar1)),
-                               ModuleInstance(), nullptr);
+                               g::kToolBar.x, g::kToolBar.y, g::kToolBar.width, g::kToolBar.height, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolBar1)), ModuleInstance(), nullptr);
     SendMessageW(toolBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 16));
     // The system's own copy and paste pictures.
