@@ -22,6 +22,7 @@ public:
     TParamFrm& Logic() override { return widget_->Logic(); }
     bool Showing() const override { return widget_ && widget_->Showing(); }
     void Release() override {
+        if (!widget_) return;  // gone with the application's widgets
         widget_->Logic().Shutdown();
         widget_->Logic().SetDriver({});
         if (HaveApplication() && widget_->Showing()) widget_->reject();
