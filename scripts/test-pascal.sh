@@ -20,7 +20,7 @@ rtl=/usr/share/fpcsrc/3.2.2/rtl
 
 SUDO=""
 [ "$(id -u)" -ne 0 ] && SUDO="sudo"
-scripts/install-packages.sh fpc-source-3.2.2
+scripts/install-packages.sh fpc-source-3.2.2 xvfb xauth
 if [ ! -x "$ppc" ]; then
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     $SUDO dpkg --add-architecture i386
