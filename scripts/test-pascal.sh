@@ -11,7 +11,8 @@
 # of Debian's fp-compiler-3.2.2:i386 package (apt-get download + dpkg-deb -x; installing that
 # package would remove gcc, g++ and clang), and the win32 run-time units are compiled from
 # fpc-source-3.2.2. The Linux `dorv` tool (build/) decodes the trace the host has the library
-# write.
+# write. The host runs on a virtual X display (xvfb-run), so its menu click shows the parameter
+# window.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 SECONDS=0
@@ -96,7 +97,10 @@ for calls in stdcall register; do
   echo "== Pascal host, $calls =="
   log="$out/run.log"
   run_status=0
-  (cd "$out" && wine dorv_pascal_host.exe Dorv5000.dll) 2>&1 | tr -d '\r' | tee "$log" || run_status=$?
+  # On a virtual X display (xvfb-run): the menu click shows the parameter window.
+  wineserver -w
+  (cd "$out" && xvfb-run -a -s "-screen 0 1024x768x24" wine dorv_pascal_host.exe Dorv5000.dll) 2>&1 |
+    tr -d '\r' | grep -v 'FS volume label' | tee "$log" || run_status=$?
   line=$(grep -E '^[0-9]+ passed, [0-9]+ failed$' "$log" | tail -1 || true)
   if [ -z "$line" ]; then
     # A run that broke off before its summary counts as one failure.

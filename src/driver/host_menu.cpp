@@ -8,9 +8,9 @@ namespace dorv {
 
 namespace {
 
-void DORV_CALL ParamMenuClickHandler(void* data, MenuItem*) {
-    static_cast<TVM30*>(data)->ParamMenuClick();
-}
+// The item outlives the driver that added it: a click opens the window for the module's current
+// driver, and only the bound driver's own follow-up needs that driver still alive.
+void DORV_CALL ParamMenuClickHandler(void* data, MenuItem*) { TVM30::ParamMenuClick(static_cast<TVM30*>(data)); }
 
 }  // namespace
 
@@ -33,10 +33,10 @@ void TVM30::AttachMenu(MenuItem* menu, MenuItemFactory* factory) {
     }
 }
 
-void TVM30::ParamMenuClick() {
+void TVM30::ParamMenuClick(TVM30* bound) {
     module::OpenParamWindow(module::DriverInstance());
-    // The host may have destroyed this driver while the window was showing.
-    module::IfAlive(this, [](TVM30& driver) {
+    // The bound driver may be gone: destroyed before the click or while the window showed.
+    module::IfAlive(bound, [](TVM30& driver) {
         for (int line = 1; line < kLines; ++line)
             for (int column = 1; column <= 32; ++column) driver.SetDecimalsPending(line, column, true);
     });

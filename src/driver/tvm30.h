@@ -127,9 +127,10 @@ public:
                         std::int64_t number, std::int64_t digits, std::int64_t value);
     // Reads the column's price and money scales from the controller when still pending.
     void FetchDecimals(std::int32_t line, std::int32_t column);
-    // The click of the menu item: opens the parameter window, then marks every column's
-    // decimal settings to be read again.
-    void ParamMenuClick();
+    // The click of the menu item bound to `bound`: opens the parameter window for the current
+    // driver, then marks every column's decimal settings of `bound`, if it still lives, to be
+    // read again.
+    static void ParamMenuClick(TVM30* bound);
 
     // One exchange: frames the request record, installs the validator, lets the link transact
     // and stores the line state. `record` receives the reply.

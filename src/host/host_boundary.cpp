@@ -32,7 +32,7 @@
 #include "host/entry.h"
 #include "host/frame_log.h"
 #include "host/guard.h"
-#include "host/host_link.h"
+#include "host/link_adapter.h"
 #include "host/host_menu.h"
 #include "platform/cp1251.h"
 

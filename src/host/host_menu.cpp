@@ -131,7 +131,7 @@ HostMenuItem* HostMenu::Wrap(void* hostItem) { return &items_.emplace_back(*this
 
 void ForgetClicksOf(void* driver) {
     void* expected = driver;
-    if (g_click.data.compare_exchange_strong(expected, nullptr)) g_click.handler = nullptr;
+    g_click.data.compare_exchange_strong(expected, nullptr);
 }
 
 }  // namespace dorv::host

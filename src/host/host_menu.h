@@ -36,7 +36,8 @@ private:
     std::unique_ptr<MenuItemFactory> factory_;
 };
 
-// A click that arrives after the driver object the item was bound to is gone does nothing.
+// A click that arrives after the driver object the item was bound to is gone still opens the
+// window for the module's current driver; the gone driver is no longer handed to the click.
 void ForgetClicksOf(void* driver);
 
 }  // namespace dorv::host

@@ -106,11 +106,18 @@ bool TParamFrm::StartRun(RunSlot& slot, bool write) {
         return false;
     }
     slot.thread.reset();  // the previous run has ended (its flag was clear); join it
-    params::RunSetup setup{catalogue, Driver().transport, locale_, catalogue->GetCount() + 1};
-    params::RunHost& host = *this;
-    if (write) slot.thread = std::make_unique<params::TWriteParamsTread>(std::move(setup), host);
-    else slot.thread = std::make_unique<params::TReadParamsTread>(std::move(setup), host);
-    slot.thread->Start([&slot] { slot.active = false; });
+    try {
+        params::RunSetup setup{catalogue, Driver().transport, locale_, catalogue->GetCount() + 1};
+        params::RunHost& host = *this;
+        if (write) slot.thread = std::make_unique<params::TWriteParamsTread>(std::move(setup), host);
+        else slot.thread = std::make_unique<params::TReadParamsTread>(std::move(setup), host);
+        slot.thread->Start([&slot] { slot.active = false; });
+    } catch (...) {
+        // No run (its thread could not start, say): the next click may try again.
+        slot.thread.reset();
+        slot.active = false;
+        throw;
+    }
     return true;
 }
 

@@ -86,6 +86,8 @@ public:
     std::string ReadSingleParam(int row);
     void Timer2Timer();
     void PlaceWriteEditor(GridCell cell);
+    // The grid has scrolled: the editors follow their cell, and go when it has left the view.
+    void RxDGCommonScrolled(bool cellInView);
     EditorLayout SetupWriteEditor(int row) const;
     void WriteValueEditExit();
     void WriteValueEditKeyDown(int key);

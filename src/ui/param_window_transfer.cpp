@@ -15,6 +15,9 @@ constexpr int kPairLowMax = 999;
 // The temperature the controller reads as "sensor switched off", and the two sensor commands.
 constexpr std::int64_t kSensorOff = 200;
 constexpr std::int64_t kSensorOn = 1;
+// An in-cell editor sits 5 pixels in from its cell's sides, its top 8 above the cell's middle.
+constexpr int kEditorInset = 5;
+int EditorTop(const Rect& cell) { return (cell.top + cell.bottom) / 2 - 8; }
 
 SpinEditor IntegerEditor(double minValue, double maxValue, double value) {
     SpinEditor e;
@@ -102,8 +105,8 @@ void TParamFrm::PlaceWriteEditor(GridCell cell) {
     }
     EditorLayout layout = SetupWriteEditor(cell.row);
     const Rect r = view_.CellRect({kWriteColumn, cell.row});
-    const int middle = (r.top + r.bottom) / 2;
-    const Rect editor{r.left + 5, middle - 8, r.right - 5, middle - 8 + 18};
+    const int top = EditorTop(r);
+    const Rect editor{r.left + kEditorInset, top, r.right - kEditorInset, top + 18};
     if (layout.combo.visible) {
         layout.combo.rect = editor;
         layout.focus = EditorId::WriteValueCB;
@@ -123,6 +126,16 @@ void TParamFrm::PlaceWriteEditor(GridCell cell) {
 void TParamFrm::Timer2Timer() {
     view_.StopTimer(TimerId::EditorPlacement);
     PlaceWriteEditor(view_.CurrentCell());
+}
+
+void TParamFrm::RxDGCommonScrolled(bool cellInView) {
+    if (!editors_.AnyVisible()) return;
+    if (!cellInView) {
+        PlaceWriteEditor({0, 0});
+        return;
+    }
+    const Rect r = view_.CellRect(view_.CurrentCell());
+    view_.MoveEditorsTo(r.left + kEditorInset, EditorTop(r));
 }
 
 void TParamFrm::WriteValueEditExit() {

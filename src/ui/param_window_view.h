@@ -50,6 +50,8 @@ public:
     // Shows, hides, configures and places the three in-cell editors; the editor named by
     // layout.focus takes the focus.
     virtual void ApplyEditors(const EditorLayout& layout) = 0;
+    // Moves the shown editors together, keeping what they hold, so the first starts at (left, top).
+    virtual void MoveEditorsTo(int left, int top) = 0;
     virtual MessageResult ShowMessage(const MessageRequest& request) = 0;
     // File dialogs; nothing when the user cancels.
     virtual std::optional<std::string> AskSaveFileName(const FileDialogRequest& request) = 0;

@@ -645,6 +645,42 @@ end;
 
 { ---- the menu ---- }
 
+var
+  WindowsClosed: Integer;  { showings of the parameter window that the closer ended }
+
+{ The engineer's side of a click: waits for the parameter window and closes it. }
+function CloseParamWindow(Parameter: Pointer): PtrInt;
+var
+  I: Integer;
+  W: HWND;
+begin
+  Result := 0;
+  for I := 1 to 1000 do
+  begin
+    W := FindWindow('TParamFrm', nil);
+    if (W <> 0) and IsWindowVisible(W) then
+    begin
+      InterLockedIncrement(WindowsClosed);
+      PostMessage(W, WM_CLOSE, 0, 0);
+      Exit;
+    end;
+    Sleep(20);
+  end;
+end;
+
+{ A click on the item with a display: it shows the parameter window until that is closed. }
+procedure ClickShowsTheWindow(Added: TMenuItem; const What: string);
+var
+  Closer, CloserId: TThreadID;
+  Before: Integer;
+begin
+  Before := WindowsClosed;
+  Closer := BeginThread(@CloseParamWindow, nil, CloserId);
+  Added.OnClick(Added);  { a TNotifyEvent: the data in EAX, the sender in EDX }
+  WaitForThreadTerminate(Closer, 30000);
+  Check(WindowsClosed = Before + 1, What);
+end;
+
 procedure CheckMenu(var D: TDorvDriver; Other: TDorvDriver);
 var
   Root, Dispenser, Added: TMenuItem;
@@ -681,16 +717,18 @@ begin
     Link.Expect([Req('Q', '4550'), Ack]);
     D.SetPrice(Line, 1, 1, 45.50);
     Check(Link.Done, 'second price does not');
-    Added.OnClick(Added);  { a TNotifyEvent: the data in EAX, the sender in EDX }
+    ClickShowsTheWindow(Added, 'the click opens the parameter window; it closes');
     Link.Expect([Req('N', 'F'), DataReply('F2'), Req('Q', '4550'), Ack]);
     D.SetPrice(Line, 1, 1, 45.50);
     Check(Link.Done, 'after the click the next price reads the decimals again');
 
     { The item stays in the host's menu; its click must not reach the freed driver (a fault
-      here ends the run before its summary). }
+      here ends the run before its summary) and opens the window for the host's new driver. }
+    D.Free;
+    D := NewDriver;
+    ClickShowsTheWindow(Added, 'after its driver is freed the click opens the window for a new one');
     D.Free;
     D := nil;
-    Added.OnClick(Added);
   finally
     Root.Free;
   end;

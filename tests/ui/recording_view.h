@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <mutex>
+#include <utility>
 
 #include "ui/param_window_view.h"
 
@@ -48,6 +49,7 @@ public:
     bool idVisible = false;
     std::vector<std::string> hints;
     std::vector<EditorLayout> editors;
+    std::vector<std::pair<int, int>> editorMoves;
     std::vector<MessageRequest> messages;
     std::vector<FileDialogRequest> fileDialogs;
 
@@ -69,6 +71,7 @@ public:
     void SetIdNumberVisible(bool v) override { idVisible = v; }
     void ShowGridHint(const std::string& text) override { hints.push_back(text); }
     void ApplyEditors(const EditorLayout& layout) override { editors.push_back(layout); }
+    void MoveEditorsTo(int left, int top) override { editorMoves.push_back({left, top}); }
     MessageResult ShowMessage(const MessageRequest& r) override { messages.push_back(r); return answer; }
     std::optional<std::string> AskSaveFileName(const FileDialogRequest& r) override { fileDialogs.push_back(r); return fileName; }
     std::optional<std::string> AskOpenFileName(const FileDialogRequest& r) override { fileDialogs.push_back(r); return fileName; }

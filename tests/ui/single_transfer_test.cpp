@@ -127,6 +127,12 @@ TEST_F(WindowTest, EditorsAreSetUpForTheRowAndHideWhenLeft) {
     view.focused = EditorId::None;
     window->WriteValueEditExit();
     EXPECT_FALSE(window->Editors().AnyVisible());
+    // The grid scrolls: the editors follow their cell, and go when it leaves the view.
+    window->Timer2Timer();
+    window->RxDGCommonScrolled(true);
+    EXPECT_EQ(view.editorMoves.back(), std::make_pair(e[1].edit.rect.left, e[1].edit.rect.top));
+    window->RxDGCommonScrolled(false);
+    EXPECT_FALSE(window->Editors().AnyVisible());
 }
 
 }  // namespace

@@ -12,8 +12,9 @@
 namespace dorv::ui::qt {
 namespace {
 
-constexpr int kTabControlHeight = 599;
-constexpr int kTabBarHeight = 24;  // the tabs below the page; the page keeps 4 pixels around
+namespace g = geometry;
+
+QRect At(const g::Place& p) { return {p.x, p.y, p.width, p.height}; }
 
 template <typename W>
 W* Named(W* widget, const char* name) {
@@ -64,7 +65,7 @@ QPushButton* MakeWrappingButton(QWidget* parent, const char* name, const char* t
 }  // namespace
 
 QRect ParamFrameControls::GridGeometry() {
-    return QRect(4, 4, 807, kTabControlHeight - kTabBarHeight - 4);
+    return At(g::kGrid);
 }
 
 ParamFrameControls ParamFrameControls::Build(QWidget* window) {
@@ -74,27 +75,27 @@ ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     c.panel1->setFrameStyle(QFrame::Panel | QFrame::Raised);
     QWidget* p = c.panel1;
 
-    c.label1 = MakeLabel(p, "Label1", text::kComPortLabel, 8, 14);
-    c.comPortEdit = MakeSpin(p, "ComPortEdit", {96, 8, 89, 22}, kMinComPort, kMaxComPort, kMinComPort);
-    c.label2 = MakeLabel(p, "Label2", text::kAddressLabel, 224, 14);
-    c.addrEdit = MakeSpin(p, "AddrEdit", {320, 8, 89, 22}, kMinAddress, kMaxAddress, kMinAddress);
-    c.idLabel = MakeLabel(p, "IDLabel", text::kIdNumberLabel, 264, 38);
+    c.label1 = MakeLabel(p, "Label1", text::kComPortLabel, g::kComPortLabel.x, g::kComPortLabel.y);
+    c.comPortEdit = MakeSpin(p, "ComPortEdit", At(g::kComPortEdit), kMinComPort, kMaxComPort, kMinComPort);
+    c.label2 = MakeLabel(p, "Label2", text::kAddressLabel, g::kAddressLabel.x, g::kAddressLabel.y);
+    c.addrEdit = MakeSpin(p, "AddrEdit", At(g::kAddressEdit), kMinAddress, kMaxAddress, kMinAddress);
+    c.idLabel = MakeLabel(p, "IDLabel", text::kIdNumberLabel, g::kIdNumberLabel.x, g::kIdNumberLabel.y);
     c.idLabel->hide();
     // A controller ID is a non-negative number; the field has no other limit.
-    c.edIdNumber = MakeSpin(p, "edIDNumber", {320, 32, 89, 22}, 0, INT_MAX, 0);
+    c.edIdNumber = MakeSpin(p, "edIDNumber", At(g::kIdNumberEdit), 0, INT_MAX, 0);
     c.edIdNumber->hide();
 
-    c.button1 = MakeButton(p, "Button1", text::kReadAllButton, {8, 55, 209, 25});
-    c.saveBtn = MakeButton(p, "SaveBtn", text::kSaveButton, {437, 6, 194, 25});
-    c.loadBtn = MakeButton(p, "LoadBtn", text::kLoadButton, {437, 37, 194, 25});
-    c.writeBtn = MakeButton(p, "WriteBtn", text::kWriteAllButton, {437, 68, 194, 25});
+    c.button1 = MakeButton(p, "Button1", text::kReadAllButton, At(g::kReadAllButton));
+    c.saveBtn = MakeButton(p, "SaveBtn", text::kSaveButton, At(g::kSaveButton));
+    c.loadBtn = MakeButton(p, "LoadBtn", text::kLoadButton, At(g::kLoadButton));
+    c.writeBtn = MakeButton(p, "WriteBtn", text::kWriteAllButton, At(g::kWriteAllButton));
 
     c.toolBar1 = Named(new QToolBar(p), "ToolBar1");
     c.toolBar1->setOrientation(Qt::Vertical);
     c.toolBar1->setMovable(false);
     c.toolBar1->setFloatable(false);
     c.toolBar1->setIconSize(QSize(16, 16));
-    c.toolBar1->setGeometry(631, 4, 40, 66);
+    c.toolBar1->setGeometry(At(g::kToolBar));
     c.copyTool = Named(c.toolBar1->addAction(window->style()->standardIcon(QStyle::SP_DialogSaveButton), QString()), "CopyTool");
     c.copyTool->setToolTip(Q(text::kCopyHint));
     c.copyTool->setStatusTip(Q(text::kCopyHint));
@@ -102,16 +103,16 @@ ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     c.pasteTool->setToolTip(Q(text::kPasteHint));
     c.pasteTool->setStatusTip(Q(text::kPasteHint));
     for (QAction* tool : {c.copyTool, c.pasteTool})
-        if (QWidget* button = c.toolBar1->widgetForAction(tool)) button->setFixedSize(28, 28);
+        if (QWidget* button = c.toolBar1->widgetForAction(tool)) button->setFixedSize(g::kToolButton, g::kToolButton);
 
-    c.driverSettingBtn = MakeWrappingButton(p, "DriverSettingBtn", text::kDriverSettingsButton, {693, 4, 116, 46});
-    c.bitBtn1 = MakeButton(p, "BitBtn1", text::kCloseButton, {693, 68, 108, 25});
+    c.driverSettingBtn = MakeWrappingButton(p, "DriverSettingBtn", text::kDriverSettingsButton, At(g::kSettingsButton));
+    c.bitBtn1 = MakeButton(p, "BitBtn1", text::kCloseButton, At(g::kCloseButton));
     c.bitBtn1->setFont(p->font());
     c.bitBtn1->setIcon(window->style()->standardIcon(QStyle::SP_DialogCloseButton));
     FitCaption(c.bitBtn1, 28);
 
     c.tabControl1 = Named(new QFrame(p), "TabControl1");
-    c.tabControl1->setGeometry(1, 86, 815, kTabControlHeight);
+    c.tabControl1->setGeometry(At(g::kTabControl));
     c.tabControl1->setFrameStyle(QFrame::StyledPanel | QFrame::Plain);
     c.tabs = Named(new QTabBar(c.tabControl1), "TabControl1Tabs");
     c.tabs->setShape(QTabBar::RoundedSouth);
@@ -119,7 +120,8 @@ ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     c.tabs->setDrawBase(false);
     for (const char* caption : text::kTabs) c.tabs->addTab(Q(caption));
     c.tabs->setCurrentIndex(0);
-    c.tabs->setGeometry(4, kTabControlHeight - kTabBarHeight, 807, kTabBarHeight);
+    c.tabs->setGeometry(g::kGrid.x, g::kTabControl.height - g::kTabBarHeight, g::kGrid.width,
+                        g::kTabBarHeight);
     // WriteBtn and BitBtn1 reach a few pixels into the tab control's top and stay in front.
     c.tabControl1->lower();
 

@@ -12,13 +12,15 @@
 #include <QTabBar>
 #include <QToolBar>
 
+#include "ui/window_geometry.h"
+
 namespace dorv::ui::qt {
 
 class ParamGrid;
 
-inline constexpr int kClientWidth = 817;
-inline constexpr int kClientHeight = 705;
-inline constexpr int kStatusBarHeight = 19;
+using geometry::kClientHeight;
+using geometry::kClientWidth;
+using geometry::kStatusBarHeight;
 
 struct ParamFrameControls {
     QFrame* panel1 = nullptr;

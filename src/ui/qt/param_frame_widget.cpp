@@ -14,7 +14,7 @@ namespace dorv::ui::qt {
 
 ParamFrameWidget::ParamFrameWidget(QWidget* parent)
     : QDialog(parent),
-      windowThread_(std::this_thread::get_id()),
+      updates_(*this),
       logic_(std::make_unique<TParamFrm>(*this)),
       dialogs_(std::make_unique<QtDialogProvider>()) {
     setObjectName("ParamFrm");
@@ -65,19 +65,12 @@ void ParamFrameWidget::Connect() {
     connect(editors_, &WriteEditors::enterPressed, this, [logic] { logic->WriteValueEditKeyDown(kEnterKey); });
     connect(editors_, &WriteEditors::exited, this, [logic] { logic->WriteValueEditExit(); });
     for (QScrollBar* bar : {grid_->verticalScrollBar(), grid_->horizontalScrollBar()})
-        connect(bar, &QScrollBar::valueChanged, this, [this] { KeepEditorsOnTheirCell(); });
+        connect(bar, &QScrollBar::valueChanged, this, [this] { GridScrolled(); });
 }
 
-void ParamFrameWidget::KeepEditorsOnTheirCell() {
-    if (!logic_->Editors().AnyVisible()) return;
-    const GridCell cell = grid_->CurrentCell();
-    if (!grid_->viewport()->rect().contains(grid_->CellRectIn(grid_->viewport(), cell))) {
-        logic_->PlaceWriteEditor({0, 0});
-        return;
-    }
-    // The logic's placement: 5 pixels in from the cell's left, 8 above its middle.
-    const Rect r = CellRect(cell);
-    editors_->MoveShownTo(QPoint(r.left + 5, (r.top + r.bottom) / 2 - 8));
+void ParamFrameWidget::GridScrolled() {
+    const QRect cell = grid_->CellRectIn(grid_->viewport(), grid_->CurrentCell());
+    logic_->RxDGCommonScrolled(grid_->viewport()->rect().contains(cell));
 }
 
 void ParamFrameWidget::SetDialogProvider(std::unique_ptr<DialogProvider> dialogs) {
@@ -102,68 +95,23 @@ void ParamFrameWidget::done(int result) {
     QDialog::done(result);
 }
 
-void ParamFrameWidget::ShowModal() { exec(); }
+void ParamFrameWidget::ShowModal() {
+    showing_ = true;
+    exec();
+    showing_ = false;
+}
 void ParamFrameWidget::Close() { reject(); }
 
 // ---- any thread ----
 
-void ParamFrameWidget::PostDrain() {
-    if (!drainPosted_.exchange(true)) QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection);
-}
-
-void ParamFrameWidget::DrainPending() {
-    Pending work;
-    {
-        std::lock_guard lock(pendingMutex_);
-        drainPosted_ = false;
-        std::swap(work, pending_);
-    }
-    if (work.all) grid_->Model().AllChanged();
-    else for (int row : work.rows) grid_->Model().RowChanged(row);
-    if (work.status) controls_.statusPanel->setText(Q(*work.status));
-}
-
-void ParamFrameWidget::RepaintGrid() {
-    if (OnWindowThread()) {
-        grid_->Model().AllChanged();
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        pending_.all = true;
-        pending_.rows.clear();
-    }
-    PostDrain();
-}
-
-void ParamFrameWidget::RepaintRow(int row) {
-    if (OnWindowThread()) {
-        grid_->Model().RowChanged(row);
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        if (!pending_.all) pending_.rows.push_back(row);
-    }
-    PostDrain();
-}
-
-void ParamFrameWidget::SetStatusText(const std::string& text) {
-    if (OnWindowThread()) {
-        {
-            // A run's older text still on its way must not replace this one.
-            std::lock_guard lock(pendingMutex_);
-            pending_.status.reset();
-        }
-        controls_.statusPanel->setText(Q(text));
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        pending_.status = text;
-    }
-    PostDrain();
-}
+void ParamFrameWidget::PostDrain() { QMetaObject::invokeMethod(this, "DrainPending", Qt::QueuedConnection); }
+void ParamFrameWidget::DrainPending() { updates_.Drain(); }
+void ParamFrameWidget::PaintAll() { grid_->Model().AllChanged(); }
+void ParamFrameWidget::PaintRow(int row) { grid_->Model().RowChanged(row); }
+void ParamFrameWidget::ShowStatus(const std::string& text) { controls_.statusPanel->setText(Q(text)); }
+void ParamFrameWidget::RepaintGrid() { updates_.RepaintGrid(); }
+void ParamFrameWidget::RepaintRow(int row) { updates_.RepaintRow(row); }
+void ParamFrameWidget::SetStatusText(const std::string& text) { updates_.SetStatusText(text); }
 
 // ---- requests ----
 
@@ -196,6 +144,8 @@ void ParamFrameWidget::ShowGridHint(const std::string& text) { grid_->ShowHint(t
 void ParamFrameWidget::ApplyEditors(const EditorLayout& layout) {
     editors_->Apply(layout, controls_.tabControl1, grid_);
 }
+
+void ParamFrameWidget::MoveEditorsTo(int left, int top) { editors_->MoveShownTo(QPoint(left, top)); }
 
 MessageResult ParamFrameWidget::ShowMessage(const MessageRequest& request) { return dialogs_->Message(this, request); }
 

@@ -24,6 +24,7 @@
 #include "param_frame_controls.h"
 #include "ui/param_window.h"
 #include "ui/param_window_view.h"
+#include "ui/run_updates.h"
 #include "window_placement.h"
 
 namespace dorv::ui::qt {
@@ -32,7 +33,7 @@ class DriverSettingsDialogWidget;
 class ParamGrid;
 class WriteEditors;
 
-class ParamFrameWidget final : public QDialog, public ParamWindowView {
+class ParamFrameWidget final : public QDialog, public ParamWindowView, private RunUpdates::Painter {
     Q_OBJECT
     // For hosts that drive the window through Qt's object tree (the service tool's pictures).
     Q_PROPERTY(bool readRunActive READ ReadRunActive)
@@ -47,6 +48,7 @@ public:
     void SetDialogProvider(std::unique_ptr<DialogProvider> dialogs);
     bool ReadRunActive() const { return logic_->ReadRunActive(); }
     bool WriteRunActive() const { return logic_->WriteRunActive(); }
+    bool Showing() const { return showing_; }
 
     ParamGrid& Grid() const { return *grid_; }
     WriteEditors& Editors() const { return *editors_; }
@@ -72,6 +74,7 @@ public:
     void SetIdNumberVisible(bool visible) override;
     void ShowGridHint(const std::string& text) override;
     void ApplyEditors(const EditorLayout& layout) override;
+    void MoveEditorsTo(int left, int top) override;
     MessageResult ShowMessage(const MessageRequest& request) override;
     std::optional<std::string> AskSaveFileName(const FileDialogRequest& request) override;
     std::optional<std::string> AskOpenFileName(const FileDialogRequest& request) override;
@@ -98,20 +101,16 @@ private slots:
     void DrainPending();
 
 private:
-    struct Pending {
-        bool all = false;
-        std::vector<int> rows;
-        std::optional<std::string> status;
-    };
-
-    bool OnWindowThread() const { return std::this_thread::get_id() == windowThread_; }
-    void PostDrain();
+    // RunUpdates::Painter
+    void PaintAll() override;
+    void PaintRow(int row) override;
+    void ShowStatus(const std::string& text) override;
+    void PostDrain() override;
     void Connect();
-    // The editors stay over their cell when the grid scrolls, and go when it leaves the view.
-    void KeepEditorsOnTheirCell();
+    void GridScrolled();
     QTimer& TimerOf(TimerId timer) { return timer == TimerId::StatusColourReset ? timer1_ : timer2_; }
 
-    const std::thread::id windowThread_;
+    RunUpdates updates_;
     std::unique_ptr<TParamFrm> logic_;
     std::unique_ptr<DialogProvider> dialogs_;
     ParamFrameControls controls_;
@@ -120,10 +119,7 @@ private:
     QPointer<DriverSettingsDialogWidget> settingsDialog_;
     QTimer timer1_;  // the status bar's colour goes back 2000 ms after a single write
     QTimer timer2_;  // the editor is placed 50 ms after a cell is selected
-
-    std::mutex pendingMutex_;
-    Pending pending_;             // guarded by pendingMutex_
-    std::atomic<bool> drainPosted_{false};
+    bool showing_ = false;  // the modal loop is on the stack
 };
 
 }  // namespace dorv::ui::qt

@@ -6,60 +6,48 @@
 
 #include "driver/module.h"
 #include "param_frame_widget.h"
+#include "ui/module_window.h"
 
 namespace dorv::ui::qt {
 namespace {
 
-struct ModuleWindows {
-    QPointer<ParamFrameWidget> window;
-    TVM30* driver = nullptr;  // the driver the window was last opened for
+bool HaveApplication() { return qobject_cast<QApplication*>(QCoreApplication::instance()) != nullptr; }
+
+class QtModuleWindow final : public ModuleWindow {
+public:
+    ~QtModuleWindow() override {
+        // Without the application its widgets are gone already.
+        if (HaveApplication()) delete widget_;
+    }
+    TParamFrm& Logic() override { return widget_->Logic(); }
+    bool Showing() const override { return widget_ && widget_->Showing(); }
+    void Release() override {
+        if (!widget_) return;  // gone with the application's widgets
+        widget_->Logic().Shutdown();
+        widget_->Logic().SetDriver({});
+        if (HaveApplication() && widget_->Showing()) widget_->reject();
+    }
+    ParamFrameWidget* Widget() const { return widget_; }
+
+private:
+    QPointer<ParamFrameWidget> widget_ = new ParamFrameWidget();
 };
 
-ModuleWindows& Windows() {
-    static ModuleWindows windows;
-    return windows;
+ModuleWindowSlot& Slot() {
+    static ModuleWindowSlot slot([]() -> std::unique_ptr<ModuleWindow> {
+        // Widgets need the host's application object; without one there is nothing to show.
+        if (!HaveApplication()) return nullptr;
+        return std::make_unique<QtModuleWindow>();
+    });
+    return slot;
 }
 
-void OpenWindow(TVM30* driver) {
-    // Widgets need the host's application object; without one there is nothing to show.
-    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return;
-    ModuleWindows& w = Windows();
-    if (!w.window) w.window = new ParamFrameWidget();
-    if (driver) w.driver = driver;
-    w.window->Logic().OpenParamWindow(driver);
-}
-
-void ReleaseOnWindowThread(TVM30* driver) {
-    ModuleWindows& w = Windows();
-    ParamFrameWidget* window = w.window;
-    if (!window) return;
-    // A window showing for another driver stays; the destroyed one is not its driver.
-    if (window->isVisible() && w.driver && w.driver != driver) return;
-    window->Logic().Shutdown();
-    window->Logic().SetDriver({});
-    w.window = nullptr;
-    w.driver = nullptr;
-    if (window->isVisible()) {
-        // Released while showing (its modal loop is still on the stack): close now, delete
-        // once the loop has returned.
-        window->reject();
-        window->deleteLater();
-    } else {
-        delete window;
-    }
-}
+void OpenWindow(TVM30* driver) { Slot().Open(driver); }
 
 void ReleaseWindow(TVM30* driver) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app) {
-        // The application is gone and its widgets with it; only the runs may still hold the
-        // driver.
-        if (ParamFrameWidget* window = Windows().window) window->Logic().Shutdown();
-        Windows() = {};
-        return;
-    }
-    if (QThread::currentThread() == app->thread()) ReleaseOnWindowThread(driver);
-    else QMetaObject::invokeMethod(app, [driver] { ReleaseOnWindowThread(driver); }, Qt::BlockingQueuedConnection);
+    if (!app || QThread::currentThread() == app->thread()) Slot().Release(driver);
+    else QMetaObject::invokeMethod(app, [driver] { Slot().Release(driver); }, Qt::BlockingQueuedConnection);
 }
 
 }  // namespace
@@ -69,6 +57,9 @@ void RegisterWindowHooks() {
     module::SetWindowReleaser(&ReleaseWindow);
 }
 
-ParamFrameWidget* ModuleParamWindow() { return Windows().window; }
+ParamFrameWidget* ModuleParamWindow() {
+    const auto* window = static_cast<QtModuleWindow*>(Slot().Window());
+    return window ? window->Widget() : nullptr;
+}
 
 }  // namespace dorv::ui::qt

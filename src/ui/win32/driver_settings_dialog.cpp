@@ -73,7 +73,8 @@ HWND DriverSettingsDialogWindow::AddButton(int id, const char* caption, DWORD st
 LRESULT CALLBACK DriverSettingsDialogWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* dialog = reinterpret_cast<DriverSettingsDialogWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return dialog ? dialog->Handle(msg, wParam, lParam) : DefWindowProcW(hwnd, msg, wParam, lParam);
+    if (!dialog) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return Caught(hwnd, [&] { return dialog->Handle(msg, wParam, lParam); });
 }
 
 LRESULT DriverSettingsDialogWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {

@@ -1,19 +1,47 @@
 #include "modal_loop.h"
 
 #include <algorithm>
+#include <string>
+
+#include "ui/texts.h"
+#include "win32_strings.h"
 
 #include "host/fpu_control.h"
 
 namespace dorv::ui::win32 {
+
+HostWindowsDisabled::HostWindowsDisabled(HWND window) : window_(window), active_(GetActiveWindow()) {
+    EnumThreadWindows(GetCurrentThreadId(), &HostWindowsDisabled::Note, reinterpret_cast<LPARAM>(this));
+    for (HWND w : disabled_) EnableWindow(w, FALSE);
+}
+
+BOOL CALLBACK HostWindowsDisabled::Note(HWND w, LPARAM self) {
+    auto& guard = *reinterpret_cast<HostWindowsDisabled*>(self);
+    for (HWND owner = w; owner; owner = GetWindow(owner, GW_OWNER))
+        if (owner == guard.window_) return TRUE;
+    if (IsWindowEnabled(w)) guard.disabled_.push_back(w);
+    return TRUE;
+}
+
+HostWindowsDisabled::~HostWindowsDisabled() {
+    // The host's windows come back before the window goes, so the system can activate them.
+    for (HWND w : disabled_)
+        if (IsWindow(w)) EnableWindow(w, TRUE);
+    ShowWindow(window_, SW_HIDE);
+    if (active_ && active_ != window_ && IsWindow(active_)) SetActiveWindow(active_);
+}
 
 void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<bool(MSG&)>& preTranslate) {
     if (!IsWindow(window)) return;
     window_ = window;
     running_ = true;
     ended_ = false;
+    struct Running {
+        bool& running;
+        ~Running() { running = false; }
+    } runningScope{running_};
     SetWindowLongPtrW(window, GWLP_HWNDPARENT, reinterpret_cast<LONG_PTR>(owner));
-    const bool ownerWasEnabled = owner && IsWindowEnabled(owner);
-    if (ownerWasEnabled) EnableWindow(owner, FALSE);
+    HostWindowsDisabled modal(window);
     ShowWindow(window, SW_SHOW);
     SetForegroundWindow(window);
     if (focus) SetFocus(focus);
@@ -31,11 +59,6 @@ void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<boo
         const host::HostFpu hostFpu;  // the host's windows get their messages under its words
         DispatchMessageW(&msg);
     }
-    // The owner comes back before the window goes, so the system activates the owner.
-    if (ownerWasEnabled) EnableWindow(owner, TRUE);
-    ShowWindow(window, SW_HIDE);
-    if (owner && IsWindow(owner)) SetActiveWindow(owner);
-    running_ = false;
 }
 
 void ModalLoop::End() {
@@ -97,10 +120,20 @@ void RegisterFormClass(const wchar_t* name) {
     RegisterClassExW(&wc);  // fails harmlessly when the class exists already
 }
 
+HWND CreateChild(HWND parent, const wchar_t* cls, DWORD style, DWORD exStyle, int id) {
+    return CreateWindowExW(exStyle, cls, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 10, 10, parent,
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
+}
+
 HWND HostOwner(HWND self) {
     HWND active = GetActiveWindow();
-    if (!active || active == self) return nullptr;
-    return GetAncestor(active, GA_ROOTOWNER);
+    return active == self ? nullptr : active;
+}
+
+void ShowFailure(HWND window, const char* what) {
+    const std::string text = what && *what ? what : "Unknown error";
+    MessageBoxW(window ? GetAncestor(window, GA_ROOT) : nullptr, Wide(text).c_str(), Wide(text::kErrorCaption).c_str(),
+                MB_OK | MB_ICONERROR);
 }
 
 }  // namespace dorv::ui::win32

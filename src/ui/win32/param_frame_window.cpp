@@ -17,13 +17,10 @@
 namespace dorv::ui::win32 {
 namespace {
 
-constexpr int kClientWidth = 817;
-constexpr int kClientHeight = 705;
-constexpr int kStatusBarHeight = 19;
-constexpr RECT kTabControl{1, 86, 1 + 815, 86 + 599};
-constexpr int kGridInset = 4;
-constexpr int kGridWidth = 807;
-constexpr int kGridHeight = 571;
+namespace g = geometry;
+using g::kClientHeight;
+using g::kClientWidth;
+using g::kStatusBarHeight;
 constexpr DWORD kStyle = WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kExStyle = WS_EX_DLGMODALFRAME | WS_EX_CONTROLPARENT;
 constexpr UINT kDrainMessage = WM_APP + 1;
@@ -33,9 +30,9 @@ constexpr UINT_PTR kTimer2 = 2;  // the editor is placed 50 ms after a cell is s
 UINT_PTR TimerOf(TimerId timer) { return timer == TimerId::StatusColourReset ? kTimer1 : kTimer2; }
 
 // A host whose manifest asks for themed common controls would get a themed status bar, which
-// ignores a background colour; the status bar is taken out of the theme so its green and red
-// show. uxtheme.dll is looked up at run time (Windows XP and later have it), so the library
-// imports nothing more.
+// ignores a background colour, and a themed tab control, which cannot put its tabs at the bottom;
+// both are taken out of the theme so they show as drawn here. uxtheme.dll is looked up at run
+// time (Windows XP and later have it), so the library imports nothing more.
 void UnthemeControl(HWND control) {
     using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
     static const auto setWindowTheme = [] {
@@ -44,7 +41,8 @@ void UnthemeControl(HWND control) {
                              reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")))
                        : nullptr;
     }();
-    if (setWindowTheme) setWindowTheme(control, L"", L"");
+    // A name that matches no class of the theme (an empty one is not kept everywhere).
+    if (setWindowTheme) setWindowTheme(control, L" ", L" ");
 }
 
 void InitControls() {
@@ -58,8 +56,7 @@ void InitControls() {
 
 }  // namespace
 
-ParamFrameWindow::ParamFrameWindow()
-    : windowThread_(GetCurrentThreadId()), logic_(std::make_unique<TParamFrm>(*this)) {
+ParamFrameWindow::ParamFrameWindow() : updates_(*this), logic_(std::make_unique<TParamFrm>(*this)) {
     InitControls();
     RegisterFormClass(kParamWindowClass);
     RECT frame{0, 0, kClientWidth, kClientHeight};
@@ -83,21 +80,24 @@ ParamFrameWindow::~ParamFrameWindow() {
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
     editors_.reset();
     grid_.reset();
+    comPort_.reset();
+    address_.reset();
+    idNumber_.reset();
     DestroyWindow(hwnd_);
 }
 
 // ---- controls ----
 
-HWND ParamFrameWindow::AddControl(const wchar_t* cls, const char* text, DWORD style, int id, int x, int y,
-                                  int width, int height, const Font& font, DWORD exStyle) {
-    HWND control = CreateWindowExW(exStyle, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style,
-                                   x, y, width, height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
+HWND ParamFrameWindow::AddControl(const wchar_t* cls, const char* text, DWORD style, int id, const g::Place& at,
+                                  const Font& font) {
+    HWND control = CreateWindowExW(0, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, at.x,
+                                   at.y, at.width, at.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
                                    ModuleInstance(), nullptr);
     SetFont(control, font);
     return control;
 }
 
-HWND ParamFrameWindow::AddLabel(const char* text, int id, int x, int y) {
+HWND ParamFrameWindow::AddLabel(const char* text, int id, const g::Place& at) {
     // Sized to its caption, as an auto-sized label is.
     const std::wstring wide = Wide(text);
     HDC dc = GetDC(hwnd_);
@@ -106,29 +106,23 @@ HWND ParamFrameWindow::AddLabel(const char* text, int id, int x, int y) {
     GetTextExtentPoint32W(dc, wide.c_str(), static_cast<int>(wide.size()), &size);
     SelectObject(dc, old);
     ReleaseDC(hwnd_, dc);
-    return AddControl(L"STATIC", text, SS_LEFT | SS_NOPREFIX, id, x, y, size.cx + 1, size.cy, font_);
+    return AddControl(L"STATIC", text, SS_LEFT | SS_NOPREFIX, id, {at.x, at.y, size.cx + 1, size.cy}, font_);
 }
 
-void ParamFrameWindow::AddSpinEdit(int editId, int spinId, int x, int y, int width, int height, int min, int max,
-                                   int value) {
-    HWND edit = AddControl(WC_EDITW, "", WS_TABSTOP | ES_NUMBER | ES_AUTOHSCROLL, editId, x, y, width, height, font_,
-                           WS_EX_CLIENTEDGE);
-    HWND spin = CreateWindowExW(0, UPDOWN_CLASSW, L"",
-                                WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | UDS_SETBUDDYINT | UDS_ALIGNRIGHT |
-                                    UDS_ARROWKEYS | UDS_NOTHOUSANDS,
-                                0, 0, 0, 0, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(spinId)),
-                                ModuleInstance(), nullptr);
-    SendMessageW(spin, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit), 0);
-    SendMessageW(spin, UDM_SETRANGE32, static_cast<WPARAM>(min), max);
-    SendMessageW(spin, UDM_SETPOS32, 0, value);
+std::unique_ptr<SpinEdit> ParamFrameWindow::AddSpinEdit(int editId, int spinId, const g::Place& at, int min, int max) {
+    auto spin = std::make_unique<SpinEdit>(hwnd_, editId, spinId, font_.Handle(), ES_NUMBER);
+    spin->SetRange({static_cast<double>(min), static_cast<double>(max)});
+    spin->SetValue(min);
+    spin->Show(at.x, at.y, at.width, at.height, nullptr);
+    return spin;
 }
 
 void ParamFrameWindow::BuildToolBar() {
     toolBar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
                                WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS |
                                    TBSTYLE_WRAPABLE | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
-                               631, 4, 40, 66, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolBar1)),
-                               ModuleInstance(), nullptr);
+                               g::kToolBar.x, g::kToolBar.y, g::kToolBar.width, g::kToolBar.height, hwnd_,
+                               reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolBar1)), ModuleInstance(), nullptr);
     SendMessageW(toolBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
     SendMessageW(toolBar_, TB_SETBITMAPSIZE, 0, MAKELPARAM(16, 16));
     // The system's own copy and paste pictures.
@@ -144,40 +138,40 @@ void ParamFrameWindow::BuildToolBar() {
     buttons[1].fsState = TBSTATE_ENABLED;
     buttons[1].fsStyle = BTNS_BUTTON;
     SendMessageW(toolBar_, TB_ADDBUTTONSW, 2, reinterpret_cast<LPARAM>(buttons));
-    SendMessageW(toolBar_, TB_SETBUTTONSIZE, 0, MAKELPARAM(28, 28));
+    SendMessageW(toolBar_, TB_SETBUTTONSIZE, 0, MAKELPARAM(g::kToolButton, g::kToolButton));
 }
 
 void ParamFrameWindow::BuildControls() {
-    AddLabel(text::kComPortLabel, kLabel1, 8, 14);
-    AddSpinEdit(kComPortEdit, kComPortSpin, 96, 8, 89, 22, kMinComPort, kMaxComPort, kMinComPort);
-    AddLabel(text::kAddressLabel, kLabel2, 224, 14);
-    AddSpinEdit(kAddrEdit, kAddrSpin, 320, 8, 89, 22, kMinAddress, kMaxAddress, kMinAddress);
-    AddLabel(text::kIdNumberLabel, kIdLabel, 264, 38);
+    AddLabel(text::kComPortLabel, kLabel1, g::kComPortLabel);
+    comPort_ = AddSpinEdit(kComPortEdit, kComPortSpin, g::kComPortEdit, kMinComPort, kMaxComPort);
+    AddLabel(text::kAddressLabel, kLabel2, g::kAddressLabel);
+    address_ = AddSpinEdit(kAddrEdit, kAddrSpin, g::kAddressEdit, kMinAddress, kMaxAddress);
+    AddLabel(text::kIdNumberLabel, kIdLabel, g::kIdNumberLabel);
     // A controller ID is a non-negative number; the field has no other limit.
-    AddSpinEdit(kIdNumberEdit, kIdNumberSpin, 320, 32, 89, 22, 0, INT_MAX, 0);
+    idNumber_ = AddSpinEdit(kIdNumberEdit, kIdNumberSpin, g::kIdNumberEdit, 0, INT_MAX);
     SetIdNumberVisible(false);
 
     // Enter belongs to the in-cell editors, never to a button of the window: no default button.
     const DWORD button = BS_PUSHBUTTON | WS_TABSTOP;
-    AddControl(L"BUTTON", text::kReadAllButton, button, kButton1, 8, 55, 209, 25, bold_);
-    AddControl(L"BUTTON", text::kSaveButton, button, kSaveBtn, 437, 6, 194, 25, bold_);
-    AddControl(L"BUTTON", text::kLoadButton, button, kLoadBtn, 437, 37, 194, 25, bold_);
-    AddControl(L"BUTTON", text::kWriteAllButton, button, kWriteBtn, 437, 68, 194, 25, bold_);
+    AddControl(L"BUTTON", text::kReadAllButton, button, kButton1, g::kReadAllButton, bold_);
+    AddControl(L"BUTTON", text::kSaveButton, button, kSaveBtn, g::kSaveButton, bold_);
+    AddControl(L"BUTTON", text::kLoadButton, button, kLoadBtn, g::kLoadButton, bold_);
+    AddControl(L"BUTTON", text::kWriteAllButton, button, kWriteBtn, g::kWriteAllButton, bold_);
     BuildToolBar();
-    AddControl(L"BUTTON", text::kDriverSettingsButton, button | BS_MULTILINE, kDriverSettingBtn, 693, 4, 116, 46,
+    AddControl(L"BUTTON", text::kDriverSettingsButton, button | BS_MULTILINE, kDriverSettingBtn, g::kSettingsButton,
                boldLarge_);
-    AddControl(L"BUTTON", text::kCloseButton, BS_OWNERDRAW | WS_TABSTOP, kBitBtn1, 693, 68, 108, 25, font_);
+    AddControl(L"BUTTON", text::kCloseButton, BS_OWNERDRAW | WS_TABSTOP, kBitBtn1, g::kCloseButton, font_);
 
     editors_ = std::make_unique<WriteEditors>(hwnd_, font_.Handle(), logic_->Locale().decimalSeparator);
     editors_->onEnter = [this] { logic_->WriteValueEditKeyDown(kEnterKey); };
     editors_->onExit = [this] { logic_->WriteValueEditExit(); };
-    const RECT gridBounds{kTabControl.left + kGridInset, kTabControl.top + kGridInset,
-                          kTabControl.left + kGridInset + kGridWidth, kTabControl.top + kGridInset + kGridHeight};
+    const int gridLeft = g::kTabControl.x + g::kGrid.x, gridTop = g::kTabControl.y + g::kGrid.y;
+    const RECT gridBounds{gridLeft, gridTop, gridLeft + g::kGrid.width, gridTop + g::kGrid.height};
     grid_ = std::make_unique<ParamGrid>(hwnd_, gridBounds, *logic_, font_.Handle());
-    grid_->onScrolled = [this] { KeepEditorsOnTheirCell(); };
+    grid_->onScrolled = [this] { GridScrolled(); };
 
-    tabs_ = AddControl(WC_TABCONTROLW, "", TCS_BOTTOM | WS_TABSTOP, kTabControl1, kTabControl.left, kTabControl.top,
-                       kTabControl.right - kTabControl.left, kTabControl.bottom - kTabControl.top, font_);
+    tabs_ = AddControl(WC_TABCONTROLW, "", TCS_BOTTOM | WS_TABSTOP, kTabControl1, g::kTabControl, font_);
+    UnthemeControl(tabs_);
     for (std::size_t i = 0; i < text::kTabs.size(); ++i) {
         std::wstring caption = Wide(text::kTabs[i]);
         TCITEMW item{};
@@ -200,18 +194,13 @@ void ParamFrameWindow::BuildControls() {
     SendMessageW(statusBar_, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
 }
 
-int ParamFrameWindow::SpinValue(int editId, int min, int max) const {
-    const std::string text = Utf8(WindowText(GetDlgItem(hwnd_, editId)));
-    const long long value = std::strtoll(text.c_str(), nullptr, 10);
-    return static_cast<int>(std::clamp<long long>(value, min, max));
-}
-
 // ---- messages ----
 
 LRESULT CALLBACK ParamFrameWindow::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* window = reinterpret_cast<ParamFrameWindow*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return window ? window->Handle(msg, wParam, lParam) : DefWindowProcW(hwnd, msg, wParam, lParam);
+    if (!window) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return Caught(hwnd, [&] { return window->Handle(msg, wParam, lParam); });
 }
 
 LRESULT ParamFrameWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -235,6 +224,17 @@ LRESULT ParamFrameWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_CLOSE: logic_->ActionExitExecute(); return 0;
+        case WM_ACTIVATE:
+            // A message box, a file dialog or the settings dialog takes the focus while it shows;
+            // it comes back to the control that had it.
+            if (LOWORD(wParam) == WA_INACTIVE) {
+                const HWND focus = GetFocus();
+                if (focus && IsChild(hwnd_, focus)) lastFocus_ = focus;
+            } else if (lastFocus_ && IsWindow(lastFocus_) && IsWindowVisible(lastFocus_)) {
+                SetFocus(lastFocus_);
+                return 0;
+            }
+            break;
         case WM_PAINT:
         case WM_PRINTCLIENT: {
             PAINTSTRUCT ps{};
@@ -251,7 +251,7 @@ LRESULT ParamFrameWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             return 0;
         }
         case WM_PRINT: return PrintWithChildren(hwnd_, reinterpret_cast<HDC>(wParam), lParam);
-        case kDrainMessage: DrainPending(); return 0;
+        case kDrainMessage: updates_.Drain(); return 0;
         case kReleaseMessage:
             if (onRelease) onRelease(reinterpret_cast<TVM30*>(lParam));
             return 0;
@@ -261,12 +261,18 @@ LRESULT ParamFrameWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
 }
 
 void ParamFrameWindow::OnCommand(int id, int code) {
+    if (!idNumber_) return;  // the fields are still being made
     switch (id) {
         case kComPortEdit:
+            if (code == EN_KILLFOCUS) comPort_->Commit();
             if (code == EN_CHANGE) logic_->SetComPort(ComPortValue());
             break;
         case kAddrEdit:
+            if (code == EN_KILLFOCUS) address_->Commit();
             if (code == EN_CHANGE) logic_->SetAddress(AddressValue());
+            break;
+        case kIdNumberEdit:
+            if (code == EN_KILLFOCUS) idNumber_->Commit();
             break;
         case kButton1: logic_->Button1Click(); break;
         case kWriteBtn: logic_->WriteBtnClick(); break;
@@ -286,8 +292,12 @@ LRESULT ParamFrameWindow::OnNotify(const NMHDR& header) {
         case TCN_SELCHANGE:
             if (header.hwndFrom == tabs_) logic_->TabControl1Change();
             return 0;
-        case UDN_DELTAPOS:
-            return editors_->OnDeltaPos(reinterpret_cast<const NMUPDOWN&>(header)) ? TRUE : FALSE;
+        case UDN_DELTAPOS: {
+            const auto& change = reinterpret_cast<const NMUPDOWN&>(header);
+            for (SpinEdit* spin : {comPort_.get(), address_.get(), idNumber_.get()})
+                if (spin->OnDeltaPos(change)) return TRUE;
+            return editors_->OnDeltaPos(change) ? TRUE : FALSE;
+        }
         case TTN_GETDISPINFOW: {
             auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
             static const std::wstring copy = Wide(text::kCopyHint), paste = Wide(text::kPasteHint);
@@ -347,19 +357,12 @@ bool ParamFrameWindow::PreTranslate(MSG& msg) {
     return false;
 }
 
-void ParamFrameWindow::KeepEditorsOnTheirCell() {
-    if (!logic_->Editors().AnyVisible()) return;
-    const GridCell cell = grid_->CurrentCell();
+void ParamFrameWindow::GridScrolled() {
     RECT client;
     GetClientRect(grid_->Handle(), &client);
-    const Rect r = grid_->CellRect(cell);
-    if (r.Height() <= 0 || r.top < 0 || r.bottom > client.bottom || r.left < 0 || r.right > client.right) {
-        logic_->PlaceWriteEditor({0, 0});
-        return;
-    }
-    // The logic's placement: 5 pixels in from the cell's left, 8 above its middle.
-    const Rect mapped = CellRect(cell);
-    editors_->MoveShownTo({mapped.left + 5, (mapped.top + mapped.bottom) / 2 - 8});
+    const Rect r = grid_->CellRect(grid_->CurrentCell());
+    logic_->RxDGCommonScrolled(r.Height() > 0 && r.top >= 0 && r.bottom <= client.bottom && r.left >= 0 &&
+                               r.right <= client.right);
 }
 
 // ---- showing and closing ----
@@ -391,6 +394,14 @@ void ParamFrameWindow::Close() {
 }
 
 void ParamFrameWindow::Release() {
+    // A run may be inside a host's link that waits for this thread (a window of the host's):
+    // this thread answers what is sent to it while the runs wind down, then joins them.
+    logic_->RequestStopRuns();
+    while (logic_->ReadRunActive() || logic_->WriteRunActive()) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
+        MSG msg;
+        PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
     logic_->Shutdown();
     logic_->SetDriver({});
     if (settingsDialog_) settingsDialog_->Cancel();
@@ -399,59 +410,15 @@ void ParamFrameWindow::Release() {
 
 // ---- any thread ----
 
-void ParamFrameWindow::DrainPending() {
-    Pending work;
-    {
-        std::lock_guard lock(pendingMutex_);
-        drainPosted_ = false;
-        std::swap(work, pending_);
-    }
-    if (work.all) grid_->RepaintAll();
-    else for (int row : work.rows) grid_->RepaintRow(row);
-    if (work.status) SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(*work.status).c_str()));
+void ParamFrameWindow::PostDrain() { PostMessageW(hwnd_, kDrainMessage, 0, 0); }
+void ParamFrameWindow::PaintAll() { grid_->RepaintAll(); }
+void ParamFrameWindow::PaintRow(int row) { grid_->RepaintRow(row); }
+void ParamFrameWindow::ShowStatus(const std::string& text) {
+    SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
 }
-
-void ParamFrameWindow::RepaintGrid() {
-    if (OnWindowThread()) {
-        grid_->RepaintAll();
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        pending_.all = true;
-        pending_.rows.clear();
-    }
-    if (!drainPosted_.exchange(true)) PostMessageW(hwnd_, kDrainMessage, 0, 0);
-}
-
-void ParamFrameWindow::RepaintRow(int row) {
-    if (OnWindowThread()) {
-        grid_->RepaintRow(row);
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        if (!pending_.all) pending_.rows.push_back(row);
-    }
-    if (!drainPosted_.exchange(true)) PostMessageW(hwnd_, kDrainMessage, 0, 0);
-}
-
-void ParamFrameWindow::SetStatusText(const std::string& text) {
-    if (OnWindowThread()) {
-        {
-            // A run's older text still on its way must not replace this one.
-            std::lock_guard lock(pendingMutex_);
-            pending_.status.reset();
-        }
-        SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(Wide(text).c_str()));
-        return;
-    }
-    {
-        std::lock_guard lock(pendingMutex_);
-        pending_.status = text;
-    }
-    if (!drainPosted_.exchange(true)) PostMessageW(hwnd_, kDrainMessage, 0, 0);
-}
+void ParamFrameWindow::RepaintGrid() { updates_.RepaintGrid(); }
+void ParamFrameWindow::RepaintRow(int row) { updates_.RepaintRow(row); }
+void ParamFrameWindow::SetStatusText(const std::string& text) { updates_.SetStatusText(text); }
 
 // ---- requests ----
 
@@ -476,6 +443,7 @@ void ParamFrameWindow::SetIdNumberVisible(bool visible) {
 
 void ParamFrameWindow::ShowGridHint(const std::string& text) { grid_->ShowHint(text); }
 void ParamFrameWindow::ApplyEditors(const EditorLayout& layout) { editors_->Apply(layout, grid_->Handle()); }
+void ParamFrameWindow::MoveEditorsTo(int left, int top) { editors_->MoveShownTo({left, top}); }
 MessageResult ParamFrameWindow::ShowMessage(const MessageRequest& request) { return ShowMessageBox(hwnd_, request); }
 
 std::optional<std::string> ParamFrameWindow::AskSaveFileName(const FileDialogRequest& request) {
@@ -493,9 +461,9 @@ DriverSettingsDialogView& ParamFrameWindow::DriverSettingsDialog() {
 
 // ---- state ----
 
-int ParamFrameWindow::ComPortValue() const { return SpinValue(kComPortEdit, kMinComPort, kMaxComPort); }
-int ParamFrameWindow::AddressValue() const { return SpinValue(kAddrEdit, kMinAddress, kMaxAddress); }
-int ParamFrameWindow::IdNumberValue() const { return SpinValue(kIdNumberEdit, 0, INT_MAX); }
+int ParamFrameWindow::ComPortValue() const { return static_cast<int>(comPort_->Value()); }
+int ParamFrameWindow::AddressValue() const { return static_cast<int>(address_->Value()); }
+int ParamFrameWindow::IdNumberValue() const { return static_cast<int>(idNumber_->Value()); }
 int ParamFrameWindow::SelectedTab() const { return static_cast<int>(SendMessageW(tabs_, TCM_GETCURSEL, 0, 0)); }
 GridCell ParamFrameWindow::CurrentCell() const { return grid_->CurrentCell(); }
 int ParamFrameWindow::ColumnWidth(int column) const { return grid_->CellWidth(column); }

@@ -23,8 +23,11 @@
 #include <vector>
 
 #include "modal_loop.h"
+#include "spin_edit.h"
 #include "ui/param_window.h"
 #include "ui/param_window_view.h"
+#include "ui/run_updates.h"
+#include "ui/window_geometry.h"
 #include "window_fonts.h"
 
 namespace dorv::ui::win32 {
@@ -33,7 +36,7 @@ class DriverSettingsDialogWindow;
 class ParamGrid;
 class WriteEditors;
 
-class ParamFrameWindow final : public ParamWindowView {
+class ParamFrameWindow final : public ParamWindowView, private RunUpdates::Painter {
 public:
     ParamFrameWindow();
     ~ParamFrameWindow() override;
@@ -69,6 +72,7 @@ public:
     void SetIdNumberVisible(bool visible) override;
     void ShowGridHint(const std::string& text) override;
     void ApplyEditors(const EditorLayout& layout) override;
+    void MoveEditorsTo(int left, int top) override;
     MessageResult ShowMessage(const MessageRequest& request) override;
     std::optional<std::string> AskSaveFileName(const FileDialogRequest& request) override;
     std::optional<std::string> AskOpenFileName(const FileDialogRequest& request) override;
@@ -85,31 +89,26 @@ public:
     EditorId FocusedEditor() const override;
 
 private:
-    struct Pending {
-        bool all = false;
-        std::vector<int> rows;
-        std::optional<std::string> status;
-    };
-
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
     void BuildControls();
-    HWND AddControl(const wchar_t* cls, const char* text, DWORD style, int id, int x, int y, int width,
-                    int height, const Font& font, DWORD exStyle = 0);
-    HWND AddLabel(const char* text, int id, int x, int y);
-    void AddSpinEdit(int editId, int spinId, int x, int y, int width, int height, int min, int max, int value);
+    HWND AddControl(const wchar_t* cls, const char* text, DWORD style, int id, const geometry::Place& at,
+                    const Font& font);
+    HWND AddLabel(const char* text, int id, const geometry::Place& at);
+    std::unique_ptr<SpinEdit> AddSpinEdit(int editId, int spinId, const geometry::Place& at, int min, int max);
     void BuildToolBar();
     void OnCommand(int id, int code);
     LRESULT OnNotify(const NMHDR& header);
     void DrawCloseButton(const DRAWITEMSTRUCT& item);
     bool PreTranslate(MSG& msg);
-    void DrainPending();
-    bool OnWindowThread() const { return GetCurrentThreadId() == windowThread_; }
-    int SpinValue(int editId, int min, int max) const;
-    // The editors stay over their cell when the grid scrolls, and go when it leaves the view.
-    void KeepEditorsOnTheirCell();
+    // RunUpdates::Painter
+    void PaintAll() override;
+    void PaintRow(int row) override;
+    void ShowStatus(const std::string& text) override;
+    void PostDrain() override;
+    void GridScrolled();
 
-    const DWORD windowThread_;
+    RunUpdates updates_;
     HWND hwnd_ = nullptr;
     Font font_{kParamWindowFace, kParamWindowPixels, false};
     Font bold_{kParamWindowFace, kParamWindowPixels, true};
@@ -118,15 +117,15 @@ private:
     std::unique_ptr<ParamGrid> grid_;
     std::unique_ptr<WriteEditors> editors_;
     std::unique_ptr<DriverSettingsDialogWindow> settingsDialog_;
+    std::unique_ptr<SpinEdit> comPort_;
+    std::unique_ptr<SpinEdit> address_;
+    std::unique_ptr<SpinEdit> idNumber_;
+    HWND lastFocus_ = nullptr;  // the control that had the focus when the window was last left
     HWND tabs_ = nullptr;
     HWND statusBar_ = nullptr;
     HWND toolBar_ = nullptr;
     ModalLoop loop_;
     bool formShown_ = false;
-
-    std::mutex pendingMutex_;
-    Pending pending_;  // guarded by pendingMutex_
-    std::atomic<bool> drainPosted_{false};
 };
 
 }  // namespace dorv::ui::win32

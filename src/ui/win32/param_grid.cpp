@@ -72,7 +72,8 @@ ParamGrid::~ParamGrid() {
 LRESULT CALLBACK ParamGrid::Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* grid = reinterpret_cast<ParamGrid*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    return grid ? grid->Handle(msg, wParam, lParam) : DefWindowProcW(hwnd, msg, wParam, lParam);
+    if (!grid) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    return Caught(hwnd, [&] { return grid->Handle(msg, wParam, lParam); });
 }
 
 // ---- geometry ----
@@ -201,7 +202,7 @@ void ParamGrid::UpdateScrollBars() {
     GetClientRect(hwnd_, &client);
     SCROLLINFO si{};
     si.cbSize = sizeof si;
-    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;
+    si.fMask = SIF_RANGE | SIF_PAGE | SIF_POS | SIF_DISABLENOSCROLL;  // the vertical bar always shows
     const int pageY = std::max(0, static_cast<int>(client.bottom) - (RowHeight(0) + kGridLine));
     const int bodyHeight = ContentHeight() - (RowHeight(0) + kGridLine);
     scrollY_ = std::clamp(scrollY_, 0, std::max(0, bodyHeight - pageY));
@@ -215,6 +216,7 @@ void ParamGrid::UpdateScrollBars() {
     si.nMax = std::max(0, ContentWidth() - 1);
     si.nPage = static_cast<UINT>(pageX);
     si.nPos = scrollX_;
+    si.fMask &= ~SIF_DISABLENOSCROLL;  // the horizontal one only when the columns do not fit
     SetScrollInfo(hwnd_, SB_HORZ, &si, TRUE);
 }
 
@@ -270,6 +272,7 @@ void ParamGrid::PaintCell(HDC dc, GridCell cell, const RECT& r) {
         fill = content.background;
         ink = content.textColour;
     }
+    if (content.alert) ink = kAlertText;
     HBRUSH brush = CreateSolidBrush(fill);
     FillRect(dc, &r, brush);
     DeleteObject(brush);

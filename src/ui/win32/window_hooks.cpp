@@ -6,91 +6,80 @@
 
 #include "driver/module.h"
 #include "param_frame_window.h"
+#include "ui/module_window.h"
 
 namespace dorv::ui::win32 {
 namespace {
 
-struct ModuleWindows {
-    ParamFrameWindow* window = nullptr;
-    HWND handle = nullptr;
-    TVM30* driver = nullptr;  // the driver the window was last opened for
-    DWORD thread = 0;         // the window's thread
-    bool released = false;    // released while showing: deleted once its showing has ended
+void ReleaseOnWindowThread(TVM30* driver);
+
+class Win32ModuleWindow final : public ModuleWindow {
+public:
+    TParamFrm& Logic() override { return window_.Logic(); }
+    bool Showing() const override { return window_.Showing(); }
+    void Release() override { window_.Release(); }
+    ParamFrameWindow& Window() { return window_; }
+
+private:
+    ParamFrameWindow window_;
 };
 
-// Changed on the window's thread only; read under the lock by a thread that destroys a driver.
-ModuleWindows& Windows() {
-    static ModuleWindows windows;
-    return windows;
-}
+// Where a thread that destroys a driver sends the release: set on the window's thread, read
+// under the lock by any thread.
+struct WindowAddress {
+    HWND handle = nullptr;
+    DWORD thread = 0;
+};
 
-std::mutex& WindowsMutex() {
+std::mutex& AddressMutex() {
     static std::mutex mutex;
     return mutex;
 }
 
-void Forget() {
-    std::lock_guard lock(WindowsMutex());
-    Windows() = {};
+WindowAddress& Address() {
+    static WindowAddress address;
+    return address;
 }
 
-void ReleaseOnWindowThread(TVM30* driver);
+void SetAddress(WindowAddress address) {
+    std::lock_guard lock(AddressMutex());
+    Address() = address;
+}
+
+ModuleWindowSlot& Slot() {
+    static ModuleWindowSlot slot([]() -> std::unique_ptr<ModuleWindow> {
+        auto window = std::make_unique<Win32ModuleWindow>();
+        // No window can be made here (a process without a desktop or display): nothing to show,
+        // and the click returns at once.
+        if (!window->Window().Handle()) return nullptr;
+        window->Window().onRelease = [](TVM30* destroyed) { ReleaseOnWindowThread(destroyed); };
+        SetAddress({window->Window().Handle(), GetCurrentThreadId()});
+        return window;
+    });
+    return slot;
+}
 
 void OpenWindow(TVM30* driver) {
-    ModuleWindows& w = Windows();
-    if (!w.window) {
-        auto* window = new ParamFrameWindow();
-        if (!window->Handle()) {
-            // No window can be made here (a process without a desktop or display): nothing to
-            // show, and the click returns at once.
-            delete window;
-            return;
-        }
-        window->onRelease = [](TVM30* destroyed) { ReleaseOnWindowThread(destroyed); };
-        std::lock_guard lock(WindowsMutex());
-        w.window = window;
-        w.handle = window->Handle();
-        w.thread = GetCurrentThreadId();
-    }
-    if (driver) w.driver = driver;
-    ParamFrameWindow* window = w.window;
-    window->Logic().OpenParamWindow(driver);
-    if (w.released && !window->Showing()) {
-        // The driver went while the window showed: it goes now that its loop has returned.
-        Forget();
-        delete window;
-    }
+    Slot().Open(driver);
+    if (!Slot().Window()) SetAddress({});
 }
 
 void ReleaseOnWindowThread(TVM30* driver) {
-    ModuleWindows& w = Windows();
-    ParamFrameWindow* window = w.window;
-    if (!window || w.released) return;
-    // A window showing for another driver stays; the destroyed one is not its driver.
-    if (window->Showing() && w.driver && w.driver != driver) return;
-    window->Release();
-    if (window->Showing()) {
-        // Its modal loop is still on the stack: OpenWindow deletes it when the loop returns.
-        w.released = true;
-        return;
-    }
-    Forget();
-    delete window;
+    Slot().Release(driver);
+    if (!Slot().Window()) SetAddress({});
 }
 
 void ReleaseWindow(TVM30* driver) {
-    HWND window = nullptr;
-    DWORD thread = 0;
+    WindowAddress window;
     {
-        std::lock_guard lock(WindowsMutex());
-        if (!Windows().window) return;
-        window = Windows().handle;
-        thread = Windows().thread;
+        std::lock_guard lock(AddressMutex());
+        window = Address();
     }
-    if (GetCurrentThreadId() == thread) ReleaseOnWindowThread(driver);
+    if (!window.handle) return;
+    if (GetCurrentThreadId() == window.thread) ReleaseOnWindowThread(driver);
     // From another thread: the window's thread releases it (SendMessage runs the call there, in
     // its message loop or between two of its messages) and this thread waits for that.
-    else SendMessageW(window, ParamFrameWindow::kReleaseMessage, 0, reinterpret_cast<LPARAM>(driver));
+    else SendMessageW(window.handle, ParamFrameWindow::kReleaseMessage, 0, reinterpret_cast<LPARAM>(driver));
 }
 
 }  // namespace

@@ -17,38 +17,28 @@ namespace {
 
 constexpr int kComboListHeight = 200;  // the drop-down list's room below the field
 
-HWND Child(HWND parent, const wchar_t* cls, DWORD style, DWORD exStyle, int id) {
-    return CreateWindowExW(exStyle, cls, L"", WS_CHILD | WS_CLIPSIBLINGS | style, 0, 0, 10, 10, parent,
-                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
-}
-
 }  // namespace
 
 WriteEditors::WriteEditors(HWND parent, HFONT font, std::string decimalSeparator)
-    : decimalSeparator_(std::move(decimalSeparator)) {
-    MakeSpin(edit_, parent, kWriteValueEdit, kWriteValueSpin, font);
-    MakeSpin(edit2_, parent, kWriteValueEdit2, kWriteValueSpin2, font);
-    combo_ = Child(parent, WC_COMBOBOXW, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, kWriteValueCB);
+    : edit_(parent, kWriteValueEdit, kWriteValueSpin, font, 0, decimalSeparator),
+      edit2_(parent, kWriteValueEdit2, kWriteValueSpin2, font, 0, decimalSeparator) {
+    combo_ = CreateChild(parent, WC_COMBOBOXW, WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWNLIST, 0, kWriteValueCB);
     SendMessageW(combo_, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    SetWindowSubclass(combo_, &WriteEditors::EditorProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    for (HWND w : {edit_.Edit(), edit2_.Edit(), combo_})
+        SetWindowSubclass(w, &WriteEditors::EditorProc, 1, reinterpret_cast<DWORD_PTR>(this));
 }
 
 WriteEditors::~WriteEditors() {
-    for (HWND w : {edit_.edit, edit2_.edit, combo_}) RemoveWindowSubclass(w, &WriteEditors::EditorProc, 1);
-}
-
-void WriteEditors::MakeSpin(Spin& spin, HWND parent, int editId, int spinId, HFONT font) {
-    spin.edit = Child(parent, WC_EDITW, WS_TABSTOP | ES_AUTOHSCROLL, WS_EX_CLIENTEDGE, editId);
-    SendMessageW(spin.edit, WM_SETFONT, reinterpret_cast<WPARAM>(font), FALSE);
-    spin.updown = Child(parent, UPDOWN_CLASSW, UDS_ALIGNRIGHT | UDS_ARROWKEYS, 0, spinId);
-    SendMessageW(spin.updown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(spin.edit), 0);
-    SendMessageW(spin.updown, UDM_SETRANGE32, static_cast<WPARAM>(-1), 1);
-    SetWindowSubclass(spin.edit, &WriteEditors::EditorProc, 1, reinterpret_cast<DWORD_PTR>(this));
+    for (HWND w : {edit_.Edit(), edit2_.Edit(), combo_}) RemoveWindowSubclass(w, &WriteEditors::EditorProc, 1);
 }
 
 bool WriteEditors::Owns(HWND window) const {
-    return window && (window == edit_.edit || window == edit_.updown || window == edit2_.edit ||
-                      window == edit2_.updown || window == combo_ || IsChild(combo_, window));
+    return edit_.Owns(window) || edit2_.Owns(window) || (window && (window == combo_ || IsChild(combo_, window)));
+}
+
+void WriteEditors::Commit() {
+    if (IsWindowVisible(edit_.Edit())) edit_.Commit();
+    if (IsWindowVisible(edit2_.Edit())) edit2_.Commit();
 }
 
 LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
@@ -66,7 +56,8 @@ LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LP
             break;
         case WM_KEYDOWN:
             if (wParam == VK_RETURN) {
-                if (editors->onEnter) editors->onEnter();
+                editors->Commit();
+                if (editors->onEnter) Caught(hwnd, [&] { editors->onEnter(); return LRESULT{0}; });
                 return 0;
             }
             break;
@@ -78,9 +69,10 @@ LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LP
             // is the focus moving between the parts of one editor pair.
             const HWND next = reinterpret_cast<HWND>(wParam);
             const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
+            if (!editors->applying_) editors->Commit();
             if (!editors->applying_ && next && GetAncestor(next, GA_ROOT) == GetAncestor(hwnd, GA_ROOT) &&
                 !editors->Owns(next) && editors->onExit)
-                editors->onExit();
+                Caught(hwnd, [&] { editors->onExit(); return LRESULT{0}; });
             return result;
         }
         default: break;
@@ -88,41 +80,17 @@ LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LP
     return DefSubclassProc(hwnd, msg, wParam, lParam);
 }
 
-double WriteEditors::SpinValue(const Spin& spin) const {
-    std::string text = Utf8(WindowText(spin.edit));
-    std::string clean;
-    for (char c : text) {
-        if (c == ',' || c == '.') clean += '.';
-        else if (c == '-' || (c >= '0' && c <= '9')) clean += c;
-    }
-    const double value = clean.empty() ? 0.0 : std::strtod(clean.c_str(), nullptr);
-    return std::clamp(value, spin.setup.minValue, std::max(spin.setup.minValue, spin.setup.maxValue));
-}
-
-void WriteEditors::SetSpinValue(Spin& spin, double value) {
-    value = std::clamp(value, spin.setup.minValue, std::max(spin.setup.minValue, spin.setup.maxValue));
-    const int decimals = spin.setup.valueType == ValueType::Integer ? 0 : spin.setup.decimals;
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, value);
-    std::string text = buffer;
-    if (const auto dot = text.find('.'); dot != std::string::npos) text.replace(dot, 1, decimalSeparator_);
-    SetWindowTextW(spin.edit, Wide(text).c_str());
-}
-
-void WriteEditors::ApplySpin(Spin& spin, const SpinEditor& setup) {
+void WriteEditors::ApplySpin(SpinEdit& spin, const SpinEditor& setup) {
     if (!setup.visible) {
-        ShowWindow(spin.edit, SW_HIDE);
-        ShowWindow(spin.updown, SW_HIDE);
+        spin.Hide();
         return;
     }
     // Decimals, increment and bounds first, then the value, which the bounds may clamp.
-    spin.setup = setup;
-    SetSpinValue(spin, setup.value);
+    spin.SetRange({setup.minValue, setup.maxValue, setup.increment,
+                   setup.valueType == ValueType::Integer ? 0 : setup.decimals});
+    spin.SetValue(setup.value);
     const Rect& r = setup.rect;
-    SetWindowPos(spin.edit, HWND_TOP, r.left, r.top, std::max(1, r.Width()), std::max(1, r.Height()),
-                 SWP_SHOWWINDOW);
-    SendMessageW(spin.updown, UDM_SETBUDDY, reinterpret_cast<WPARAM>(spin.edit), 0);  // re-aligns it
-    SetWindowPos(spin.updown, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW);
+    spin.Show(r.left, r.top, r.Width(), r.Height(), HWND_TOP);
 }
 
 void WriteEditors::Apply(const EditorLayout& layout, HWND fallbackFocus) {
@@ -141,14 +109,20 @@ void WriteEditors::Apply(const EditorLayout& layout, HWND fallbackFocus) {
     } else {
         ShowWindow(combo_, SW_HIDE);
     }
+    // Raised above the grid in their tab order: the first part of a pair, then the second.
+    HWND after = HWND_TOP;
+    for (HWND w : {edit_.Edit(), edit_.UpDown(), edit2_.Edit(), edit2_.UpDown(), combo_}) {
+        SetWindowPos(w, after, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+        after = w;
+    }
     switch (layout.focus) {
         case EditorId::WriteValueEdit:
-            SetFocus(edit_.edit);
-            SendMessageW(edit_.edit, EM_SETSEL, 0, -1);
+            SetFocus(edit_.Edit());
+            SendMessageW(edit_.Edit(), EM_SETSEL, 0, -1);
             break;
         case EditorId::WriteValueEdit2:
-            SetFocus(edit2_.edit);
-            SendMessageW(edit2_.edit, EM_SETSEL, 0, -1);
+            SetFocus(edit2_.Edit());
+            SendMessageW(edit2_.Edit(), EM_SETSEL, 0, -1);
             break;
         case EditorId::WriteValueCB: SetFocus(combo_); break;
         default:
@@ -159,13 +133,13 @@ void WriteEditors::Apply(const EditorLayout& layout, HWND fallbackFocus) {
 }
 
 void WriteEditors::MoveShownTo(POINT topLeft) {
-    HWND first = IsWindowVisible(combo_) ? combo_ : edit_.edit;
+    HWND first = IsWindowVisible(combo_) ? combo_ : edit_.Edit();
     if (!IsWindowVisible(first)) return;
     RECT r;
     GetWindowRect(first, &r);
     MapWindowPoints(nullptr, GetParent(first), reinterpret_cast<POINT*>(&r), 2);
     const int dx = topLeft.x - r.left, dy = topLeft.y - r.top;
-    for (HWND w : {edit_.edit, edit_.updown, edit2_.edit, edit2_.updown, combo_}) {
+    for (HWND w : {edit_.Edit(), edit_.UpDown(), edit2_.Edit(), edit2_.UpDown(), combo_}) {
         if (!IsWindowVisible(w)) continue;
         RECT wr;
         GetWindowRect(w, &wr);
@@ -176,26 +150,18 @@ void WriteEditors::MoveShownTo(POINT topLeft) {
 
 EditorValues WriteEditors::Values() const {
     const int index = static_cast<int>(SendMessageW(combo_, CB_GETCURSEL, 0, 0));
-    return {SpinValue(edit_), SpinValue(edit2_), index == CB_ERR ? -1 : index};
+    return {edit_.Value(), edit2_.Value(), index == CB_ERR ? -1 : index};
 }
 
 EditorId WriteEditors::Focused() const {
     const HWND focus = GetFocus();
     if (!focus) return EditorId::None;
-    if (focus == edit_.edit || focus == edit_.updown) return EditorId::WriteValueEdit;
-    if (focus == edit2_.edit || focus == edit2_.updown) return EditorId::WriteValueEdit2;
+    if (edit_.Owns(focus)) return EditorId::WriteValueEdit;
+    if (edit2_.Owns(focus)) return EditorId::WriteValueEdit2;
     if (focus == combo_ || IsChild(combo_, focus)) return EditorId::WriteValueCB;
     return EditorId::None;
 }
 
-bool WriteEditors::OnDeltaPos(const NMUPDOWN& change) {
-    for (Spin* spin : {&edit_, &edit2_}) {
-        if (change.hdr.hwndFrom != spin->updown) continue;
-        SetSpinValue(*spin, SpinValue(*spin) + change.iDelta * spin->setup.increment);
-        SendMessageW(spin->edit, EM_SETSEL, 0, -1);
-        return true;
-    }
-    return false;
-}
+bool WriteEditors::OnDeltaPos(const NMUPDOWN& change) { return edit_.OnDeltaPos(change) || edit2_.OnDeltaPos(change); }
 
 }  // namespace dorv::ui::win32

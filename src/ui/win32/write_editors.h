@@ -13,6 +13,7 @@
 #include <functional>
 #include <string>
 
+#include "spin_edit.h"
 #include "ui/view_types.h"
 
 namespace dorv::ui::win32 {
@@ -39,24 +40,16 @@ public:
     std::function<void()> onExit;   // the focus went to another control of the window
 
 private:
-    struct Spin {
-        HWND edit = nullptr;
-        HWND updown = nullptr;
-        SpinEditor setup;
-    };
-
     static LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
                                        DWORD_PTR self);
-    void MakeSpin(Spin& spin, HWND parent, int editId, int spinId, HFONT font);
-    void ApplySpin(Spin& spin, const SpinEditor& setup);
-    double SpinValue(const Spin& spin) const;
-    void SetSpinValue(Spin& spin, double value);
+    static void ApplySpin(SpinEdit& spin, const SpinEditor& setup);
     bool Owns(HWND window) const;
+    // Puts both numeric editors' text right before their numbers are used.
+    void Commit();
 
-    Spin edit_;
-    Spin edit2_;
+    SpinEdit edit_;
+    SpinEdit edit2_;
     HWND combo_ = nullptr;
-    std::string decimalSeparator_;
     bool applying_ = false;
 };
 

@@ -1,4 +1,4 @@
-#include "host/host_link.h"
+#include "host/link_adapter.h"
 
 #include "host/calls.h"
 #include "host/frame_log.h"
