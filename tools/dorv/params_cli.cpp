@@ -80,7 +80,7 @@ Loaded LoadFile(params::ParameterSet& set, const std::string& path) {
     if (std::filesystem::is_directory(status)) throw std::runtime_error(path + " is a folder, not a buffer file");
     if (::access(path.c_str(), R_OK) != 0) throw std::runtime_error("cannot read " + path + ": permission denied");
     // The keys past the read limit would be taken for absent; a save refuses such a file too.
-    if (std::filesystem::file_size(path, ec) > platform::kIniReadLimit)
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size > platform::kIniReadLimit)
         throw std::runtime_error(path + " is larger than a buffer file may be (" +
                                  std::to_string(platform::kIniReadLimit >> 20) + " MiB); nothing was written");
     const platform::IniFile ini(path);
