@@ -7,7 +7,7 @@ namespace dorv::emu {
 
 namespace {
 
-constexpr std::array<std::pair<FaultKind, std::string_view>, 8> kNames = {{
+constexpr std::array<std::pair<FaultKind, std::string_view>, 9> kNames = {{
     {FaultKind::kNoise, "noise"},
     {FaultKind::kSilence, "silence"},
     {FaultKind::kCorruptComplement, "complement"},
@@ -16,11 +16,12 @@ constexpr std::array<std::pair<FaultKind, std::string_view>, 8> kNames = {{
     {FaultKind::kLate, "late"},
     {FaultKind::kTruncate, "truncate"},
     {FaultKind::kFlood, "flood"},
+    {FaultKind::kAck, "ack"},
 }};
 
 bool NeedsDataReply(FaultKind kind) {
   return kind == FaultKind::kCorruptComplement || kind == FaultKind::kCorruptCheck ||
-         kind == FaultKind::kTruncate;
+         kind == FaultKind::kTruncate || kind == FaultKind::kAck;
 }
 
 bool IsLead(std::uint8_t b) { return b == kDataLead || b == kAck || b == kNak || b == kRefusal; }
@@ -115,6 +116,9 @@ void FaultInjector::Apply(const FaultRule& rule, Reply& reply) {
     }
     case FaultKind::kLate:
       reply.delay += rule.delay;
+      break;
+    case FaultKind::kAck:
+      b = OneByteReply(kAck);
       break;
     case FaultKind::kSilence:
     case FaultKind::kRefusal:

@@ -22,6 +22,7 @@ enum class FaultKind : std::uint8_t {
   kLate,                // the reply comes after `delay`, into the host's next request
   kTruncate,            // a data reply is cut short
   kFlood,               // the line keeps talking: `noise_bytes` of junk, lead bytes among them, follow the reply
+  kAck,                 // a lone 0x06 stands for a data reply: the request is carried out, nothing read back
 };
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name);

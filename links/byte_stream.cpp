@@ -100,7 +100,8 @@ ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discar
         const int ready = WaitUntil(fd_, POLLIN, until);
         if (ready < 0) return {errno, total, false, took()};
         if (ready & POLLNVAL) return {EBADF, total, false, took()};
-        if (ready == 0) return {0, total, until < deadline, took()};
+        // A line that said nothing at all is quiet, however long it was listened to.
+        if (ready == 0) return {0, total, total == 0 || until < deadline, took()};
         hungUp = (ready & (POLLHUP | POLLERR)) != 0;
     }
 }

@@ -134,6 +134,7 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
     // A command that expects no reply is not repeated: its acknowledgement is optional.
     const int attempts = replyLength == 0 ? 1 : 1 + retries_.load();
     Result r{0, kStateNoReply};
+    int made = 0;
     for (int i = 0; i < attempts; ++i) {
         // Every repetition starts clean: a late answer to the last one is no answer to this.
         if (i > 0) {
@@ -143,8 +144,11 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
             }
         }
         r = Attempt(line, frame, reply, replyLength);
+        ++made;
         if (r.code != 0 || r.state == kStateAnswered) break;
     }
+    // An answer to a repetition may have an answer to an earlier attempt behind it.
+    if (made > 1) l.unsure = true;
     if (r.code != 0) CloseLine(line);
     return r;
 }
@@ -152,19 +156,20 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
 std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t line,
                                                                 bool reopenEnded) {
     Line& l = lines_[line];
-    // Nothing waiting right now says little about a line that spoke a moment ago: a line that
-    // goes on talking reaches the host in bursts (a device server sends what its serial port
-    // gathered every few milliseconds), and a stray 0x06 or 0x18 from the next burst would pass
-    // for the reply. After an unsure exchange the line must have been silent for the
-    // inter-byte pause since it last spoke.
+    // Nothing waiting right now says little about a line that was unsure a moment ago: a reply
+    // to a request given up on may still be on its way (a controller answers within its own
+    // delay, not the link's timeout), and a line that goes on talking reaches the host in
+    // bursts. So after an unsure exchange the line must have been silent for longer than a
+    // controller takes to answer, counted from when it last spoke or was last waited on.
     std::chrono::milliseconds listen{0};
+    std::chrono::milliseconds gap{interByteMs_};
     if (l.unsure) {
-        const auto settled = l.heardAt + std::chrono::milliseconds(interByteMs_);
+        gap = SettleTime();
         listen = std::max(std::chrono::milliseconds{0},
                           std::chrono::ceil<std::chrono::milliseconds>(
-                              settled - std::chrono::steady_clock::now()));
+                              l.heardAt + gap - std::chrono::steady_clock::now()));
     }
-    auto stale = DiscardStale(line, listen);
+    auto stale = DiscardStale(line, listen, gap);
     if (stale.error != 0) {
         if (!reopenEnded) return Result{stale.error, kStateNoReply};
         // The stream ended while the line was idle (a device unplugged and back, a server that
@@ -183,8 +188,9 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
     trace_.Note(line, "line kept talking: " + std::to_string(stale.bytes) + " bytes discarded in " +
                           std::to_string(stale.took.count()) + " ms; opening it afresh");
     if (const int err = Open(line, true)) return Result{err, kStateNoReply};
-    // A peer that floods every connection may take a moment to start on the new one.
-    stale = DiscardStale(line, std::chrono::milliseconds(interByteMs_));
+    // A peer that floods every connection may take a moment to start on the new one, and a
+    // serial line reopened still carries what its controllers were saying.
+    stale = DiscardStale(line, SettleTime(), SettleTime());
     if (stale.error != 0) return Result{stale.error, kStateNoReply};
     if (stale.quiet) {
         l.unsure = false;
@@ -193,6 +199,9 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
     trace_.Note(line, "line kept talking when opened afresh: " + std::to_string(stale.bytes) +
                           " bytes discarded in " + std::to_string(stale.took.count()) +
                           " ms; request not sent");
+    // The next request waits for the line to fall silent, however soon it comes.
+    l.unsure = true;
+    l.heardAt = std::chrono::steady_clock::now();
     return Result{0, kStateKeptTalking};
 }
 
@@ -219,10 +228,11 @@ int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
 }
 
 ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line,
-                                                   std::chrono::milliseconds listen) {
+                                                   std::chrono::milliseconds listen,
+                                                   std::optional<std::chrono::milliseconds> gap) {
     std::vector<std::uint8_t> discarded;
     const auto stale = lines_[line].stream.DiscardInput(
-        discarded, std::chrono::milliseconds(interByteMs_), kTalkingLimit, listen);
+        discarded, gap.value_or(std::chrono::milliseconds(interByteMs_)), kTalkingLimit, listen);
     if (!discarded.empty()) trace_.Record(TraceDirection::Skipped, line, discarded);
     // The entry shows the first bytes; a flood is counted.
     if (stale.bytes > discarded.size() && stale.quiet) {
@@ -249,7 +259,12 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
     if (!after.empty()) trace_.Record(TraceDirection::Skipped, line, after);
 
     if (got.outcome == ByteStream::Outcome::Failed) return {got.error, kStateNoReply};
-    if (collector.Bytes().empty()) return {0, kStateNoReply};
+    if (collector.Bytes().empty()) {
+        // A reply given up on may still come: it must not stand for the next request's.
+        l.unsure = true;
+        l.heardAt = std::chrono::steady_clock::now();
+        return {0, kStateNoReply};
+    }
     const std::uint8_t state = Validate(line, collector.Reply(), collector.Complete(), reply);
     // A reply of one byte carries no check: a stray byte, or the first of a line that goes on
     // talking, looks just like it. Where the command expected a data reply, a lone byte leaves
@@ -285,6 +300,10 @@ std::uint8_t StreamHostLink::Validate(std::uint8_t line, std::span<const std::ui
         case kCodeNoLead: return kStateNoLead;
         default: return kStateFrameError;  // 246, state 3, or a rejection without a reason
     }
+}
+
+std::chrono::milliseconds StreamHostLink::SettleTime() const {
+    return std::chrono::milliseconds(std::max(responseMs_.load(), interByteMs_.load()));
 }
 
 void StreamHostLink::Finish(std::uint8_t line, const Result& result) {

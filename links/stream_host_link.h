@@ -115,10 +115,11 @@ private:
         std::recursive_mutex hold;
         ByteStream stream;      // guarded by hold
         LineSettings settings;  // guarded by hold
-        // What the last attempt heard was not the reply the command led the link to expect (a
-        // lone 0x06/0x15/0x18 where a data reply was due, noise, bytes after the reply, a
-        // rejected reply), so the line may still be talking; `heardAt` is when it last spoke.
-        // Guarded by hold.
+        // The last exchange did not end as the command led the link to expect (no reply in
+        // time, a repetition, a lone 0x06/0x15/0x18 where a data reply was due, noise, bytes
+        // after the reply, a rejected reply, a line that kept talking), so a reply or more
+        // talk may still be on its way; `heardAt` is when the line last spoke or was last
+        // waited on. Guarded by hold.
         bool unsure = false;
         std::chrono::steady_clock::time_point heardAt{};
         std::mutex callbacks;   // guards the four fields below
@@ -140,11 +141,16 @@ private:
     Result Run(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
                std::uint8_t replyLength);
     int Open(std::uint8_t line, bool callConfigurator);
-    // With `listen` the line must also stay silent that long when nothing was waiting.
+    // With `listen` the line must also stay silent that long when nothing was waiting; once
+    // anything came, for `gap` (default: the inter-byte pause).
     ByteStream::Discarded DiscardStale(std::uint8_t line,
-                                       std::chrono::milliseconds listen = std::chrono::milliseconds{0});
-    // Readies the line for a request: stale input gone and the line silent (for the inter-byte
-    // pause since it last spoke, when what it said last was unsure), the line opened
+                                       std::chrono::milliseconds listen = std::chrono::milliseconds{0},
+                                       std::optional<std::chrono::milliseconds> gap = std::nullopt);
+    // How long an unsure line must stay silent before a request: longer than a controller
+    // takes to answer (the response timeout), and no shorter than the inter-byte pause.
+    std::chrono::milliseconds SettleTime() const;
+    // Readies the line for a request: stale input gone and the line silent (for the settle
+    // time since it last spoke, when the last exchange was unsure), the line opened
     // afresh when it kept talking (and, with `reopenEnded`, when its stream had ended while
     // idle). Nothing when the request may go; else the transaction's result.
     std::optional<Result> ClearLine(std::uint8_t line, bool reopenEnded);

@@ -9,10 +9,7 @@ constexpr std::int32_t kFirstRunRow = kFirstNumberedPosition + 1;
 
 }  // namespace
 
-ParamsThread::~ParamsThread() {
-    RequestStop();
-    Join();
-}
+ParamsThread::~ParamsThread() { StopAndJoin(); }
 
 void ParamsThread::Start(std::function<void()> finished) {
     thread_ = std::thread([this, finished = std::move(finished)] {

@@ -5,9 +5,10 @@
 //
 // Lifetime and threads: a run holds a shared reference to the catalogue and the transport it
 // started with, so closing the window (which drops the window's catalogue) never leaves it on
-// a destroyed catalogue. RequestStop ends a run between two entries; the destructor requests
-// the stop and joins, so an owner that destroys a run object waits at most for the entry under
-// way. The RunHost must outlive the run object.
+// a destroyed catalogue. RequestStop ends a run between two entries; the destructor of each
+// kind of run requests the stop and joins before any part of the object goes, so an owner that
+// destroys a run object waits at most for the entry under way. The RunHost must outlive the
+// run object.
 #pragma once
 
 #include <atomic>
@@ -46,6 +47,7 @@ struct RunSetup {
 class ParamsThread {
 public:
     ParamsThread(RunSetup setup, RunHost& host) : setup_(std::move(setup)), host_(host) {}
+    // Joins too, for a run never handed to a derived destructor's join.
     virtual ~ParamsThread();
     ParamsThread(const ParamsThread&) = delete;
     ParamsThread& operator=(const ParamsThread&) = delete;
@@ -61,6 +63,12 @@ public:
     void Join();
 
 protected:
+    // The thread calls ProcessRow until it ends, so each kind of run stops and joins in its
+    // own destructor, while its override is still whole.
+    void StopAndJoin() {
+        RequestStop();
+        Join();
+    }
     virtual void ProcessRow() = 0;
     CParameter& RowEntry() { return setup_.catalogue->GetParameter(row_ - 1); }
 
@@ -76,6 +84,7 @@ private:
 class TReadParamsTread final : public ParamsThread {
 public:
     using ParamsThread::ParamsThread;
+    ~TReadParamsTread() override { StopAndJoin(); }
     void ReadRowParameter();
 
 private:
@@ -85,6 +94,7 @@ private:
 class TWriteParamsTread final : public ParamsThread {
 public:
     using ParamsThread::ParamsThread;
+    ~TWriteParamsTread() override { StopAndJoin(); }
     void WriteRowParameter();
 
 private:

@@ -24,10 +24,8 @@ namespace dorv::platform {
 
 namespace {
 
-// Buffer and settings files are a few kilobytes; a larger file is read up to this size and the
-// rest is ignored, so a wrong or hostile file cannot exhaust memory. Such a file is never saved
-// over: what was not read would be lost.
-constexpr std::size_t kMaxFileBytes = 16u << 20;
+// The rest of a larger file is ignored, so a wrong or hostile file cannot exhaust memory.
+constexpr std::size_t kMaxFileBytes = kIniReadLimit;
 
 // What a save's temporary file is called beside the file it replaces: the file's name, this
 // infix and six random letters or digits. A save holds an exclusive lock on its temporary file
@@ -156,25 +154,59 @@ void RemoveLeftovers(const std::filesystem::path& target) {
     }
 }
 
+std::string TempName(const std::filesystem::path& target) {
+    static thread_local std::mt19937 random{std::random_device{}()};
+    std::uniform_int_distribution<std::size_t> letter(0, kTempLetters.size() - 1);
+    std::string name = target.string() + std::string(kTempInfix);
+    for (std::size_t i = 0; i < kTempRandom; ++i) name += kTempLetters[letter(random)];
+    return name;
+}
+
+// The file is locked before it has a name: an unnamed file in the folder, given its name once
+// held, so that no other save's cleanup can ever find it unheld. -1 where the folder's file
+// system or /proc does not allow it.
+int CreateHeldUnnamed(const std::filesystem::path& target, std::string& tempPath) {
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    // Mode 0666 less the umask, as any new file gets; an existing file's mode is copied later.
+    const int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0666);
+    if (fd < 0) return -1;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        const std::string self = "/proc/self/fd/" + std::to_string(fd);
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            std::string name = TempName(target);
+            if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, name.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+                tempPath = std::move(name);
+                return fd;
+            }
+            if (errno != EEXIST) break;
+        }
+    }
+    ::close(fd);
+    return -1;
+}
+
 // Creates, locks and returns the temporary file for a save of `target`, named by kTempInfix.
 int CreateTemp(const std::filesystem::path& target, std::string& tempPath, const std::string& shown) {
-    std::random_device random;
-    std::uniform_int_distribution<std::size_t> letter(0, kTempLetters.size() - 1);
+    if (const int fd = CreateHeldUnnamed(target, tempPath); fd >= 0) return fd;
     for (int attempt = 0; attempt < 100; ++attempt) {
-        std::string name = target.string() + std::string(kTempInfix);
-        for (std::size_t i = 0; i < kTempRandom; ++i) name += kTempLetters[letter(random)];
-        // Mode 0666 less the umask, as any new file gets; an existing file's mode is copied later.
+        std::string name = TempName(target);
         const int fd = ::open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0 && errno == EEXIST) continue;
         if (fd < 0) Fail(shown, errno);
-        if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-            const int err = errno;
-            ::close(fd);
-            ::unlink(name.c_str());
-            Fail(shown, err);
+        // Between creating and locking, another save's cleanup may have taken the file for a
+        // leftover: then the name is no longer this file's, and another name is tried.
+        struct stat held {}, named {};
+        const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (locked && ::fstat(fd, &held) == 0 && ::stat(name.c_str(), &named) == 0 &&
+            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+            tempPath = std::move(name);
+            return fd;
         }
-        tempPath = std::move(name);
-        return fd;
+        const int err = errno;
+        ::close(fd);
+        if (locked || err == EWOULDBLOCK) continue;
+        ::unlink(name.c_str());
+        Fail(shown, err);
     }
     Fail(shown, EEXIST);
 }
@@ -232,8 +264,10 @@ void IniFile::UpdateFile() {
 void WriteFileAtomically(const std::string& path, const std::string& content) {
     namespace fs = std::filesystem;
     const fs::path target = SaveTarget(path);
+    // A missing folder is made for the file named, never along a symbolic link: a link may lead
+    // anywhere, and a dangling one is no order to build its way.
     std::error_code ec;
-    if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+    if (target == fs::path(path) && target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
 
     // The file keeps its mode and, where allowed, its owner. One that may not be written is not
     // replaced, although the folder's write permission alone would allow it.

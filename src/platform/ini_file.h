@@ -7,12 +7,17 @@
 // texts are converted between UTF-8 and CP1251; elsewhere SimpleIni keeps them in memory.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
 
 namespace dorv::platform {
+
+// Buffer and settings files are a few kilobytes; of a larger file only this much is read, and
+// such a file is never saved over (what was not read would be lost).
+inline constexpr std::size_t kIniReadLimit = 16u << 20;
 
 class IniFile {
 public:

@@ -6,6 +6,10 @@
 
 #include "driver/messages.h"
 #include "e2e_fixture.h"
+#include "links/tcp_host_link.h"
+#include "param_catalogue.h"
+#include "params/parameter_set.h"
+#include "tcp_server.h"
 
 namespace dorv::e2e {
 namespace {
@@ -208,6 +212,66 @@ TEST_F(FaultOnAStep, AnUnansweredReleaseEndsThePoll) {
     EXPECT_EQ(Hex3(r.bytes[0], r.bytes[2], r.bytes[4]), "D8 D8 C0");
     EXPECT_EQ(LineStatus(), 1);
     EXPECT_EQ(emu_.State(1).phase, emu::Nozzle::Phase::kIdle);
+}
+
+// A read-all whose first parameter is answered after the link gave up on it, over a serial
+// line and a device server: every value read is that parameter's own (the late one may fail,
+// and then says so), never the value of the one before it.
+TEST(LateReplyDuringAReadAll, EveryValueReadIsItsOwn) {
+    // Every reply takes 15 ms, so the late one comes 15 ms after the link gave up on it, and
+    // an answer to a repetition is still on its way when the next request goes out.
+    const emu::LinkTiming timing{0, std::chrono::milliseconds(15)};
+    const struct {
+        const char* name;
+        bool tcp;
+    } cases[] = {{"serial line", false}, {"device server", true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::TempDir dir;
+        emu::ManualClock clock;
+        emu::Line controllers(emu::LineConfig{}, clock.AsClock());
+        controllers.AddController(1);
+        // Neighbours hold different values, so a reading shifted by one shows.
+        for (const emu::ParamEntry& p : emu::ParamCatalogue())
+            controllers.SetParam(1, p.number, p.min + p.number % (p.max - p.min + 1));
+        std::unique_ptr<emu::PtyServer> pty;
+        std::unique_ptr<emu::TcpServer> server;
+        std::unique_ptr<links::StreamHostLink> link;
+        if (c.tcp) {
+            server = std::make_unique<emu::TcpServer>(controllers, timing, "127.0.0.1", 0);
+            auto tcp = std::make_unique<links::TcpHostLink>();
+            ASSERT_TRUE(tcp->AssignLine(1, "127.0.0.1", server->port()));
+            link = std::move(tcp);
+        } else {
+            pty = std::make_unique<emu::PtyServer>(controllers, timing);
+            auto serial = std::make_unique<links::SerialHostLink>();
+            ASSERT_TRUE(serial->AssignLine(1, pty->slave_path()));
+            link = std::move(serial);
+        }
+        link->SetTimeouts(kResponse, kInterByte);
+        link->SetRetries(1);
+        TVM30 driver(0, link.get());
+        ASSERT_EQ(driver.SetupLine(1), 0);
+        params::Tvm30Transport transport(driver);
+
+        params::ParameterSet clean, faulted;
+        clean.ReadAll(transport, {1, 1});
+        controllers.ArmFault({.kind = FaultKind::kLate, .count = 1, .command = static_cast<std::uint8_t>('N'),
+                              .delay = kResponse});
+        faulted.ReadAll(transport, {1, 1});
+        int failed = 0;
+        for (std::int32_t i = params::kFirstNumberedPosition; i < clean.Catalogue().GetCount(); ++i) {
+            const params::CParameter& want = clean.Catalogue().GetParameter(i);
+            const params::CParameter& got = faulted.Catalogue().GetParameter(i);
+            if (got.ReadError() && !want.ReadError()) {
+                ++failed;
+                continue;
+            }
+            EXPECT_EQ(got.ReadError(), want.ReadError()) << "parameter " << got.Number();
+            EXPECT_EQ(got.Value(), want.Value()) << "parameter " << got.Number();
+        }
+        EXPECT_LE(failed, 1);
+    }
 }
 
 }  // namespace

@@ -72,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(
                     ASSERT_EQ(f.bytes.size(), clean.bytes.size() + 3);
                     EXPECT_TRUE(std::equal(clean.bytes.begin(), clean.bytes.end(), f.bytes.begin()));
                     EXPECT_EQ(f.bytes[clean.bytes.size()], 0x06);  // junk a host could take for an answer
-                  }}),
+                  }},
+        FaultCase{FaultKind::kAck, "6", [](const Reply&, const Reply& f) { EXPECT_EQ(f.bytes, B({0x06})); }}),
     [](const auto& info) { return std::string(FaultKindName(info.param.kind)); });
 
 TEST_F(LineTest, SilencedOrRefusedRequestsAreNotCarriedOut) {

@@ -98,6 +98,7 @@ TEST_P(LinkOverStream, TakesTheReplyHoweverItArrives) {
         {"noise before the reply", {{0xFF, 0x7F, 0x00}, kDataA}, kDataA},
         {"the line's echo of the request first", {RequestFrame(kStart), kDataA}, kDataA},
     };
+    link->SetTimeouts(1s, 1s);  // what comes ahead of a reply has the next request wait this out
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         Responder responder(*peer, Always(c.chunks));
@@ -142,6 +143,7 @@ TEST_P(LinkOverStream, RetriesMissingAndRejectedRepliesAsConfigured) {
 }
 
 TEST_P(LinkOverStream, LineStateFollowsTheValidatorsVerdict) {
+    link->SetTimeouts(500ms, 200ms);  // a rejected reply has the next request wait this out
     link->SetRetries(0);
     Responder responder(*peer, Always({{0x06}}));
     struct {
@@ -161,6 +163,7 @@ TEST_P(LinkOverStream, LineStateFollowsTheValidatorsVerdict) {
 }
 
 TEST_P(LinkOverStream, StaleInputIsNeverTakenForTheReply) {
+    link->SetTimeouts(500ms, 200ms);  // the lone acknowledgement has the next request wait this out
     std::ostringstream trace;
     link->SetTrace(&trace);
     ASSERT_EQ(link->ConfigureLine(kLine, 42, 4800), 0);
@@ -183,6 +186,44 @@ TEST_P(LinkOverStream, StaleInputIsNeverTakenForTheReply) {
     for (const char* entry : {" SKIP line 03 06 | discarded\n", " RX line 03 18 | refused\n",
                               " TX line 03 7F 02 21 5E 32 4D 03 03 50 | start, address 1 "}) {
         EXPECT_NE(trace.str().find(entry), std::string::npos) << entry << "in\n" << trace.str().substr(0, 2000);
+    }
+}
+
+// A reply that comes after the link gave up on it, or behind a lone byte, is for no later
+// request: each request below gets the reply that carries its own address.
+TEST_P(LinkOverStream, AReplyGivenUpOnNeverStandsForALaterRequest) {
+    const Bytes first = {0x02, 0x21, '1'}, second = {0x02, 0x22, '1'};
+    const struct {
+        const char* name;
+        std::vector<Chunks> (*answers)(const Bytes& request, int index);  // index 0: the first
+    } cases[] = {
+        {"a reply after the timeout, the retry's own 30 ms behind it",
+         [](const Bytes& r, int i) {
+             std::this_thread::sleep_for(i == 0 ? 450ms : 30ms);
+             return std::vector<Chunks>{{DataReply({RecordOf(r)[1]})}};
+         }},
+        {"a lone acknowledgement where data was due, the reply 80 ms behind it",
+         [](const Bytes& r, int i) {
+             if (i > 0) return std::vector<Chunks>{{DataReply({RecordOf(r)[1]})}};
+             return std::vector<Chunks>{{{0x06}}, {DataReply({RecordOf(r)[1]})}};
+         }},
+    };
+    link->SetTimeouts(300ms, 20ms);
+    link->SetRetries(1);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Responder responder(*peer, [&](const Bytes& request, int i) {
+            const auto parts = c.answers(request, i);
+            for (std::size_t k = 0; k + 1 < parts.size(); ++k) {
+                peer->Send(parts[k]);
+                std::this_thread::sleep_for(80ms);
+            }
+            return parts.back();
+        });
+        Transact(first, 8);
+        const Outcome o = Transact(second, 8);
+        EXPECT_EQ(o.state, kStateAnswered);
+        EXPECT_EQ(o.reply[1], 0x22) << "the reply to an earlier request";
     }
 }
 
@@ -232,6 +273,35 @@ TEST_P(LinkOverStream, InputThatKeepsComingIsDiscardedWholeOrTheRequestIsNotSent
         Responder responder(*peer, Always({dataB}));
         EXPECT_EQ(Transact(kStart).state, kStateAnswered);
     }
+}
+
+// A line that kept talking may fall quiet for a moment between two bursts: the request after
+// it waits for the line to be silent for longer than that, and gets its own reply.
+TEST_P(LinkOverStream, TheRequestAfterALineKeptTalkingWaitsOutItsBursts) {
+    // The line counts as talking on while it pauses less than 150 ms; a loaded machine must
+    // not fake such a pause.
+    link->SetTimeouts(300ms, 150ms);
+    link->SetRetries(0);
+    ASSERT_EQ(link->ConfigureLine(kLine, 42, 4800), 0);
+    peer->Send({Junk(2048)});  // talking already when the request is due
+    peer->WaitDelivered();
+    std::atomic<bool> stop{false};
+    std::thread flood([&] { peer->Talk(stop); });
+    EXPECT_EQ(Transact(kStart).state, kStateKeptTalking);
+    stop = true;
+    flood.join();
+    std::thread bursts([&] {
+        for (int i = 0; i < 5; ++i) {
+            peer->Send({Junk(16)});
+            std::this_thread::sleep_for(200ms);
+        }
+    });
+    const Bytes dataB = DataReply({'B'});
+    Responder responder(*peer, Always({dataB}));
+    const Outcome o = Transact(kStart);
+    bursts.join();
+    EXPECT_EQ(o.state, kStateAnswered);
+    EXPECT_EQ(o.Reply(dataB.size()), dataB) << "a burst taken for the reply";
 }
 
 TEST_P(LinkOverStream, AcknowledgementOfACommandExpectingNoReplyIsSwallowed) {

@@ -7,10 +7,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <thread>
 
 #include "dorv5000/exceptions.h"
 #include "params/buffer_file.h"
@@ -71,6 +73,9 @@ TEST_F(Keeping, SaveKeepsWhatTheFileHoldsAndWhoMayWriteIt) {
              return fs::is_symlink(fs::symlink_status(path)) && HoldsTheSave(dir.File("real/set.par")) &&
                     ReadAll(dir.File("real/set.par")).find("keep=1") != std::string::npos;
          }},
+        {"a dangling link into a missing folder builds no folder",
+         [&] { fs::create_symlink("gone/set.par", path); }, true,
+         [&] { return !fs::exists(dir.File("gone")) && fs::is_symlink(fs::symlink_status(path)); }},
         {"a killed save's temporary file goes; a running save's and other files stay",
          [&] {
              WriteAll(path, original);
@@ -104,6 +109,27 @@ TEST_F(Keeping, SaveKeepsWhatTheFileHoldsAndWhoMayWriteIt) {
         EXPECT_TRUE(c.holds());
         if (held >= 0) ::close(std::exchange(held, -1));
     }
+}
+
+// Saves of one file from two threads at once: neither takes the other's fresh temporary file
+// for a killed save's, and nothing is left behind.
+TEST_F(Keeping, SavesOfOneFileAtOnceAllSucceed) {
+    std::atomic<int> failed{0};
+    auto saves = [&] {
+        for (int i = 0; i < 300; ++i) {
+            try {
+                SaveParamsToFile(*catalogue, path);
+            } catch (const Exception&) {
+                ++failed;
+            }
+        }
+    };
+    std::thread other(saves);
+    saves();
+    other.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_TRUE(HoldsTheSave(path));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.Path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -105,6 +105,44 @@ INSTANTIATE_TEST_SUITE_P(Commands, OneCommand, ::testing::ValuesIn(kCommands),
                              return name;
                          });
 
+// A lone acknowledgement where a reading was due: the command failed, in JSON and in text.
+TEST_F(CommandLayer, AReplyWithoutAReadingIsNoReadingAndAFailure) {
+    const struct {
+        const char* words;
+        char command;
+    } cases[] = {{"param-get 1 34", 'N'}, {"counters 1 1", '6'}, {"filling 1", '5'}};
+    for (const auto& c : cases) {
+        for (const bool json : {true, false}) {
+            SCOPED_TRACE(c.words);
+            out_.str("");
+            ctx_.json = json;
+            Emulator().ArmFault({.kind = emu::FaultKind::kAck, .count = 1, .command = static_cast<std::uint8_t>(c.command)});
+            EXPECT_EQ(RunSequence(ctx_, SplitWords(c.words)), 1);
+            if (json) {
+                const auto objects = Objects();
+                ASSERT_EQ(objects.size(), 1u);
+                EXPECT_EQ(objects[0]["outcome"].text, "no_reading");
+            } else {
+                EXPECT_NE(out_.str().find("  no reading: "), std::string::npos) << out_.str();
+            }
+        }
+    }
+}
+
+// The decimals read ahead of a price refused, the price taken: the outcome is the price's.
+TEST_F(CommandLayer, APriceTakenAfterARefusedDecimalsReadIsAnswered) {
+    DriverSettings s = ctx_.driver.Settings();
+    s.readDecimalTRK = true;
+    ctx_.driver.ApplySettings(s);
+    Emulator().ArmFault({.kind = emu::FaultKind::kRefusal, .count = 1, .command = static_cast<std::uint8_t>('N')});
+    EXPECT_EQ(RunSequence(ctx_, SplitWords("price 1 1 45.50")), 0);
+    const auto objects = Objects();
+    ASSERT_EQ(objects.size(), 1u);
+    EXPECT_EQ(objects[0]["outcome"].text, "answered");
+    EXPECT_EQ(objects[0]["decimals_read"]["code"].number, 23);
+    EXPECT_EQ(Emulator().State(1)->price, 4550u);
+}
+
 TEST_F(CommandLayer, ShellRunsOneCommandALineSkipsCommentsAndStopsAtQuit) {
     std::istringstream in(
         "# the morning's first customer\n"

@@ -199,6 +199,7 @@ struct Outcome {
     std::uint8_t refusalCode = 0;
     std::string cause;  // link failures: why the line could not be used
     std::uint8_t silentState = 0;
+    std::uint8_t asideCode = 0;  // a refused step beside the command's own outcome (its code)
     bool Succeeded() const { return kind == "answered" || kind == "done"; }
 };
 
@@ -210,10 +211,12 @@ Outcome Failure(const char* kind, const char* errorClass, std::string message) {
     return o;
 }
 
+int LineStatusOf(CommandContext& ctx) {
+    return ctx.line >= 0 && ctx.line <= kLastLine ? ctx.driver.GetLineStatus(static_cast<std::uint8_t>(ctx.line)) : 0;
+}
+
 void Report(CommandContext& ctx, const std::string& name, const Call& call, const Outcome& o) {
-    const int status = ctx.line >= 0 && ctx.line <= kLastLine
-                           ? ctx.driver.GetLineStatus(static_cast<std::uint8_t>(ctx.line))
-                           : 0;
+    const int status = LineStatusOf(ctx);
     const std::string refusalMeaning = o.refusalCode ? RefusalMeaning(o.refusalCode)
                                                      : std::string("the controller refused the command");
     if (ctx.json) {
@@ -228,6 +231,7 @@ void Report(CommandContext& ctx, const std::string& name, const Call& call, cons
         if (o.kind == "refused")
             j["refusal"] = {{"code", o.refusalCode ? Json(o.refusalCode) : Json(nullptr)}, {"meaning", refusalMeaning}};
         j["cause"] = o.cause.empty() ? Json(nullptr) : Json(o.cause);
+        if (o.asideCode) j["decimals_read"] = {{"refused", true}, {"code", o.asideCode}};
         j["exception"] = nullptr;
         if (o.errorClass) j["exception"] = {{"class", o.errorClass}, {"message", o.message}};
         // Whatever bytes an argument or a message holds, the line stays valid JSON.
@@ -239,6 +243,8 @@ void Report(CommandContext& ctx, const std::string& name, const Call& call, cons
         if (o.kind == "refused")
             ctx.out << "  refused: " << (o.refusalCode ? std::to_string(o.refusalCode) + " " : "") << refusalMeaning;
         if (o.kind == "no_answer" && !o.errorClass) ctx.out << "  no answer: " << LineStateMeaning(o.silentState);
+        if (o.kind == "no_reading") ctx.out << "  no reading: the reply carried none";
+        if (o.asideCode) ctx.out << "  decimals read refused: " << int(o.asideCode) << ", the price kept its scales";
         if (o.errorClass) ctx.out << "  " << o.errorClass << ": " << o.message;
         if (!o.cause.empty()) ctx.out << "; cause: " << o.cause;
         ctx.out << '\n';
@@ -305,12 +311,21 @@ bool RunCommand(CommandContext& ctx, const std::vector<std::string>& words, std:
     } else if (failure != 0) {
         o.kind = "link_failure";
         o.cause = ctx.cause ? ctx.cause(failure) : std::to_string(failure);
+    } else if (!o.errorClass && name == "price" && done.refusedCommands == "N" && !done.lastRefused) {
+        // Only the decimals read ahead of the price was refused; the price itself was taken.
+        o.kind = "answered";
+        o.asideCode = done.refusalCode;
     } else if (!o.errorClass && done.refused) {
         o.kind = "refused";
         o.refusalCode = done.refusalCode;
     } else if (!o.errorClass && done.silentState != 0) {
         o.kind = "no_answer";
         o.silentState = done.silentState;
+    } else if (!o.errorClass && (done.noData || (name != "counters" && LineStatusOf(ctx) == kLineFrameError))) {
+        // Answered, but with no reading in the reply (a lone 0x06 where data was due, a field
+        // without digits): the values shown are none the controller gave. For the counters the
+        // driver's status 3 also stands for a totalizer at zero, so only a missing reply counts.
+        o.kind = "no_reading";
     } else if (!o.errorClass) {
         o.kind = done.transactions > 0 ? "answered" : "done";
     }

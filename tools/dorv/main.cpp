@@ -11,6 +11,7 @@
 
 #include "commands.h"
 #include "demo.h"
+#include "number_options.h"
 #include "links/frame_trace.h"
 #include "params_cli.h"
 #include "session.h"
@@ -23,12 +24,13 @@ void AddLineOptions(CLI::App& app, SessionOptions& o) {
     app.add_option("--port", o.port, "serial device of the line, e.g. /dev/ttyUSB0");
     app.add_option("--tcp", o.tcp, "serial device server, HOST:PORT");
     app.add_flag("--emulator", o.emulator, "the built-in emulator on a pseudo-terminal");
-    app.add_option("--line", o.line, "line number the driver uses (0..39)")->capture_default_str();
+    AddNumberOption(app, "--line", o.line, "line number the driver uses (0..39)")->capture_default_str();
     app.add_option("--trace", o.trace, "write a trace of every frame to FILE");
-    app.add_option("--baud", o.baud, "built-in emulator: line speed, a standard rate (0 = unpaced)")->capture_default_str();
-    app.add_option("--flow", o.flow, "built-in emulator: litres per second (above 0)")->capture_default_str();
-    app.add_option("--timeout-ms", o.responseTimeoutMs, "reply timeout, 0..600000")->capture_default_str();
-    app.add_option("--retries", o.retries, "repeats of an unanswered request, 0..100")->capture_default_str();
+    AddNumberOption(app, "--baud", o.baud, "built-in emulator: line speed, a standard rate (0 = unpaced)")
+        ->capture_default_str();
+    AddNumberOption(app, "--flow", o.flow, "built-in emulator: litres per second (above 0)")->capture_default_str();
+    AddNumberOption(app, "--timeout-ms", o.responseTimeoutMs, "reply timeout, 0..600000")->capture_default_str();
+    AddNumberOption(app, "--retries", o.retries, "repeats of an unanswered request, 0..100")->capture_default_str();
 }
 
 // Exit statuses: 0 everything succeeded, 1 a command or transfer did not succeed, 2 nothing

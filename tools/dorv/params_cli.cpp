@@ -3,13 +3,16 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <ostream>
 #include <stdexcept>
 #include <vector>
 
 #include "driver/tvm30.h"
+#include "number_options.h"
 #include "params/entry_transfer.h"
 #include "params/parameter_set.h"
 #include "platform/ini_file.h"
@@ -60,29 +63,41 @@ std::string Shown(const params::ParameterSet& set, std::int32_t position) {
     return text.empty() ? std::to_string(set.Catalogue().GetParameter(position).Value()) : text;
 }
 
+// What a buffer file held for the numbered parameters: the values taken, and the keys whose
+// value is there but unusable (no 32-bit whole number), by catalogue position.
+struct Loaded {
+    Marks marks;
+    std::map<std::int32_t, std::string> unusable;
+};
+
 // Loads what `path` holds for the numbered parameters and marks them; the others keep their
-// values. Raises when the file cannot be read or holds no value for any of them.
-Marks LoadFile(params::ParameterSet& set, const std::string& path) {
+// values. Raises when the file cannot be read, is larger than is read of a file, or holds no
+// value for any of them.
+Loaded LoadFile(params::ParameterSet& set, const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
     if (!std::filesystem::exists(status)) throw std::runtime_error("cannot read " + path + ": no such file");
     if (std::filesystem::is_directory(status)) throw std::runtime_error(path + " is a folder, not a buffer file");
     if (::access(path.c_str(), R_OK) != 0) throw std::runtime_error("cannot read " + path + ": permission denied");
+    // The keys past the read limit would be taken for absent; a save refuses such a file too.
+    if (const auto size = std::filesystem::file_size(path, ec); !ec && size > platform::kIniReadLimit)
+        throw std::runtime_error(path + " is larger than a buffer file may be (" +
+                                 std::to_string(platform::kIniReadLimit >> 20) + " MiB); nothing was written");
     const platform::IniFile ini(path);
     params::CTRKParameters& catalogue = set.Catalogue();
-    Marks loaded(static_cast<std::size_t>(catalogue.GetCount()), false);
-    int count = 0;
+    Loaded loaded{Marks(static_cast<std::size_t>(catalogue.GetCount()), false), {}};
     for (std::int32_t i = params::kFirstNumberedPosition; i < catalogue.GetCount(); ++i) {
         params::CParameter& entry = catalogue.GetParameter(i);
         const auto text = ini.ReadString(kSection, std::to_string(entry.Number()));
         if (!text) continue;
         if (const auto value = platform::ParseInteger(*text)) {
             entry.SetValue(*value);
-            loaded[static_cast<std::size_t>(i)] = true;
-            ++count;
+            loaded.marks[static_cast<std::size_t>(i)] = true;
+        } else {
+            loaded.unusable[i] = *text;
         }
     }
-    if (count == 0)
+    if (std::count(loaded.marks.begin(), loaded.marks.end(), true) == 0 && loaded.unusable.empty())
         throw std::runtime_error(path + " holds no parameter values (no numbered keys in its [" +
                                  kSection + "] section); nothing was written");
     return loaded;
@@ -126,7 +141,7 @@ struct Line {
 
 ParamsCli::ParamsCli(CLI::App& app, SessionOptions& options) : options_(options) {
     params_ = app.add_subcommand("params", "read, write, save, load and compare controller parameters");
-    params_->add_option("--address", address_, "nozzle address of the controller (1..64)")
+    AddNumberOption(*params_, "--address", address_, "nozzle address of the controller (1..64)")
         ->capture_default_str()
         ->check(CLI::Range(1, 64));
     readAll_ = params_->add_subcommand("read-all", "read every numbered parameter and print it");
@@ -158,8 +173,8 @@ int ParamsCli::Run(std::ostream& out) {
 
 int ParamsCli::Compare(std::ostream& out) {
     params::ParameterSet a, b;
-    const Marks inA = LoadFile(a, left_);
-    const Marks inB = LoadFile(b, right_);
+    const Marks inA = LoadFile(a, left_).marks;
+    const Marks inB = LoadFile(b, right_).marks;
     int differ = 0;
     for (std::int32_t i = params::kFirstNumberedPosition; i < a.Catalogue().GetCount(); ++i) {
         const auto at = static_cast<std::size_t>(i);
@@ -207,20 +222,32 @@ int ParamsCli::Read(std::ostream& out) {
 int ParamsCli::Write(std::ostream& out) {
     // The file first: a file that holds nothing must not open the line at all.
     params::ParameterSet set;
-    const Marks loaded = LoadFile(set, file_);
+    const Loaded file = LoadFile(set, file_);
+    const Marks& loaded = file.marks;
     int inFile = 0;
     for (bool l : loaded) inFile += l ? 1 : 0;
+    const int unusable = static_cast<int>(file.unusable.size());
     const std::int32_t count = set.Catalogue().GetCount();
     const int numbered = count - params::kFirstNumberedPosition;
-    out << "loaded " << inFile << " of " << numbered << " values from " << file_ << '\n';
+    out << "loaded " << inFile << " of " << numbered << " values from " << file_;
+    if (unusable > 0) out << "; " << unusable << " present but unusable";
+    out << '\n';
 
     Line line(options_);
     const params::Target target{options_.line, address_};
     int written = 0, failed = 0, readOnly = 0, done = 0;
+    const int total = inFile + unusable;
     line.watched.Begin();
     for (std::int32_t i = params::kFirstNumberedPosition; i < count; ++i) {
-        if (!loaded[static_cast<std::size_t>(i)]) continue;
         params::CParameter& entry = set.Catalogue().GetParameter(i);
+        if (const auto it = file.unusable.find(i); it != file.unusable.end()) {
+            // There, but no value to send: a failure, never an absence.
+            ++failed;
+            Progress(out, "write", ++done, total, entry,
+                     "FAILED: \"" + it->second + "\" in the file is no 32-bit whole number");
+            continue;
+        }
+        if (!loaded[static_cast<std::size_t>(i)]) continue;
         std::string outcome;
         switch (params::WriteEntry(entry, &line.transport, target)) {
             case params::WriteOutcome::Written: ++written; outcome = "ok"; break;
@@ -232,11 +259,12 @@ int ParamsCli::Write(std::ostream& out) {
                               : "FAILED: " + std::to_string(entry.Value()) + " does not fit its " +
                                     std::to_string(entry.Digits()) + "-digit field";
         }
-        Progress(out, "write", ++done, inFile, entry, outcome);
+        Progress(out, "write", ++done, total, entry, outcome);
     }
     const std::string cause = line.Cause(line.watched.End(static_cast<std::uint8_t>(options_.line)));
-    out << "write: " << written << " written, " << failed << " failed, " << (numbered - inFile + readOnly)
-        << " skipped (" << numbered - inFile << " not in the file, " << readOnly << " read-only)" << cause << '\n';
+    const int absent = numbered - inFile - unusable;
+    out << "write: " << written << " written, " << failed << " failed, " << (absent + readOnly)
+        << " skipped (" << absent << " not in the file, " << readOnly << " read-only)" << cause << '\n';
     return failed == 0 ? 0 : kFailed;
 }
 

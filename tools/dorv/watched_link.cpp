@@ -6,6 +6,9 @@ namespace dorv::tools {
 namespace {
 
 constexpr std::uint8_t kRefusedLead = 0x18;
+constexpr std::uint8_t kDataLead = 0x02;
+// 0x02, a data byte and its complement, 0x03 0x03 and the check: the shortest data reply.
+constexpr std::uint8_t kShortestDataReply = 6;
 
 }  // namespace
 
@@ -56,7 +59,13 @@ std::uint8_t DORV_CALL WatchedLink::ReadLineState(std::uint8_t line) {
     if (awaitingState_) {
         awaitingState_ = false;
         if (state != kLineAnswered && activity_.silentState == 0) activity_.silentState = state;
-        if (state == kLineAnswered && lead_ == kRefusedLead) activity_.refused = true;
+        activity_.lastRefused = state == kLineAnswered && lead_ == kRefusedLead;
+        if (state == kLineAnswered && expectsData_ && lead_ != kDataLead && lead_ != kRefusedLead)
+            activity_.noData = true;
+        if (activity_.lastRefused) {
+            activity_.refused = true;
+            activity_.refusedCommands += static_cast<char>(command_);
+        }
     }
     return state;
 }
@@ -78,6 +87,9 @@ std::int32_t DORV_CALL WatchedLink::Transact(std::uint8_t line, const std::uint8
     }
     if (result != 0 && activity_.failure == 0) activity_.failure = result;
     lead_ = reply ? reply[0] : 0;
+    // 7F, group, address byte and its complement, then the command character.
+    command_ = frame != nullptr && frameLength > 4 ? frame[4] : 0;
+    expectsData_ = replyLength >= kShortestDataReply;
     awaitingState_ = true;
     return result;
 }

@@ -20,6 +20,9 @@ struct LinkActivity {
     std::uint8_t silentState = 0;   // line state of the first transaction not answered; 0: none
     bool refused = false;           // the controller refused a request
     std::uint8_t refusalCode = 0;   // the refusal code the driver stored, 0 when it stored none
+    std::string refusedCommands;    // the command characters of the requests answered 0x18
+    bool lastRefused = false;       // the last request was answered 0x18
+    bool noData = false;            // a request that expected data was answered by a lone byte
 };
 
 // What a refusal code in the driver's line status means; empty for a code that is none.
@@ -62,6 +65,8 @@ private:
     LinkActivity activity_;
     bool awaitingState_ = false;  // a transaction ended and its line state is still to be read
     std::uint8_t lead_ = 0;       // byte 0 of that transaction's reply
+    std::uint8_t command_ = 0;    // that transaction's command character
+    bool expectsData_ = false;    // that transaction's command expected a data reply
 };
 
 }  // namespace dorv::tools
