@@ -51,7 +51,7 @@ struct Forecourt::Line {
     bool set_up = false;
     std::mutex queue_mutex;
     std::condition_variable_any wake;
-    std::deque<std::function<void()>> queue;
+    std::deque<std::pair<std::function<void()>, Done>> queue;  // a command, and whom to tell when it cannot run
     std::jthread thread;
 };
 
@@ -129,7 +129,7 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
             {
                 std::lock_guard lock(line.queue_mutex);
                 if (line.queue.empty()) break;
-                command = std::move(line.queue.front());
+                command = std::move(line.queue.front().first);
                 line.queue.pop_front();
             }
             command();
@@ -147,7 +147,7 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
     }
     // Commands still queued hear that the service is going down.
     std::lock_guard lock(line.queue_mutex);
-    for (auto& command : line.queue) command();
+    for (auto& [command, done] : line.queue) done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
     line.queue.clear();
 }
 
@@ -430,7 +430,7 @@ void Forecourt::Post(int number, std::function<void(Pump&)> command, Done done) 
         std::lock_guard lock(line.queue_mutex);
         if (!line.thread.joinable() || line.thread.get_stop_token().stop_requested())
             return done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
-        line.queue.push_back([pump, command = std::move(command)] { command(*pump); });
+        line.queue.emplace_back([pump, command = std::move(command)] { command(*pump); }, done);
     }
     line.wake.notify_all();
 }
