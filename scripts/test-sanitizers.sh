@@ -52,7 +52,7 @@ run() {
   local built=$SECONDS
   local status=0
   local skip=()
-  [ "${SANITIZER_SKIP_SLOW:-0}" = 1 ] && skip=(-LE slow)
+  if [ "${SANITIZER_SKIP_SLOW:-0}" = 1 ]; then skip=(-LE slow); fi
   ctest --test-dir "$build" --output-on-failure --no-tests=error -j "$jobs" --timeout 600 ${skip[@]+"${skip[@]}"} || status=$?
   echo "== $name: build $((built - start)) s, tests $((SECONDS - built)) s"
   if compgen -G "$reports/*" >/dev/null; then
