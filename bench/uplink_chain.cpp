@@ -165,6 +165,8 @@ int main(int argc, char** argv) {
         std::printf("stations: %d\n", stations);
         std::printf("burst broker-acknowledged sales/s: %.0f\n", static_cast<double>(burst) / acked);
         std::printf("burst consumer-received sales/s: %.0f\n", static_cast<double>(burst) / consumed);
+        const auto [burstReceived, burstDistinct] = office.Counts();
+        std::printf("burst repeats received: %zu\n", burstReceived - burstDistinct);
 
         std::fprintf(stderr, "cut: broker stopped for %.0f s, %d sale(s)/s per station\n", cut, rate);
         broker.Stop(SIGTERM);
@@ -185,7 +187,7 @@ int main(int argc, char** argv) {
         std::printf("cut outboxes drained after restart s: %.2f\n", drained);
         std::printf("cut consumer complete after restart s: %.2f\n", caughtUp);
         const auto [received, distinct] = office.Counts();
-        std::printf("duplicates received: %zu\n", received - distinct);
+        std::printf("cut repeats received: %zu\n", received - distinct - (burstReceived - burstDistinct));
         for (auto& s : chain) s.uplink->stop();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "dorv-uplink-chain: %s\n", e.what());

@@ -50,12 +50,21 @@ inline bool PortAccepts(int port) {
 
 class MosquittoBroker {
 public:
-    explicit MosquittoBroker(const std::string& dir) : port_(FreeLoopbackPort()), conf_(dir + "/mosquitto.conf") {
-        std::ofstream(conf_) << "listener " << port_ << " 127.0.0.1\n"
-                             << "allow_anonymous true\nuser root\nlog_dest none\n"
-                             << "persistence true\npersistence_location " << dir << "/\n"
-                             << "max_queued_messages 0\nmax_inflight_messages 0\n";
-        Start();
+    // Another program may take the free port first: a few ports are tried.
+    explicit MosquittoBroker(const std::string& dir) : conf_(dir + "/mosquitto.conf") {
+        for (int attempt = 1;; ++attempt) {
+            port_ = FreeLoopbackPort();
+            std::ofstream(conf_) << "listener " << port_ << " 127.0.0.1\n"
+                                 << "allow_anonymous true\nlog_dest none\n" << (::getuid() == 0 ? "user root\n" : "")
+                                 << "persistence true\npersistence_location " << dir << "/\n"
+                                 << "max_queued_messages 0\nmax_inflight_messages 0\n";
+            try {
+                Start();
+                return;
+            } catch (const std::runtime_error&) {
+                if (attempt == 5) throw;
+            }
+        }
     }
     ~MosquittoBroker() { Stop(SIGKILL); }
     MosquittoBroker(const MosquittoBroker&) = delete;
@@ -72,8 +81,9 @@ public:
         }
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
         while (!PortAccepts(port_)) {
-            int status = 0;
-            if (::waitpid(pid_, &status, WNOHANG) == pid_ || std::chrono::steady_clock::now() > deadline) {
+            if (::waitpid(pid_, nullptr, WNOHANG) == pid_ || std::chrono::steady_clock::now() > deadline) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, nullptr, 0);
                 pid_ = -1;
                 throw std::runtime_error("mosquitto did not start (is Debian's mosquitto installed?)");
             }
@@ -89,7 +99,7 @@ public:
     }
 
 private:
-    int port_;
+    int port_ = 0;
     std::string conf_;
     pid_t pid_ = -1;
 };
