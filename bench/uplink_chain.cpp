@@ -7,7 +7,9 @@
 //          a second; figures: sales written during the cut, and the seconds from the broker's
 //          restart until every outbox is empty and the consumer holds every sale
 //
-// Options: --stations N (100), --sales S (200), --cut SECONDS (60), --rate R (1).
+// Options: --stations N (100), --sales S (200), --cut SECONDS (60), --rate R (1), --settle SECONDS
+// (0: the wait between the burst and the cut; a broker stopped right after a burst sends the
+// consumer again what the consumer's acknowledgements had not yet confirmed, the repeats figure).
 // One figure a line on stdout; progress on stderr.
 #include <sys/resource.h>
 
@@ -117,15 +119,16 @@ std::pair<double, double> Drain(std::vector<Station>& stations, HeadOffice& offi
 
 int main(int argc, char** argv) {
     int stations = 100, sales = 200, rate = 1;
-    double cut = 60;
+    double cut = 60, settle = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         if (opt == "--stations") stations = std::atoi(argv[i + 1]);
         else if (opt == "--sales") sales = std::atoi(argv[i + 1]);
         else if (opt == "--cut") cut = std::atof(argv[i + 1]);
         else if (opt == "--rate") rate = std::atoi(argv[i + 1]);
+        else if (opt == "--settle") settle = std::atof(argv[i + 1]);
         else {
-            std::fprintf(stderr, "usage: dorv-uplink-chain [--stations N] [--sales S] [--cut SECONDS] [--rate R]\n");
+            std::fprintf(stderr, "usage: dorv-uplink-chain [--stations N] [--sales S] [--cut SECONDS] [--rate R] [--settle SECONDS]\n");
             return 2;
         }
     }
@@ -169,6 +172,7 @@ int main(int argc, char** argv) {
         std::printf("burst repeats received: %zu\n", burstReceived - burstDistinct);
 
         std::fprintf(stderr, "cut: broker stopped for %.0f s, %d sale(s)/s per station\n", cut, rate);
+        std::this_thread::sleep_for(std::chrono::duration<double>(settle));
         broker.Stop(SIGTERM);
         const auto cutEnd = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(cut));
         std::size_t during = 0;

@@ -131,6 +131,8 @@ struct Uplink::Impl {
         mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
         mosquitto_connect_callback_set(mosq, OnConnect);
         mosquitto_publish_callback_set(mosq, OnPublish);
+        // The outbox window bounds what is unacknowledged; the library should not queue behind it.
+        mosquitto_max_inflight_messages_set(mosq, 0);
         const std::string offline = StatusPayload(cfg.station, false);
         mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
         if (!cfg.username.empty())
