@@ -9,7 +9,8 @@
 //
 // Options: --stations N (100), --sales S (200), --cut SECONDS (60), --rate R (1), --settle SECONDS
 // (0: the wait between the burst and the cut; a broker stopped right after a burst sends the
-// consumer again what the consumer's acknowledgements had not yet confirmed, the repeats figure).
+// consumer again what the consumer's acknowledgements had not yet confirmed, the repeats figure),
+// --backoff-max SECONDS (30, the stations' default: the longest wait between reconnections).
 // One figure a line on stdout; progress on stderr.
 #include <sys/resource.h>
 
@@ -119,7 +120,7 @@ std::pair<double, double> Drain(std::vector<Station>& stations, HeadOffice& offi
 
 int main(int argc, char** argv) {
     int stations = 100, sales = 200, rate = 1;
-    double cut = 60, settle = 0;
+    double cut = 60, settle = 0, backoffMax = 30;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
         if (opt == "--stations") stations = std::atoi(argv[i + 1]);
@@ -127,8 +128,10 @@ int main(int argc, char** argv) {
         else if (opt == "--cut") cut = std::atof(argv[i + 1]);
         else if (opt == "--rate") rate = std::atoi(argv[i + 1]);
         else if (opt == "--settle") settle = std::atof(argv[i + 1]);
+        else if (opt == "--backoff-max") backoffMax = std::atof(argv[i + 1]);
         else {
-            std::fprintf(stderr, "usage: dorv-uplink-chain [--stations N] [--sales S] [--cut SECONDS] [--rate R] [--settle SECONDS]\n");
+            std::fprintf(stderr, "usage: dorv-uplink-chain [--stations N] [--sales S] [--cut SECONDS] [--rate R] [--settle SECONDS]\n"
+                         "       [--backoff-max SECONDS]\n");
             return 2;
         }
     }
@@ -157,7 +160,7 @@ int main(int argc, char** argv) {
             forecourt::uplink::UplinkConfig config;
             config.broker = broker.Url();
             config.station = s.id;
-            config.reconnect_max = 2s;
+            config.reconnect_max = std::chrono::milliseconds(static_cast<long>(backoffMax * 1000));
             s.uplink = std::make_unique<Uplink>(config, db);
         }
         std::fprintf(stderr, "burst: %d stations x %d sales\n", stations, sales);

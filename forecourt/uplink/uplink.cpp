@@ -11,6 +11,7 @@
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <random>
 #include <set>
 #include <thread>
 #include <unordered_map>
@@ -87,6 +88,8 @@ struct Uplink::Impl {
     bool refused = false;
     Clock::time_point attemptAt{}, retryAt{}, countedAt{};
     milliseconds backoff;
+    std::minstd_rand random{static_cast<std::uint_fast32_t>(std::hash<std::string>{}(cfg.station) ^
+                                                            static_cast<std::size_t>(Clock::now().time_since_epoch().count()))};
     std::unordered_map<int, std::int64_t> inflight;  // message id -> outbox row
     std::vector<std::int64_t> acked;                 // rows the broker has, not yet removed
     std::int64_t lastQueued = 0;
@@ -156,7 +159,9 @@ struct Uplink::Impl {
         lastQueued = 0;
         offlineMid = -1;
         SetError(why);
-        retryAt = Clock::now() + backoff;
+        // Half to all of the backoff, so a chain's stations do not all return in the same instant.
+        retryAt = Clock::now() + std::chrono::duration_cast<milliseconds>(
+                                     backoff * std::uniform_real_distribution<double>(0.5, 1.0)(random));
         backoff = std::min(backoff * 2, cfg.reconnect_max);
     }
 
