@@ -51,10 +51,11 @@ inline bool PortAccepts(int port) {
 class MosquittoBroker {
 public:
     // Another program may take the free port first: a few ports are tried.
-    explicit MosquittoBroker(const std::string& dir) : conf_(dir + "/mosquitto.conf") {
+    // `listener` adds options to the listener (certfile, keyfile for TLS).
+    explicit MosquittoBroker(const std::string& dir, const std::string& listener = "") : conf_(dir + "/mosquitto.conf") {
         for (int attempt = 1;; ++attempt) {
             port_ = FreeLoopbackPort();
-            std::ofstream(conf_) << "listener " << port_ << " 127.0.0.1\n"
+            std::ofstream(conf_) << "listener " << port_ << " 127.0.0.1\n" << listener
                                  << "allow_anonymous true\nlog_dest none\n" << (::getuid() == 0 ? "user root\n" : "")
                                  << "persistence true\npersistence_location " << dir << "/\n"
                                  << "max_queued_messages 0\nmax_inflight_messages 0\n";

@@ -178,6 +178,38 @@ TEST_F(UplinkBroker, RetainedTopicsHoldTheLatestState) {
     }
 }
 
+// A CA and a broker certificate for 127.0.0.1 signed by it, and a second CA that signed nothing.
+void MakeCertificates(const std::string& dir) {
+    const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
+    const std::string script = "cd '" + dir + "' && " +
+        "openssl req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=chain-ca && " +
+        "openssl req -x509 " + key + " -keyout other.key -out other.pem -days 2 -subj /CN=other-ca && " +
+        "openssl req " + key + " -keyout broker.key -out broker.csr -subj /CN=127.0.0.1 && " +
+        "printf 'subjectAltName=IP:127.0.0.1\\n' > san && " +
+        "openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out broker.pem -days 2 "
+        "-extfile san";
+    ASSERT_EQ(std::system((script + " >/dev/null 2>&1").c_str()), 0) << "openssl failed";
+}
+
+TEST_F(UplinkBroker, TlsConnectsOnlyToABrokerTheChainsCaSigned) {
+    MakeCertificates(dir.Path());
+    MosquittoBroker broker(dir.Path(), "certfile " + dir.File("broker.pem") + "\nkeyfile " + dir.File("broker.key") + "\n");
+    struct Case {
+        const char* name;
+        const char* ca;
+        bool connects;
+    } cases[] = {{"the chain's CA", "ca.pem", true}, {"another CA", "other.pem", false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        UplinkConfig config = Config("mqtts://127.0.0.1:" + std::to_string(broker.Port()));
+        config.ca_file = dir.File(c.ca);
+        Uplink uplink(config, db);
+        uplink.start();
+        ASSERT_TRUE(WaitUntil([&] { return uplink.state() == UplinkState::connected || !uplink.last_error().empty(); }));
+        EXPECT_EQ(uplink.state() == UplinkState::connected, c.connects) << uplink.last_error();
+    }
+}
+
 TEST_F(UplinkBroker, StatusSaysOfflineWhenTheStationGoes) {
     MosquittoBroker broker(dir.Path());
     const json offline = {{"state", "offline"}, {"station", "s1"}};

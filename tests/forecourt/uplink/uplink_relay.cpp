@@ -1,4 +1,4 @@
-// uplink-relay BROKER STATION DATABASE: one station's uplink until SIGTERM (a clean stop) or
+// uplink-relay BROKER STATION DATABASE [CA_FILE]: one station's uplink until SIGTERM (a clean stop) or
 // SIGKILL (a crash).
 #include <csignal>
 #include <cstdio>
@@ -13,8 +13,8 @@ volatile std::sig_atomic_t stopped = 0;
 }
 
 int main(int argc, char** argv) {
-    if (argc != 4) {
-        std::fprintf(stderr, "usage: uplink-relay BROKER STATION DATABASE\n");
+    if (argc != 4 && argc != 5) {
+        std::fprintf(stderr, "usage: uplink-relay BROKER STATION DATABASE [CA_FILE]\n");
         return 2;
     }
     std::signal(SIGTERM, [](int) { stopped = 1; });
@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
         forecourt::uplink::UplinkConfig config;
         config.broker = argv[1];
         config.station = argv[2];
+        if (argc == 5) config.ca_file = argv[4];
         config.reconnect_min = std::chrono::milliseconds(50);
         config.reconnect_max = std::chrono::milliseconds(400);
         forecourt::uplink::Uplink uplink(config, argv[3]);
