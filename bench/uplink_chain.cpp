@@ -97,17 +97,28 @@ void Write(Station& s) {
     s.store->Append("dorv/v1/" + s.id + "/sales", Sale(s, ++s.sales));
 }
 
-// Waits until every outbox is empty and the consumer holds `total` sales; returns both times.
-std::pair<double, double> Drain(std::vector<Station>& stations, HeadOffice& office, std::size_t total,
-                                Clock::time_point from) {
-    double acked = -1, consumed = -1;
+struct Times {
+    double connected = -1;  // every station connected
+    double acked = -1;      // every outbox empty
+    double consumed = -1;   // the consumer holds every sale
+};
+
+// Waits until every outbox is empty and the consumer holds `total` sales.
+Times Drain(std::vector<Station>& stations, HeadOffice& office, std::size_t total, Clock::time_point from) {
+    Times t;
     for (auto last = Clock::now();; std::this_thread::sleep_for(10ms)) {
         std::int64_t depth = 0;
-        for (auto& s : stations) depth += s.uplink->outbox_depth();
+        bool connected = true;
+        for (auto& s : stations) {
+            depth += s.uplink->outbox_depth();
+            connected = connected && s.uplink->state() == forecourt::uplink::UplinkState::connected;
+        }
         const auto [received, distinct] = office.Counts();
-        if (depth == 0 && acked < 0) acked = Seconds(Clock::now() - from);
-        if (distinct >= total && consumed < 0) consumed = Seconds(Clock::now() - from);
-        if (acked >= 0 && consumed >= 0) return {acked, consumed};
+        const double now = Seconds(Clock::now() - from);
+        if (connected && t.connected < 0) t.connected = now;
+        if (depth == 0 && t.acked < 0) t.acked = now;
+        if (distinct >= total && t.consumed < 0) t.consumed = now;
+        if (t.acked >= 0 && t.consumed >= 0) return t;
         if (Clock::now() - last > 5s) {
             std::fprintf(stderr, "  waiting: outbox depth %lld, received %zu, distinct %zu of %zu\n",
                          static_cast<long long>(depth), received, distinct, total);
@@ -167,10 +178,10 @@ int main(int argc, char** argv) {
         const auto start = Clock::now();
         for (auto& s : chain) s.uplink->start();
         const std::size_t burst = static_cast<std::size_t>(stations) * static_cast<std::size_t>(sales);
-        const auto [acked, consumed] = Drain(chain, office, burst, start);
+        const Times b = Drain(chain, office, burst, start);
         std::printf("stations: %d\n", stations);
-        std::printf("burst broker-acknowledged sales/s: %.0f\n", static_cast<double>(burst) / acked);
-        std::printf("burst consumer-received sales/s: %.0f\n", static_cast<double>(burst) / consumed);
+        std::printf("burst broker-acknowledged sales/s: %.0f\n", static_cast<double>(burst) / b.acked);
+        std::printf("burst consumer-received sales/s: %.0f\n", static_cast<double>(burst) / b.consumed);
         const auto [burstReceived, burstDistinct] = office.Counts();
         std::printf("burst repeats received: %zu\n", burstReceived - burstDistinct);
 
@@ -188,11 +199,12 @@ int main(int argc, char** argv) {
         for (auto& s : chain) waiting += s.store->Depth();
         const auto restart = Clock::now();
         broker.Start();
-        const auto [drained, caughtUp] = Drain(chain, office, burst + during, restart);
+        const Times c = Drain(chain, office, burst + during, restart);
         std::printf("cut seconds: %.0f\n", cut);
         std::printf("cut sales waiting in outboxes: %lld\n", static_cast<long long>(waiting));
-        std::printf("cut outboxes drained after restart s: %.2f\n", drained);
-        std::printf("cut consumer complete after restart s: %.2f\n", caughtUp);
+        std::printf("cut stations reconnected after restart s: %.2f\n", c.connected);
+        std::printf("cut outboxes drained after restart s: %.2f\n", c.acked);
+        std::printf("cut consumer complete after restart s: %.2f\n", c.consumed);
         const auto [received, distinct] = office.Counts();
         std::printf("cut repeats received: %zu\n", received - distinct - (burstReceived - burstDistinct));
         for (auto& s : chain) s.uplink->stop();
