@@ -132,6 +132,7 @@ TEST_F(UplinkBroker, SalesTheBrokerNeverAcknowledgedStayInTheOutbox) {
     // The status "online" and the three sales.
     ASSERT_TRUE(WaitUntil([&] { return broker.Publishes() >= 4; }));
     EXPECT_EQ(uplink.state(), UplinkState::connected);
+    EXPECT_EQ(uplink.outbox_depth(), 3);
     uplink.stop();
     EXPECT_EQ(outbox.Depth(), 3);
 }
