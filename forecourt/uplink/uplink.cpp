@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <random>
@@ -306,6 +307,8 @@ struct Uplink::Impl {
 
 Uplink::Uplink(UplinkConfig config, const std::string& database) {
     Validate(config);
+    if (!config.ca_file.empty() && !std::ifstream(config.ca_file))
+        throw ConfigError("uplink.ca_file: cannot read " + config.ca_file);
     impl_ = std::make_unique<Impl>(std::move(config), database);
 }
 

@@ -25,7 +25,8 @@ const char* ToString(UplinkState state);
 
 class Uplink {
 public:
-    // Checks the configuration (ConfigError) and opens the outbox in `database` (OutboxError).
+    // Checks the configuration and that the CA file reads (ConfigError), and opens the outbox in
+    // `database` (OutboxError).
     Uplink(UplinkConfig config, const std::string& database);
     ~Uplink();  // stops
     Uplink(const Uplink&) = delete;
@@ -47,9 +48,8 @@ public:
     // Why the last connection failed or ended; empty once connected.
     std::string last_error() const;
 
-    struct Impl;
-
 private:
+    struct Impl;
     std::unique_ptr<Impl> impl_;
 };
 

@@ -200,9 +200,11 @@ TEST_F(UplinkBroker, TlsConnectsOnlyToABrokerTheChainsCaSigned) {
         const char* ca;
         bool connects;
     } cases[] = {{"the chain's CA", "ca.pem", true}, {"another CA", "other.pem", false}};
+    UplinkConfig config = Config("mqtts://127.0.0.1:" + std::to_string(broker.Port()));
+    config.ca_file = dir.File("missing.pem");
+    EXPECT_THROW(Uplink(config, db), ConfigError);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        UplinkConfig config = Config("mqtts://127.0.0.1:" + std::to_string(broker.Port()));
         config.ca_file = dir.File(c.ca);
         Uplink uplink(config, db);
         uplink.start();
