@@ -368,4 +368,13 @@ std::string Uplink::last_error() const {
     return impl_->lastError;
 }
 
+std::string Uplink::metrics_text() const {
+    std::string text = "# TYPE dorv_uplink_outbox_depth gauge\ndorv_uplink_outbox_depth " +
+                       std::to_string(outbox_depth()) + "\n# TYPE dorv_uplink_state gauge\n";
+    const UplinkState now = state();
+    for (UplinkState s : {UplinkState::disconnected, UplinkState::connecting, UplinkState::connected})
+        text += std::string("dorv_uplink_state{state=\"") + ToString(s) + "\"} " + (s == now ? "1" : "0") + "\n";
+    return text;
+}
+
 }  // namespace forecourt::uplink

@@ -47,6 +47,8 @@ public:
     std::int64_t outbox_depth() const;
     // Why the last connection failed or ended; empty once connected.
     std::string last_error() const;
+    // The outbox depth and the state as Prometheus text lines.
+    std::string metrics_text() const;
 
 private:
     struct Impl;
