@@ -109,6 +109,8 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
     char pattern[] = "/tmp/forecourt-test-XXXXXX";
     dir_ = ::mkdtemp(pattern);
     database_ = dir_ + "/forecourt.db";
+    // The service's driver keeps to the factory settings: no settings file in this folder.
+    ::setenv("DORV_WINDIR", dir_.c_str(), 1);
     config_ = dir_ + "/station.toml";
     std::ofstream toml(config_);
     toml << "station = \"test\"\ndatabase = \"" << database_ << "\"\nunpaid_limit = 2\npoll_interval_ms = 20\n"
