@@ -219,22 +219,42 @@ int main(int argc, char** argv) {
         }
         std::printf("poll cycle, %d lines x 4 pumps, 4800 baud:    %.1f ms a line, %.4f x wire time\n", count, idle.cycle_ms, idle.ratio);
 
-        // GET /pumps from 4 clients while every line polls.
-        std::atomic<long> requests{0};
-        const Window loaded = Measure(http, count, baud, seconds, [&] {
-            std::vector<std::jthread> clients;
-            const auto end = Clock::now() + std::chrono::duration<double>(seconds);
-            for (int c = 0; c < 4; ++c)
-                clients.emplace_back([&, end] {
-                    Http client(service.port());
-                    while (Clock::now() < end) {
-                        client.Get("/api/v1/pumps");
-                        ++requests;
-                    }
-                });
-        });
-        std::printf("GET /api/v1/pumps while polling:              %.0f requests/s (4 clients), wire ratio %.4f\n",
-                    static_cast<double>(requests.load()) / seconds, loaded.ratio);
+        // Memory with 100 event clients.
+        net::io_context events_io;
+        const long before = service.RssKb();
+        std::vector<std::unique_ptr<beast::websocket::stream<beast::tcp_stream>>> clients;
+        for (int c = 0; c < 100; ++c) {
+            clients.push_back(std::make_unique<beast::websocket::stream<beast::tcp_stream>>(events_io));
+            beast::get_lowest_layer(*clients.back()).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
+            clients.back()->handshake("127.0.0.1", "/api/v1/events");
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::printf("resident memory:                              %ld kB, %ld kB with 100 event clients\n", before, service.RssKb());
+
+        // GET /pumps from 4 clients at a set total rate while every line polls; 0: as fast as they can.
+        for (const double rate : {50.0, 100.0, 200.0, 400.0, 0.0}) {
+            std::atomic<long> requests{0};
+            const Window loaded = Measure(http, count, baud, seconds, [&] {
+                std::vector<std::jthread> clients;
+                const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+                for (int c = 0; c < 4; ++c)
+                    clients.emplace_back([&, end, c] {
+                        Http client(service.port());
+                        auto next = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c / std::max(rate, 1.0)));
+                        while (Clock::now() < end) {
+                            if (rate > 0) {
+                                std::this_thread::sleep_until(next);
+                                next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 / rate));
+                            }
+                            client.Get("/api/v1/pumps");
+                            ++requests;
+                        }
+                    });
+            });
+            std::printf("GET /api/v1/pumps while polling, %-9s %6.0f requests/s (4 clients), wire ratio %.4f\n",
+                        rate > 0 ? (std::to_string(static_cast<int>(rate)) + "/s:").c_str() : "flat out:",
+                        static_cast<double>(requests.load()) / seconds, loaded.ratio);
+        }
 
         // Event latency: lift nozzle 1 of pumps on line 1, time the pump event.
         net::io_context io;
@@ -267,16 +287,6 @@ int main(int argc, char** argv) {
         std::printf("event latency, emulator answer to WebSocket:  median %.1f ms, p90 %.1f ms, max %.1f ms (%zu lifts)\n",
                     Percentile(latencies, 0.5), Percentile(latencies, 0.9), Percentile(latencies, 1.0), latencies.size());
 
-        // Memory with 100 event clients.
-        const long before = service.RssKb();
-        std::vector<std::unique_ptr<beast::websocket::stream<beast::tcp_stream>>> clients;
-        for (int c = 0; c < 100; ++c) {
-            clients.push_back(std::make_unique<beast::websocket::stream<beast::tcp_stream>>(io));
-            beast::get_lowest_layer(*clients.back()).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
-            clients.back()->handshake("127.0.0.1", "/api/v1/events");
-        }
-        std::this_thread::sleep_for(std::chrono::seconds(1));
-        std::printf("resident memory:                              %ld kB, %ld kB with 100 event clients\n", before, service.RssKb());
     }
     std::filesystem::remove_all(dir);
     return 0;
