@@ -20,6 +20,7 @@
 #include "pumps/forecourt.h"
 #include "pumps/station_link.h"
 #include "store/store.h"
+#include "uplink/uplink.h"
 
 namespace {
 
@@ -54,6 +55,32 @@ Config MakeConfig(const Options& o) {
     return c;
 }
 
+// The uplink's settings from the service's [uplink] table or --uplink/--station.
+uplink::UplinkConfig UplinkSettings(const UplinkConfig& c) {
+    uplink::UplinkConfig u;
+    const bool v6 = c.broker.host.find(':') != std::string::npos;
+    u.broker = c.scheme + "://" + (v6 ? "[" + c.broker.host + "]" : c.broker.host) + ":" + std::to_string(c.broker.port);
+    u.ca_file = c.ca_file;
+    u.station = c.station;
+    u.username = c.username;
+    u.password = c.password;
+    return u;
+}
+
+// Feeds the event hub to the uplink from construction to destruction.
+class UplinkFeed {
+public:
+    UplinkFeed(EventHub& hub, uplink::Uplink& up)
+        : hub_(hub), id_(hub.Subscribe([&up](const Serialized&, const nlohmann::json& envelope) { up.on_event(envelope); })) {}
+    ~UplinkFeed() { hub_.Unsubscribe(id_); }
+    UplinkFeed(const UplinkFeed&) = delete;
+    UplinkFeed& operator=(const UplinkFeed&) = delete;
+
+private:
+    EventHub& hub_;
+    int id_;
+};
+
 int Run(Config config, const std::string& self) {
     // The emulated station runs on the driver's factory settings, whatever the machine's own
     // settings file says: its settings folder is a fresh one, removed on the way out.
@@ -85,6 +112,15 @@ int Run(Config config, const std::string& self) {
     std::unique_ptr<dorv::DI30> driver(GetDI30(config.driver_flags, 0, &link));
     Forecourt forecourt(config, store, hub, *driver, link);
     Router router(config, forecourt, store, hub);
+    std::unique_ptr<uplink::Uplink> up;
+    std::unique_ptr<UplinkFeed> feed;
+    if (config.uplink.enabled()) {
+        up = std::make_unique<uplink::Uplink>(UplinkSettings(config.uplink), config.database);
+        feed = std::make_unique<UplinkFeed>(hub, *up);
+        up->on_event({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
+        router.extra_metrics = [&up] { return up->metrics_text(); };
+        up->start();
+    }
 
     boost::asio::io_context io;
     Server server(io, config, router, hub);
@@ -99,6 +135,8 @@ int Run(Config config, const std::string& self) {
     for (int i = 0; i < 2; ++i) threads.emplace_back([&io] { io.run(); });
     for (auto& t : threads) t.join();
     forecourt.Stop();
+    feed.reset();
+    if (up) up->stop();
     return 0;
 }
 

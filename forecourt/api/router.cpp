@@ -301,6 +301,7 @@ Response Router::Metrics(const Request& request) {
     out << "# TYPE dorv_event_clients gauge\ndorv_event_clients " << event_clients.load() << "\n";
     out << "# TYPE dorv_event_clients_dropped_total counter\ndorv_event_clients_dropped_total " << dropped_clients.load() << "\n";
     out << "# TYPE dorv_events_last_seq gauge\ndorv_events_last_seq " << hub_.LastSeq() << "\n";
+    if (extra_metrics) out << extra_metrics();
     Response res{http::status::ok, request.version()};
     res.set(http::field::content_type, "text/plain; version=0.0.4");
     res.keep_alive(request.keep_alive());

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -42,6 +43,8 @@ public:
     std::atomic<int> connections{0};
     std::atomic<int> event_clients{0};
     std::atomic<std::uint64_t> dropped_clients{0};
+    // More Prometheus lines for GET /metrics (the uplink's); set before the server starts.
+    std::function<std::string()> extra_metrics;
 
 private:
     // The caller, or the 401 to answer.
