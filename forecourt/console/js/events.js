@@ -45,6 +45,9 @@ export class EventStream {
     socket.onopen = () => {
       this.retryMs = 250;
       this.handlers.onStatus('live');
+      // With no event seen before the loss there is no point to replay from: read it all.
+      if (this.lost && after === null) this.handlers.onGap();
+      this.lost = false;
     };
     socket.onmessage = (message) => {
       let event;
@@ -61,6 +64,7 @@ export class EventStream {
       if (this.socket !== socket) return;
       this.socket = null;
       if (this.stopped) return;
+      this.lost = true;
       this.handlers.onStatus('lost');
       this.retryTimer = setTimeout(() => this.open(), this.retryMs);
       this.retryMs = Math.min(this.retryMs * 2, 4000);

@@ -74,8 +74,11 @@ export class ForecourtView {
     refs.title.textContent = t('pump', { n });
     refs.symbol.textContent = SYMBOLS[state] ?? '?';
     refs.word.textContent = t(`state_${state}`);
-    const nozzle = pump.nozzle ? t('nozzle_n', { n: pump.nozzle }) : t('nozzle') + ' —';
-    refs.meta.textContent = `${nozzle} · ${pump.grade ? model.gradeName(pump.grade) : '—'} · ${t('price')} ${fmt.number(pump.price, d.price)}`;
+    // With no nozzle in play the tile lists what each nozzle sells and at what price.
+    refs.meta.textContent = pump.nozzle
+      ? `${t('nozzle_n', { n: pump.nozzle })} · ${model.gradeName(pump.grade)} · ${t('price')} ${fmt.number(pump.price, d.price)}`
+      : (pump.nozzles ?? []).map((nz) => `${nz.nozzle}: ${model.gradeName(nz.grade)} `
+        + `${fmt.number(model.gradeEntry(nz.grade)?.price, model.decimals(nz.grade).price)}`).join(' · ');
     refs.volumeLabel.textContent = t('volume');
     refs.amountLabel.textContent = t('amount');
     const idle = state === 'idle' || state === 'offline';
