@@ -9,6 +9,7 @@
 #include <string>
 #include <thread>
 
+#include "control_server.h"
 #include "line.h"
 #include "pty_server.h"
 #include "script.h"
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
   CLI::App app{"Dispenser line emulator: controllers that answer the Dorv 5000 driver on a pty or TCP"};
   bool use_pty = false;
   std::string listen;
+  std::string control;
   int baud = 4800;
   int turnaround_ms = 2;
   double flow = 1.0;
@@ -68,6 +70,9 @@ int main(int argc, char** argv) {
   bool verbose = false;
   app.add_flag("--pty", use_pty, "Serve on a pseudo-terminal; prints 'pty PATH'");
   app.add_option("--listen", listen, "Serve on TCP HOST:PORT (port 0 picks one); prints 'listen HOST:PORT'");
+  app.add_option("--control", control,
+                 "Control socket on TCP HOST:PORT (port 0 picks one): lift, hang, faults, totals from outside; "
+                 "prints 'control HOST:PORT'");
   app.add_option("--baud", baud, "Line speed for pacing, 10 bits a byte; 0 = unpaced")->check(CLI::Range(0, 1000000));
   app.add_option("--turnaround-ms", turnaround_ms, "Delay from end of request to first reply byte")
       ->check(CLI::Range(0, 60000));
@@ -117,6 +122,7 @@ int main(int argc, char** argv) {
 
   std::unique_ptr<PtyServer> pty;
   std::unique_ptr<TcpServer> tcp;
+  std::unique_ptr<ControlServer> control_server;
   try {
     if (use_pty) {
       pty = std::make_unique<PtyServer>(line, timing, observer);
@@ -131,6 +137,16 @@ int main(int argc, char** argv) {
       }
       tcp = std::make_unique<TcpServer>(line, timing, host, port, observer);
       std::cout << "listen " << host << ':' << tcp->port() << std::endl;
+    }
+    if (!control.empty()) {
+      std::string host;
+      std::uint16_t port = 0;
+      if (!SplitHostPort(control, host, port)) {
+        std::cerr << "bad --control '" << control << "', expected HOST:PORT\n";
+        return 2;
+      }
+      control_server = std::make_unique<ControlServer>(line, host, port);
+      std::cout << "control " << host << ':' << control_server->port() << std::endl;
     }
   } catch (const std::exception& e) {
     std::cerr << "cannot serve: " << e.what() << '\n';

@@ -1,0 +1,158 @@
+#include "request_decoder.h"
+
+#include <cmath>
+#include <nlohmann/json.hpp>
+
+namespace forecourt {
+namespace {
+
+using nlohmann::json;
+
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> PercentDecode(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%') {
+            if (i + 2 >= text.size()) return std::nullopt;
+            const int hi = HexDigit(text[i + 1]), lo = HexDigit(text[i + 2]);
+            if (hi < 0 || lo < 0) return std::nullopt;
+            out += static_cast<char>(hi * 16 + lo);
+            i += 2;
+        } else {
+            out += text[i] == '+' ? ' ' : text[i];
+        }
+    }
+    return out;
+}
+
+std::optional<json> ParseObject(std::string_view body, std::string& error) {
+    json value = json::parse(body.begin(), body.end(), nullptr, false);
+    if (value.is_discarded()) {
+        error = "the body is not valid JSON";
+        return std::nullopt;
+    }
+    if (!value.is_object()) {
+        error = "the body must be a JSON object";
+        return std::nullopt;
+    }
+    return value;
+}
+
+// A positive amount in hundredths (litres or money), at most `max`.
+std::optional<std::int64_t> Hundredths(const json& value, double max) {
+    if (!value.is_number()) return std::nullopt;
+    const double v = value.get<double>();
+    if (!std::isfinite(v) || v <= 0 || v > max) return std::nullopt;
+    const double cents = v * 100.0;
+    if (std::fabs(cents - std::round(cents)) > 1e-6) return std::nullopt;
+    return static_cast<std::int64_t>(std::llround(cents));
+}
+
+}  // namespace
+
+std::optional<Target> ParseTarget(std::string_view target) {
+    if (target.empty() || target.front() != '/') return std::nullopt;
+    Target t;
+    const auto q = target.find('?');
+    auto path = PercentDecode(target.substr(0, q));
+    if (!path) return std::nullopt;
+    t.path = *path;
+    if (q == std::string_view::npos) return t;
+    std::string_view query = target.substr(q + 1);
+    while (!query.empty()) {
+        const auto amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (pair.empty()) continue;
+        const auto eq = pair.find('=');
+        auto key = PercentDecode(pair.substr(0, eq));
+        auto value = PercentDecode(eq == std::string_view::npos ? std::string_view() : pair.substr(eq + 1));
+        if (!key || !value) return std::nullopt;
+        t.query[*key] = *value;
+    }
+    return t;
+}
+
+std::optional<std::int64_t> ParseId(std::string_view text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t value = 0;
+    for (char c : text) {
+        if (c < '0' || c > '9') return std::nullopt;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+Decoded<AuthorizeRequest> DecodeAuthorize(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    AuthorizeRequest request;
+    for (const auto& [key, value] : object->items()) {
+        if (key == "nozzle") {
+            if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > 4)
+                return std::string("nozzle must be a whole number from 1 to 4");
+            request.nozzle = value.get<int>();
+        } else if (key == "preset") {
+            if (value.is_null()) continue;
+            if (!value.is_object() || value.size() != 1)
+                return std::string("preset must be null, {\"volume\": litres} or {\"amount\": money}");
+            if (value.contains("volume")) {
+                auto v = Hundredths(value["volume"], 999.99);
+                if (!v) return std::string("preset.volume must be litres above 0, at most 999.99, with at most 2 decimals");
+                request.preset = {Preset::Kind::kVolume, *v};
+            } else if (value.contains("amount")) {
+                auto v = Hundredths(value["amount"], 9999.99);
+                if (!v) return std::string("preset.amount must be money above 0, at most 9999.99, with at most 2 decimals");
+                request.preset = {Preset::Kind::kAmount, *v};
+            } else {
+                return std::string("preset must be null, {\"volume\": litres} or {\"amount\": money}");
+            }
+        } else {
+            return "unknown field " + key;
+        }
+    }
+    return request;
+}
+
+Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    if (object->size() != 1 || !object->contains("grades") || !(*object)["grades"].is_array() || (*object)["grades"].empty())
+        return std::string("the body must be {\"grades\": [{\"grade\": id, \"price\": price}, ...]}");
+    std::vector<std::pair<std::string, std::int64_t>> prices;
+    for (const auto& item : (*object)["grades"]) {
+        if (!item.is_object() || item.size() != 2 || !item.contains("grade") || !item["grade"].is_string() || !item.contains("price"))
+            return std::string("each grade must be {\"grade\": id, \"price\": price}");
+        auto cents = Hundredths(item["price"], 99.99);
+        if (!cents) return std::string("price must be above 0 and at most 99.99, with at most 2 decimals");
+        for (const auto& [grade, _] : prices)
+            if (grade == item["grade"].get<std::string>()) return "grade " + grade + " is named twice";
+        prices.emplace_back(item["grade"].get<std::string>(), *cents);
+    }
+    return prices;
+}
+
+Decoded<int> DecodeNozzle(std::string_view body) {
+    if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return 1;
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    int nozzle = 1;
+    for (const auto& [key, value] : object->items()) {
+        if (key != "nozzle") return "unknown field " + key;
+        if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > 4)
+            return std::string("nozzle must be a whole number from 1 to 4");
+        nozzle = value.get<int>();
+    }
+    return nozzle;
+}
+
+}  // namespace forecourt

@@ -1,0 +1,37 @@
+// Decoding what clients send: request targets and query strings, and the JSON bodies of the
+// routes that take one. Pure functions over text: no I/O, every input allowed (fuzzed).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <variant>
+#include <vector>
+
+#include "pumps/forecourt.h"
+
+namespace forecourt {
+
+struct Target {
+    std::string path;
+    std::map<std::string, std::string> query;  // percent-decoded; a repeated key keeps its last value
+};
+
+// Splits "/a/b?x=1&y=%20"; nullopt for a target that is not an absolute path or holds a bad escape.
+std::optional<Target> ParseTarget(std::string_view target);
+// Decimal digits only, no sign, at most 18 digits: never octal, hex or a partial number.
+std::optional<std::int64_t> ParseId(std::string_view text);
+
+// A decoded body or the reason it was refused (a 400's message).
+template <typename T>
+using Decoded = std::variant<T, std::string>;
+
+Decoded<AuthorizeRequest> DecodeAuthorize(std::string_view body);
+Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::string_view body);
+// The nozzle of an emulator lift or hang; an empty body means nozzle 1.
+Decoded<int> DecodeNozzle(std::string_view body);
+
+}  // namespace forecourt

@@ -1,0 +1,311 @@
+#include "router.h"
+
+#include <nlohmann/json.hpp>
+#include <sstream>
+
+#include "events/event_hub.h"
+#include "openapi_document.h"
+#include "pumps/forecourt.h"
+#include "request_decoder.h"
+#include "store/store.h"
+
+namespace forecourt {
+namespace {
+
+using nlohmann::json;
+using K = Outcome::Kind;
+
+std::vector<std::string> Segments(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 1;
+    while (start <= path.size()) {
+        const auto slash = path.find('/', start);
+        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
+        if (slash == std::string::npos) break;
+        start = slash + 1;
+    }
+    return parts;
+}
+
+// Tokens are compared in time that does not depend on where they differ.
+bool SameToken(const std::string& a, const std::string& b) {
+    unsigned char diff = a.size() == b.size() ? 0 : 1;
+    for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i % (b.empty() ? 1 : b.size())]);
+    return diff == 0 && !b.empty();
+}
+
+http::status StatusOf(K kind) {
+    switch (kind) {
+        case K::kOk: return http::status::ok;
+        case K::kBadRequest: return http::status::bad_request;
+        case K::kNotFound: return http::status::not_found;
+        case K::kConflict:
+        case K::kRefused: return http::status::conflict;
+        case K::kUnpaidLimit: return http::status::locked;
+        case K::kOffline: return http::status::service_unavailable;
+        case K::kForbidden: return http::status::forbidden;
+    }
+    return http::status::internal_server_error;
+}
+
+const char* ErrorOf(K kind) {
+    switch (kind) {
+        case K::kOk: return "ok";
+        case K::kBadRequest: return "bad_request";
+        case K::kNotFound: return "not_found";
+        case K::kConflict: return "conflict";
+        case K::kRefused: return "refused";
+        case K::kUnpaidLimit: return "unpaid_limit";
+        case K::kOffline: return "line_offline";
+        case K::kForbidden: return "forbidden";
+    }
+    return "internal";
+}
+
+Response FromOutcome(const Request& request, const Outcome& o) {
+    if (o.kind == K::kOk) return JsonResponse(request, http::status::ok, o.body.dump());
+    return ErrorResponse(request, StatusOf(o.kind), ErrorOf(o.kind), o.message, o.kind == K::kRefused ? o.code : 0);
+}
+
+Response BadRequest(const Request& request, const std::string& message) {
+    return ErrorResponse(request, http::status::bad_request, "bad_request", message);
+}
+
+// What a route needs: its role, and whether it takes a body.
+struct Route {
+    http::verb method;
+    Role role;
+};
+
+}  // namespace
+
+Response JsonResponse(const Request& request, http::status status, const std::string& body) {
+    Response res{status, request.version()};
+    res.set(http::field::content_type, "application/json");
+    res.set(http::field::cache_control, "no-store");
+    res.keep_alive(request.keep_alive());
+    res.body() = body;
+    res.prepare_payload();
+    return res;
+}
+
+Response ErrorResponse(const Request& request, http::status status, const std::string& error, const std::string& message,
+                       int code) {
+    json body = {{"error", error}, {"message", message}};
+    if (code) body["code"] = code;
+    auto res = JsonResponse(request, status, body.dump());
+    if (status == http::status::unauthorized) res.set(http::field::www_authenticate, "Bearer");
+    return res;
+}
+
+Router::Router(const Config& config, Forecourt& forecourt, Store& store, EventHub& hub, std::vector<StaticFile> statics)
+    : config_(config), forecourt_(forecourt), store_(store), hub_(hub), statics_(std::move(statics)) {}
+
+std::variant<Identity, Response> Router::Authenticate(const Request& request, const std::string* query_token) {
+    // Without tokens the service listens on loopback only (checked at start): every role.
+    if (config_.tokens.empty()) return Identity{"local", Role::kManager};
+    std::string token;
+    const auto header = request[http::field::authorization];
+    if (!header.empty()) {
+        const std::string_view h(header.data(), header.size());
+        if (h.size() < 7 || h.substr(0, 7) != "Bearer ")
+            return ErrorResponse(request, http::status::unauthorized, "unauthorized", "use Authorization: Bearer TOKEN");
+        token = std::string(h.substr(7));
+    } else if (query_token) {
+        token = *query_token;
+    }
+    if (token.empty()) return ErrorResponse(request, http::status::unauthorized, "unauthorized", "a token is required");
+    for (const auto& t : config_.tokens)
+        if (SameToken(token, t.token)) return Identity{t.name, t.role};
+    return ErrorResponse(request, http::status::unauthorized, "unauthorized", "unknown token");
+}
+
+std::variant<EventsRequest, Response> Router::Events(const Request& request) {
+    auto target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
+    if (!target) return BadRequest(request, "malformed request target");
+    const auto token = target->query.find("token");
+    auto who = Authenticate(request, token == target->query.end() ? nullptr : &token->second);
+    if (auto* refused = std::get_if<Response>(&who)) return std::move(*refused);
+    EventsRequest events{std::get<Identity>(who), -1};
+    if (auto after = target->query.find("after"); after != target->query.end()) {
+        const auto seq = ParseId(after->second);
+        if (!seq) return BadRequest(request, "after must be a sequence number");
+        events.after = *seq;
+    }
+    return events;
+}
+
+void Router::Handle(const Request& request, Respond respond) {
+    const auto target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
+    if (!target) return respond(BadRequest(request, "malformed request target"));
+    const auto& path = target->path;
+    const auto method = request.method();
+    const auto s = Segments(path);
+
+    if (path == "/healthz" && method == http::verb::get) {
+        const bool ok = store_.Healthy();
+        json body = {{"status", ok ? "ok" : "store_failed"}, {"lines", config_.lines.size()}, {"lines_online", forecourt_.LinesOnline()}};
+        return respond(JsonResponse(request, ok ? http::status::ok : http::status::service_unavailable, body.dump()));
+    }
+    if (path == "/metrics" && method == http::verb::get) return respond(Metrics(request));
+    if (path == "/api/v1/openapi.json" && method == http::verb::get)
+        return respond(JsonResponse(request, http::status::ok, std::string(OpenApiDocument())));
+    if (s.size() < 2 || s[0] != "api" || s[1] != "v1") {
+        if (auto file = ServeStatic(statics_, request, path)) return respond(std::move(*file));
+        return respond(ErrorResponse(request, http::status::not_found, "not_found", "no route " + path));
+    }
+
+    // Route: the role it needs, then the handler.
+    std::optional<Route> route;
+    std::function<void(const Identity&)> run;
+    auto need = [&](http::verb m, Role role, std::function<void(const Identity&)> handler) {
+        route = Route{m, role};
+        run = std::move(handler);
+    };
+    // The number after the collection (a pump or a sale), -1 when there is none.
+    std::int64_t number = -1;
+    if (s.size() >= 4)
+        if (const auto id = ParseId(s[3])) number = *id;
+    auto done = [request, respond](Outcome o) { respond(FromOutcome(request, o)); };
+    const std::string body = request.body();
+
+    if (s.size() == 3 && s[2] == "forecourt") {
+        need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, forecourt_.ForecourtJson().dump())); });
+    } else if (s.size() == 3 && s[2] == "pumps") {
+        need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, forecourt_.PumpsJson().dump())); });
+    } else if (s.size() == 3 && s[2] == "stop") {
+        need(http::verb::post, Role::kPos, [&](const Identity&) { forecourt_.StopAll(done); });
+    } else if (s.size() >= 4 && s[2] == "pumps" && number >= 0 && number <= 100000) {
+        const int pump = static_cast<int>(number);
+        if (s.size() == 4) {
+            need(http::verb::get, Role::kViewer, [&, pump](const Identity&) {
+                auto json = forecourt_.PumpJson(pump);
+                respond(json ? JsonResponse(request, http::status::ok, json->dump())
+                             : ErrorResponse(request, http::status::not_found, "not_found", "no pump " + std::to_string(pump)));
+            });
+        } else if (s.size() == 5 && s[4] == "authorize") {
+            need(http::verb::post, Role::kPos, [&, pump](const Identity&) {
+                auto decoded = DecodeAuthorize(body);
+                if (auto* error = std::get_if<std::string>(&decoded)) return respond(BadRequest(request, *error));
+                forecourt_.Authorize(pump, std::get<AuthorizeRequest>(decoded), done);
+            });
+        } else if (s.size() == 5 && s[4] == "stop") {
+            need(http::verb::post, Role::kPos, [&, pump](const Identity&) { forecourt_.StopPump(pump, done); });
+        } else if (s.size() == 5 && s[4] == "totals") {
+            need(http::verb::get, Role::kViewer, [&, pump](const Identity&) { forecourt_.Totals(pump, done); });
+        }
+    } else if (s.size() == 3 && s[2] == "prices") {
+        if (method == http::verb::put) {
+            need(http::verb::put, Role::kManager, [&](const Identity&) {
+                auto decoded = DecodePrices(body);
+                if (auto* error = std::get_if<std::string>(&decoded)) return respond(BadRequest(request, *error));
+                done(forecourt_.SetPrices(std::get<0>(decoded)));
+            });
+        } else {
+            need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, PriceSetJson(forecourt_.Prices()).dump())); });
+        }
+    } else if (s.size() == 3 && s[2] == "sales") {
+        need(http::verb::get, Role::kViewer, [&](const Identity&) {
+            SaleFilter filter;
+            const auto& q = target->query;
+            if (auto it = q.find("state"); it != q.end()) {
+                if (it->second != "payable" && it->second != "locked" && it->second != "cleared")
+                    return respond(BadRequest(request, "state must be payable, locked or cleared"));
+                filter.state = it->second;
+            }
+            if (auto it = q.find("pump"); it != q.end()) {
+                const auto pump = ParseId(it->second);
+                if (!pump || *pump > 100000) return respond(BadRequest(request, "pump must be a pump number"));
+                filter.pump = static_cast<int>(*pump);
+            }
+            if (auto it = q.find("after"); it != q.end()) {
+                const auto after = ParseId(it->second);
+                if (!after) return respond(BadRequest(request, "after must be a sale id"));
+                filter.after = *after;
+            }
+            if (auto it = q.find("limit"); it != q.end()) {
+                const auto limit = ParseId(it->second);
+                if (!limit || *limit < 1 || *limit > 1000) return respond(BadRequest(request, "limit must be from 1 to 1000"));
+                filter.limit = static_cast<int>(*limit);
+            }
+            auto sales = json::array();
+            for (const auto& sale : store_.List(filter)) sales.push_back(SaleJson(sale));
+            respond(JsonResponse(request, http::status::ok, json{{"sales", sales}}.dump()));
+        });
+    } else if (s.size() >= 4 && s[2] == "sales" && number >= 0) {
+        const std::int64_t id = number;
+        if (s.size() == 4) {
+            need(http::verb::get, Role::kViewer, [&, id](const Identity&) {
+                auto sale = store_.Find(id);
+                if (!sale || sale->state == "open" || sale->state == "void")
+                    return respond(ErrorResponse(request, http::status::not_found, "not_found", "no sale " + std::to_string(id)));
+                respond(JsonResponse(request, http::status::ok, SaleJson(*sale).dump()));
+            });
+        } else if (s.size() == 5 && (s[4] == "lock" || s[4] == "clear")) {
+            const bool lock = s[4] == "lock";
+            need(http::verb::post, Role::kPos, [&, id, lock](const Identity& who) {
+                done(lock ? forecourt_.Lock(id, who.name) : forecourt_.Clear(id, who.name));
+            });
+        }
+    } else if (s.size() == 6 && s[2] == "emulator" && s[3] == "pumps" && (s[5] == "lift" || s[5] == "hang")) {
+        const auto parsed = ParseId(s[4]);
+        const int pump = parsed && *parsed <= 100000 ? static_cast<int>(*parsed) : -1;
+        const bool lift = s[5] == "lift";
+        if (pump >= 0) {
+            need(http::verb::post, Role::kPos, [&, pump, lift](const Identity&) {
+                auto nozzle = DecodeNozzle(body);
+                if (auto* error = std::get_if<std::string>(&nozzle)) return respond(BadRequest(request, *error));
+                done(forecourt_.MoveNozzle(pump, std::get<int>(nozzle), lift));
+            });
+        }
+    } else if (s.size() == 3 && s[2] == "events") {
+        need(http::verb::get, Role::kViewer, [&](const Identity&) {
+            respond(ErrorResponse(request, http::status::bad_request, "bad_request", "the event stream is a WebSocket: send an upgrade request"));
+        });
+    }
+
+    if (!route) return respond(ErrorResponse(request, http::status::not_found, "not_found", "no route " + path));
+    if (method != route->method)
+        return respond(ErrorResponse(request, http::status::method_not_allowed, "method_not_allowed",
+                                     std::string(http::to_string(method)) + " is not allowed on " + path));
+    auto who = Authenticate(request, nullptr);
+    if (auto* refused = std::get_if<Response>(&who)) return respond(std::move(*refused));
+    const auto& identity = std::get<Identity>(who);
+    if (static_cast<int>(identity.role) < static_cast<int>(route->role))
+        return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
+                                     std::string("this needs the ") + RoleName(route->role) + " role"));
+    run(identity);
+}
+
+Response Router::Metrics(const Request& request) {
+    std::ostringstream out;
+    out << "# TYPE dorv_line_exchanges_total counter\n";
+    const auto lines = forecourt_.Metrics();
+    for (const auto& l : lines) out << "dorv_line_exchanges_total{line=\"" << l.line << "\"} " << l.exchanges << "\n";
+    out << "# TYPE dorv_line_failures_total counter\n";
+    for (const auto& l : lines) out << "dorv_line_failures_total{line=\"" << l.line << "\"} " << l.failures << "\n";
+    out << "# TYPE dorv_line_poll_cycle_milliseconds gauge\n";
+    for (const auto& l : lines) out << "dorv_line_poll_cycle_milliseconds{line=\"" << l.line << "\"} " << l.poll_ms << "\n";
+    out << "# TYPE dorv_line_poll_cycles_total counter\n";
+    for (const auto& l : lines) out << "dorv_line_poll_cycles_total{line=\"" << l.line << "\"} " << l.cycles << "\n";
+    out << "# TYPE dorv_line_online gauge\n";
+    for (const auto& l : lines) out << "dorv_line_online{line=\"" << l.line << "\"} " << (l.online ? 1 : 0) << "\n";
+    out << "# TYPE dorv_sales gauge\n";
+    const auto counts = store_.CountByState();
+    for (const char* state : {"payable", "locked", "cleared"}) {
+        const auto it = counts.find(state);
+        out << "dorv_sales{state=\"" << state << "\"} " << (it == counts.end() ? 0 : it->second) << "\n";
+    }
+    out << "# TYPE dorv_http_connections gauge\ndorv_http_connections " << connections.load() << "\n";
+    out << "# TYPE dorv_event_clients gauge\ndorv_event_clients " << event_clients.load() << "\n";
+    out << "# TYPE dorv_event_clients_dropped_total counter\ndorv_event_clients_dropped_total " << dropped_clients.load() << "\n";
+    out << "# TYPE dorv_events_last_seq gauge\ndorv_events_last_seq " << hub_.LastSeq() << "\n";
+    Response res{http::status::ok, request.version()};
+    res.set(http::field::content_type, "text/plain; version=0.0.4");
+    res.keep_alive(request.keep_alive());
+    res.body() = out.str();
+    res.prepare_payload();
+    return res;
+}
+
+}  // namespace forecourt

@@ -1,0 +1,62 @@
+// The API's routes: who may call them (Bearer tokens with roles), what they take and what
+// they answer, as the OpenAPI document describes. Knows no socket: the server hands it whole
+// requests and writes what it answers.
+//
+// Threads: Handle may run on several threads at once; `respond` may be called on a line's
+// thread, after Handle returned.
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "config/config.h"
+#include "http_types.h"
+#include "static_files.h"
+
+namespace forecourt {
+
+class EventHub;
+class Forecourt;
+class Store;
+
+struct Identity {
+    std::string name;
+    Role role = Role::kViewer;
+};
+
+struct EventsRequest {
+    Identity who;
+    std::int64_t after = -1;  // -1: live events only
+};
+
+class Router {
+public:
+    Router(const Config& config, Forecourt& forecourt, Store& store, EventHub& hub, std::vector<StaticFile> statics = {});
+
+    void Handle(const Request& request, Respond respond);
+    // The event stream's upgrade request: who asks and from where to replay, or the refusal.
+    std::variant<EventsRequest, Response> Events(const Request& request);
+
+    std::atomic<int> connections{0};
+    std::atomic<int> event_clients{0};
+    std::atomic<std::uint64_t> dropped_clients{0};
+
+private:
+    // The caller, or the 401 to answer.
+    std::variant<Identity, Response> Authenticate(const Request& request, const std::string* query_token);
+    Response Metrics(const Request& request);
+
+    const Config& config_;
+    Forecourt& forecourt_;
+    Store& store_;
+    EventHub& hub_;
+    std::vector<StaticFile> statics_;
+};
+
+Response JsonResponse(const Request& request, http::status status, const std::string& body);
+Response ErrorResponse(const Request& request, http::status status, const std::string& error, const std::string& message,
+                       int code = 0);
+
+}  // namespace forecourt

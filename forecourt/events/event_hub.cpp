@@ -1,0 +1,90 @@
+#include "event_hub.h"
+
+#include "store/records.h"
+#include "store/store.h"
+
+namespace forecourt {
+
+EventHub::EventHub(Store* store, std::size_t journal_size) : store_(store), size_(journal_size) {
+    if (store_) {
+        seq_ = store_->LastSeq();
+        const std::int64_t from = seq_ > static_cast<std::int64_t>(size_) ? seq_ - static_cast<std::int64_t>(size_) : 0;
+        for (auto& e : store_->JournalAfter(from, size_))
+            journal_.emplace_back(e.seq, std::make_shared<const std::string>(std::move(e.text)));
+        writer_ = std::jthread([this](std::stop_token stop) { Writer(stop); });
+    }
+}
+
+EventHub::~EventHub() {
+    if (writer_.joinable()) {
+        writer_.request_stop();
+        writer_.join();
+    }
+    Flush();
+}
+
+std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data) {
+    std::lock_guard lock(mutex_);
+    const nlohmann::json envelope = {{"seq", ++seq_}, {"time", UtcNow()}, {"type", type}, {"data", std::move(data)}};
+    auto text = std::make_shared<const std::string>(envelope.dump());
+    journal_.emplace_back(seq_, text);
+    while (journal_.size() > size_) journal_.pop_front();
+    if (store_) unwritten_.emplace_back(seq_, text);
+    for (auto& [id, subscriber] : subscribers_) subscriber(text, envelope);
+    return seq_;
+}
+
+int EventHub::Subscribe(Subscriber subscriber, std::int64_t after, std::vector<Serialized>* missed) {
+    std::lock_guard lock(mutex_);
+    if (missed && after >= 0)
+        for (const auto& [seq, text] : journal_)
+            if (seq > after) missed->push_back(text);
+    subscribers_.emplace(next_id_, std::move(subscriber));
+    return next_id_++;
+}
+
+void EventHub::Unsubscribe(int id) {
+    std::lock_guard lock(mutex_);
+    subscribers_.erase(id);
+}
+
+std::int64_t EventHub::LastSeq() const {
+    std::lock_guard lock(mutex_);
+    return seq_;
+}
+
+std::size_t EventHub::Subscribers() const {
+    std::lock_guard lock(mutex_);
+    return subscribers_.size();
+}
+
+void EventHub::Flush() {
+    if (!store_) return;
+    std::lock_guard writing(write_mutex_);
+    std::vector<std::pair<std::int64_t, Serialized>> batch;
+    {
+        std::lock_guard lock(mutex_);
+        batch.swap(unwritten_);
+    }
+    std::vector<JournalEvent> events;
+    events.reserve(batch.size());
+    for (auto& [seq, text] : batch) events.push_back({seq, *text});
+    try {
+        store_->Journal(events, size_);
+    } catch (const std::exception&) {
+        // The journal serves replay only; the sales themselves are in their own transactions.
+    }
+}
+
+// Batches of a quarter second: one disk sync for many pump readings.
+void EventHub::Writer(std::stop_token stop) {
+    std::unique_lock lock(write_mutex_);
+    while (!stop.stop_requested()) {
+        wake_.wait_for(lock, stop, std::chrono::milliseconds(250), [] { return false; });
+        lock.unlock();
+        Flush();
+        lock.lock();
+    }
+}
+
+}  // namespace forecourt

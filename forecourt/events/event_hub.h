@@ -1,0 +1,67 @@
+// The event stream: every change (pump, sale, prices, line) gets the next sequence number and
+// is serialised once; the same bytes go to every subscriber and to a bounded journal that a
+// client reconnecting with ?after=SEQ replays from. The journal is written to the store in
+// batches, so the sequence goes on across restarts.
+//
+// Envelope: {"seq": N, "time": "<ISO 8601 UTC>", "type": "pump"|"sale"|"prices"|"line", "data": {...}}
+//
+// Threads: every call may come from any thread. Subscribers are called in sequence order,
+// under the hub's lock: they must only queue the event (never block, never call the hub).
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace forecourt {
+
+class Store;
+
+using Serialized = std::shared_ptr<const std::string>;
+using Subscriber = std::function<void(const Serialized& serialized, const nlohmann::json& envelope)>;
+
+class EventHub {
+public:
+    // `store` may be null (tests): the journal then lives in memory only.
+    EventHub(Store* store, std::size_t journal_size);
+    ~EventHub();  // writes what is still pending to the store
+    EventHub(const EventHub&) = delete;
+    EventHub& operator=(const EventHub&) = delete;
+
+    std::int64_t Publish(const std::string& type, nlohmann::json data);
+
+    // Subscribes and hands back, atomically, the journaled events after `after` (all the
+    // journal keeps when `after` is older), so nothing falls between replay and live events.
+    int Subscribe(Subscriber subscriber, std::int64_t after = -1, std::vector<Serialized>* missed = nullptr);
+    void Unsubscribe(int id);
+
+    std::int64_t LastSeq() const;
+    std::size_t Subscribers() const;
+    // Writes the pending journal to the store now.
+    void Flush();
+
+private:
+    void Writer(std::stop_token stop);
+
+    Store* store_;
+    std::size_t size_;
+    mutable std::mutex mutex_;
+    std::int64_t seq_ = 0;
+    std::deque<std::pair<std::int64_t, Serialized>> journal_;
+    std::vector<std::pair<std::int64_t, Serialized>> unwritten_;
+    std::map<int, Subscriber> subscribers_;
+    int next_id_ = 1;
+    std::mutex write_mutex_;
+    std::condition_variable_any wake_;
+    std::jthread writer_;
+};
+
+}  // namespace forecourt

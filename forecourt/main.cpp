@@ -1,0 +1,121 @@
+// dorv-forecourt: every pump of a station behind one network API.
+#include <signal.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+#include "api/router.h"
+#include "api/server.h"
+#include "config/config.h"
+#include "dorv5000/driver.h"
+#include "emulator_lines.h"
+#include "events/event_hub.h"
+#include "pumps/forecourt.h"
+#include "pumps/station_link.h"
+#include "store/store.h"
+
+namespace {
+
+using namespace forecourt;
+
+struct Options {
+    std::string config;
+    bool emulator = false;
+    std::string listen;
+    std::string database;
+    std::string uplink;
+    std::string station;
+    int poll_ms = -1;
+    double flow = 0;
+    int baud = -1;
+};
+
+Config MakeConfig(const Options& o) {
+    if (o.config.empty() == !o.emulator) throw ConfigError("give exactly one of --config FILE or --emulator");
+    Config c = o.emulator ? EmulatorConfig() : LoadConfig(o.config);
+    if (!o.listen.empty()) c.listen = ParseEndpoint(o.listen, "--listen");
+    if (!o.database.empty()) c.database = o.database;
+    if (!o.uplink.empty()) ParseBroker(o.uplink, "--uplink", c.uplink);
+    if (!o.station.empty()) {
+        if (!c.uplink.enabled()) throw ConfigError("--station: needs --uplink or an [uplink] table");
+        c.uplink.station = o.station;
+    }
+    if (o.poll_ms >= 0) c.poll_interval_ms = o.poll_ms;
+    if (o.flow > 0) c.emulator_options.flow = o.flow;
+    if (o.baud >= 0) c.emulator_options.baud = o.baud;
+    Validate(c);
+    return c;
+}
+
+int Run(Config config, const std::string& self) {
+    std::unique_ptr<EmulatorLines> emulators;
+    if (config.emulator) {
+        // The emulated station runs on the driver's factory settings, whatever the machine's
+        // own settings file says.
+        static std::string windir = (std::filesystem::temp_directory_path() / ("dorv-forecourt-" + std::to_string(::getpid()))).string();
+        std::filesystem::create_directories(windir);
+        ::setenv("DORV_WINDIR", windir.c_str(), 0);
+        emulators = std::make_unique<EmulatorLines>(config, self);
+    }
+    const std::string topic = config.uplink.enabled() ? "dorv/v1/" + config.uplink.station + "/sales" : "";
+    Store store(config.database, topic, config.uplink.station);
+    EventHub hub(&store, config.limits.journal);
+    StationLink link;
+    for (const auto& line : config.lines) {
+        if (line.tcp) link.AssignTcp(line.line, line.tcp->host, line.tcp->port);
+        else link.AssignSerial(line.line, line.device);
+    }
+    link.SetTimeouts(std::chrono::milliseconds(config.line_timeout_ms), config.line_retries);
+    std::unique_ptr<dorv::DI30> driver(GetDI30(config.driver_flags, 0, &link));
+    Forecourt forecourt(config, store, hub, *driver, link);
+    Router router(config, forecourt, store, hub);
+
+    boost::asio::io_context io;
+    Server server(io, config, router, hub);
+    forecourt.Start();
+    std::cout << "dorv-forecourt: " << config.pumps.size() << " pumps on " << config.lines.size() << " lines, "
+              << (config.tls.enabled() ? "https" : "http") << "://" << config.listen.host << ":" << server.Port() << "/api/v1"
+              << std::endl;
+
+    boost::asio::signal_set signals(io, SIGINT, SIGTERM);
+    signals.async_wait([&](const boost::system::error_code&, int) { io.stop(); });
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 2; ++i) threads.emplace_back([&io] { io.run(); });
+    for (auto& t : threads) t.join();
+    forecourt.Stop();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"dorv-forecourt: every pump of the station behind one network API"};
+    Options o;
+    app.add_option("--config", o.config, "station configuration (TOML)");
+    app.add_flag("--emulator", o.emulator, "2 lines x 4 pumps x 2 nozzles on dorv-emulator processes");
+    app.add_option("--listen", o.listen, "HOST:PORT to listen on (default 127.0.0.1:8050; port 0 picks one)");
+    app.add_option("--database", o.database, "SQLite file (default forecourt.db in the working folder)");
+    app.add_option("--uplink", o.uplink, "MQTT broker, mqtt://HOST:PORT or mqtts://HOST:PORT");
+    app.add_option("--station", o.station, "station id on the uplink");
+    app.add_option("--poll-ms", o.poll_ms, "pause between poll cycles, milliseconds")->check(CLI::Range(0, 60000));
+    app.add_option("--emulator-flow", o.flow, "--emulator: litres per second")->check(CLI::Range(0.01, 1000.0));
+    app.add_option("--emulator-baud", o.baud, "--emulator: line speed, 0 = unpaced")->check(CLI::Range(0, 115200));
+    CLI11_PARSE(app, argc, argv);
+    ::signal(SIGPIPE, SIG_IGN);
+    try {
+        return Run(MakeConfig(o), argv[0]);
+    } catch (const ConfigError& e) {
+        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        return 2;
+    } catch (const std::exception& e) {
+        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        return 1;
+    }
+}

@@ -1,0 +1,130 @@
+// The forecourt: every pump of the station, driven through the driver's slots by one poll
+// thread per line. It knows no socket: the API calls it and hears back through a callback,
+// and every change goes out through the event hub.
+//
+// A filling is a sale from its authorization on (stored before the pump is told); it becomes
+// payable when the poll sees the nozzle released, with the readings of the filling, or void
+// when nothing was delivered. After a restart the open sales are taken up again and read back
+// from the controller's totalizers, so each filling becomes exactly one sale.
+//
+// Threads: every public call may come from any thread. Commands for a pump run on its line's
+// thread between polls (the driver's slots for one column must not overlap); `Done` is called
+// from that thread.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config/config.h"
+#include "dorv5000/driver.h"
+#include "store/records.h"
+
+namespace forecourt {
+
+class EventHub;
+class Store;
+class StationLink;
+
+struct Outcome {
+    enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden };
+    Kind kind = Kind::kOk;
+    std::string message;
+    int code = 0;  // the driver's refusal code, for kRefused
+    nlohmann::json body;
+
+    static Outcome Ok(nlohmann::json body) { return {Kind::kOk, {}, 0, std::move(body)}; }
+    static Outcome Fail(Kind kind, std::string message, int code = 0) { return {kind, std::move(message), code, nullptr}; }
+};
+using Done = std::function<void(Outcome)>;
+
+struct AuthorizeRequest {
+    std::optional<int> nozzle;
+    Preset preset;
+};
+
+struct LineMetrics {
+    int line = 0;
+    bool online = false;
+    std::uint64_t exchanges = 0;
+    std::uint64_t failures = 0;
+    double poll_ms = 0;
+    std::uint64_t cycles = 0;
+};
+
+class Forecourt {
+public:
+    Forecourt(const Config& config, Store& store, EventHub& hub, dorv::DI30& driver, StationLink& link);
+    ~Forecourt();  // stops the poll threads
+    Forecourt(const Forecourt&) = delete;
+    Forecourt& operator=(const Forecourt&) = delete;
+
+    void Start();
+    void Stop();
+
+    nlohmann::json PumpsJson() const;
+    std::optional<nlohmann::json> PumpJson(int pump) const;
+    nlohmann::json ForecourtJson() const;
+    std::vector<LineMetrics> Metrics() const;
+    int LinesOnline() const;
+    bool Emulated() const { return config_.emulator; }
+
+    void Authorize(int pump, AuthorizeRequest request, Done done);
+    void StopPump(int pump, Done done);
+    void StopAll(Done done);
+    void Totals(int pump, Done done);
+
+    PriceSet Prices() const;
+    Outcome SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& prices);
+    Outcome Lock(std::int64_t sale, const std::string& holder);
+    Outcome Clear(std::int64_t sale, const std::string& holder);
+    // A customer lifts or hangs a nozzle on the emulator serving the pump's line.
+    Outcome MoveNozzle(int pump, int nozzle, bool lift);
+
+private:
+    struct Pump;
+    struct Line;
+
+    void Loop(Line& line, std::stop_token stop);
+    void PollCycle(Line& line);
+    bool PollPump(Pump& pump);
+    void Track(Pump& pump, const std::vector<std::uint8_t>& codes);
+    void Finalize(Pump& pump);
+    void SetOnline(Line& line, bool online);
+    void Post(int pump, std::function<void(Pump&)> command, Done done);
+    Outcome DoAuthorize(Pump& pump, const AuthorizeRequest& request);
+    Outcome DoStop(Pump& pump);
+    Outcome DoTotals(Pump& pump);
+    std::optional<Totalizer> ReadTotals(Pump& pump, int nozzle);
+    std::optional<std::pair<std::int64_t, std::int64_t>> ReadFilling(Pump& pump);
+    bool Answered(const Pump& pump) const;
+    void SetState(Pump& pump, const std::string& state, std::optional<int> nozzle);
+    void PublishPump(Pump& pump);
+    nlohmann::json PumpJsonLocked(const Pump& pump) const;
+    nlohmann::json LineJsonLocked(const Line& line) const;
+    void RefreshUnpaid();
+    Pump* Find(int pump);
+    Line& LineOf(const Pump& pump);
+
+    Config config_;
+    Store& store_;
+    EventHub& hub_;
+    dorv::DI30& driver_;
+    StationLink& link_;
+    mutable std::mutex mutex_;  // pump views, line health, prices, unpaid counts
+    PriceSet prices_;
+    std::map<int, int> unpaid_;
+    std::vector<std::unique_ptr<Pump>> pumps_;
+    std::vector<std::unique_ptr<Line>> lines_;
+};
+
+}  // namespace forecourt

@@ -1,0 +1,74 @@
+// What the store keeps: sales, price sets, journaled events; and their JSON shapes, which the
+// API, the event stream and the uplink's outbox share.
+#pragma once
+
+#include <cstdint>
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace forecourt {
+
+// Money and volumes are kept in hundredths: centilitres and cents, as the controllers count.
+struct Preset {
+    enum class Kind { kNone, kVolume, kAmount };
+    Kind kind = Kind::kNone;
+    std::int64_t hundredths = 0;
+    bool operator==(const Preset&) const = default;
+};
+
+struct Totalizer {
+    std::int64_t volume_cl = 0;
+    std::int64_t amount_cents = 0;
+};
+
+// A filling from its authorization on. "open" while authorized or fuelling, "void" when it
+// ended without delivering; the API shows only payable, locked and cleared ones.
+struct Sale {
+    std::int64_t id = 0;
+    int pump = 0;
+    int nozzle = 0;
+    std::string grade;
+    std::int64_t price_cents = 0;
+    std::int64_t price_set = 0;
+    Preset preset;
+    std::string state = "open";
+    std::int64_t volume_cl = 0;
+    std::int64_t amount_cents = 0;
+    std::string started;
+    std::string ended;
+    std::optional<Totalizer> before;
+    std::optional<Totalizer> after;
+    std::string locked_by;
+    std::string cleared;
+    bool reconciled = false;
+};
+
+struct GradePrice {
+    std::string grade;
+    std::string name;
+    std::int64_t price_cents = 0;
+};
+
+struct PriceSet {
+    std::int64_t id = 0;
+    std::string since;
+    std::vector<GradePrice> grades;
+    const GradePrice* Find(const std::string& grade) const;
+};
+
+struct JournalEvent {
+    std::int64_t seq = 0;
+    std::string text;  // the serialised envelope
+};
+
+double Hundredths(std::int64_t value);
+std::int64_t ToHundredths(double value);
+std::string UtcNow();
+
+nlohmann::json PresetJson(const Preset& preset);
+nlohmann::json SaleJson(const Sale& sale);
+nlohmann::json PriceSetJson(const PriceSet& prices);
+
+}  // namespace forecourt

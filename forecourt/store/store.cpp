@@ -1,0 +1,336 @@
+#include "store.h"
+
+#include <sqlite3.h>
+
+namespace forecourt {
+
+class Store::Statement {
+public:
+    Statement(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK)
+            throw StoreError(std::string("store: ") + sqlite3_errmsg(db));
+    }
+    ~Statement() { sqlite3_finalize(st_); }
+    Statement& Bind(int i, std::int64_t v) { return Check(sqlite3_bind_int64(st_, i, v)); }
+    Statement& Bind(int i, const std::string& v) { return Check(sqlite3_bind_text(st_, i, v.c_str(), -1, SQLITE_TRANSIENT)); }
+    Statement& BindNull(int i) { return Check(sqlite3_bind_null(st_, i)); }
+    // True while a row is there.
+    bool Step() {
+        const int rc = sqlite3_step(st_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throw StoreError(std::string("store: ") + sqlite3_errmsg(db_));
+    }
+    std::int64_t Int(int i) { return sqlite3_column_int64(st_, i); }
+    bool Null(int i) { return sqlite3_column_type(st_, i) == SQLITE_NULL; }
+    std::string Text(int i) {
+        const auto* p = sqlite3_column_text(st_, i);
+        return p ? reinterpret_cast<const char*>(p) : "";
+    }
+
+private:
+    Statement& Check(int rc) {
+        if (rc != SQLITE_OK) throw StoreError(std::string("store: ") + sqlite3_errmsg(db_));
+        return *this;
+    }
+    sqlite3* db_;
+    sqlite3_stmt* st_ = nullptr;
+};
+
+// Rolls back unless committed; the commit returns once the WAL is on disk.
+class Store::Transaction {
+public:
+    explicit Transaction(Store& store) : store_(store) { store_.Exec("BEGIN IMMEDIATE"); }
+    ~Transaction() {
+        if (!done_) sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    }
+    void Commit() {
+        store_.Exec("COMMIT");
+        done_ = true;
+    }
+
+private:
+    Store& store_;
+    bool done_ = false;
+};
+
+namespace {
+
+constexpr const char* kSchema = R"(
+CREATE TABLE IF NOT EXISTS price_sets(id INTEGER PRIMARY KEY, since TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS prices(price_set INTEGER NOT NULL, grade TEXT NOT NULL, name TEXT NOT NULL,
+  price_cents INTEGER NOT NULL, PRIMARY KEY(price_set, grade));
+CREATE TABLE IF NOT EXISTS sales(id INTEGER PRIMARY KEY AUTOINCREMENT, pump INTEGER NOT NULL,
+  nozzle INTEGER NOT NULL, grade TEXT NOT NULL, price_cents INTEGER NOT NULL, price_set INTEGER NOT NULL,
+  preset_kind INTEGER NOT NULL, preset INTEGER NOT NULL, state TEXT NOT NULL,
+  volume_cl INTEGER NOT NULL DEFAULT 0, amount_cents INTEGER NOT NULL DEFAULT 0,
+  started TEXT NOT NULL, ended TEXT NOT NULL DEFAULT '',
+  before_volume INTEGER, before_amount INTEGER, after_volume INTEGER, after_amount INTEGER,
+  locked_by TEXT NOT NULL DEFAULT '', cleared TEXT NOT NULL DEFAULT '', reconciled INTEGER NOT NULL DEFAULT 0);
+CREATE INDEX IF NOT EXISTS sales_state ON sales(state, pump);
+CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, envelope TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, topic TEXT NOT NULL, payload TEXT NOT NULL);
+)";
+
+constexpr const char* kSaleColumns =
+    "id, pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, volume_cl, amount_cents, started, ended, "
+    "before_volume, before_amount, after_volume, after_amount, locked_by, cleared, reconciled";
+
+}  // namespace
+
+Store::Store(const std::string& path, std::string outbox_topic, std::string station)
+    : topic_(std::move(outbox_topic)), station_(std::move(station)) {
+    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+        SQLITE_OK) {
+        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
+        sqlite3_close(db_);
+        throw StoreError("database " + path + ": " + why);
+    }
+    sqlite3_busy_timeout(db_, 5000);
+    try {
+        // WAL with full sync: a commit is on disk when it returns, and readers (the uplink's
+        // own connection) never block the service's writes.
+        Exec("PRAGMA journal_mode=WAL");
+        Exec("PRAGMA synchronous=FULL");
+        Exec(kSchema);
+    } catch (const StoreError& e) {
+        sqlite3_close(db_);
+        throw StoreError("database " + path + ": " + e.what());
+    }
+}
+
+Store::~Store() { sqlite3_close(db_); }
+
+void Store::Exec(const char* sql) {
+    char* error = nullptr;
+    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string why = error ? error : "failed";
+        sqlite3_free(error);
+        throw StoreError("store: " + why);
+    }
+}
+
+PriceSet Store::Prices(const std::vector<GradePrice>& initial) {
+    {
+        std::lock_guard lock(mutex_);
+        Statement last(db_, "SELECT id, since FROM price_sets ORDER BY id DESC LIMIT 1");
+        if (last.Step()) {
+            PriceSet set{last.Int(0), last.Text(1), {}};
+            Statement rows(db_, "SELECT grade, name, price_cents FROM prices WHERE price_set = ? ORDER BY grade");
+            rows.Bind(1, set.id);
+            while (rows.Step()) set.grades.push_back({rows.Text(0), rows.Text(1), rows.Int(2)});
+            return set;
+        }
+    }
+    return NewPriceSet(initial);
+}
+
+PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    PriceSet set{0, UtcNow(), grades};
+    Statement insert(db_, "INSERT INTO price_sets(since) VALUES(?)");
+    insert.Bind(1, set.since).Step();
+    set.id = sqlite3_last_insert_rowid(db_);
+    for (const auto& g : grades) {
+        Statement row(db_, "INSERT INTO prices(price_set, grade, name, price_cents) VALUES(?, ?, ?, ?)");
+        row.Bind(1, set.id).Bind(2, g.grade).Bind(3, g.name).Bind(4, g.price_cents).Step();
+    }
+    tx.Commit();
+    return set;
+}
+
+std::int64_t Store::OpenSale(Sale s) {
+    std::lock_guard lock(mutex_);
+    Statement st(db_,
+                 "INSERT INTO sales(pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, started, "
+                 "before_volume, before_amount) VALUES(?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?)");
+    st.Bind(1, s.pump).Bind(2, s.nozzle).Bind(3, s.grade).Bind(4, s.price_cents).Bind(5, s.price_set);
+    st.Bind(6, static_cast<std::int64_t>(s.preset.kind)).Bind(7, s.preset.hundredths).Bind(8, s.started);
+    if (s.before) st.Bind(9, s.before->volume_cl).Bind(10, s.before->amount_cents);
+    else st.BindNull(9).BindNull(10);
+    st.Step();  // one statement: its own durable transaction
+    return sqlite3_last_insert_rowid(db_);
+}
+
+Sale Store::ReadSale(Statement& st) {
+    Sale s;
+    s.id = st.Int(0);
+    s.pump = static_cast<int>(st.Int(1));
+    s.nozzle = static_cast<int>(st.Int(2));
+    s.grade = st.Text(3);
+    s.price_cents = st.Int(4);
+    s.price_set = st.Int(5);
+    s.preset = {static_cast<Preset::Kind>(st.Int(6)), st.Int(7)};
+    s.state = st.Text(8);
+    s.volume_cl = st.Int(9);
+    s.amount_cents = st.Int(10);
+    s.started = st.Text(11);
+    s.ended = st.Text(12);
+    if (!st.Null(13)) s.before = Totalizer{st.Int(13), st.Int(14)};
+    if (!st.Null(15)) s.after = Totalizer{st.Int(15), st.Int(16)};
+    s.locked_by = st.Text(17);
+    s.cleared = st.Text(18);
+    s.reconciled = st.Int(19) != 0;
+    return s;
+}
+
+std::optional<Sale> Store::FindLocked(std::int64_t id) {
+    Statement st(db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id = ?").c_str());
+    st.Bind(1, id);
+    if (!st.Step()) return std::nullopt;
+    return ReadSale(st);
+}
+
+std::optional<Sale> Store::Find(std::int64_t id) {
+    std::lock_guard lock(mutex_);
+    return FindLocked(id);
+}
+
+std::vector<Sale> Store::OpenSales() {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE state = 'open' ORDER BY id").c_str());
+    std::vector<Sale> sales;
+    while (st.Step()) sales.push_back(ReadSale(st));
+    return sales;
+}
+
+void Store::VoidSale(std::int64_t id) {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "UPDATE sales SET state = 'void', ended = ? WHERE id = ? AND state = 'open'");
+    st.Bind(1, UtcNow()).Bind(2, id).Step();
+}
+
+void Store::Outbox(const char* event, const Sale& sale) {
+    if (topic_.empty()) return;
+    const nlohmann::json payload = {{"event", event}, {"station", station_}, {"sale", SaleJson(sale)}};
+    Statement st(db_, "INSERT INTO outbox(topic, payload) VALUES(?, ?)");
+    st.Bind(1, topic_).Bind(2, payload.dump()).Step();
+}
+
+Sale Store::FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents,
+                       const std::optional<Totalizer>& after, bool reconciled) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    Statement st(db_,
+                 "UPDATE sales SET state = 'payable', volume_cl = ?, amount_cents = ?, ended = ?, after_volume = ?, "
+                 "after_amount = ?, reconciled = ? WHERE id = ? AND state = 'open'");
+    st.Bind(1, volume_cl).Bind(2, amount_cents).Bind(3, UtcNow());
+    if (after) st.Bind(4, after->volume_cl).Bind(5, after->amount_cents);
+    else st.BindNull(4).BindNull(5);
+    st.Bind(6, reconciled ? 1 : 0).Bind(7, id).Step();
+    const bool changed = sqlite3_changes(db_) == 1;
+    auto sale = FindLocked(id);
+    if (!sale) throw StoreError("store: sale " + std::to_string(id) + " is missing");
+    if (changed) Outbox("finished", *sale);
+    tx.Commit();
+    return *sale;
+}
+
+SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    auto found = FindLocked(id);
+    if (!found || found->state == "open" || found->state == "void") return SaleChange::kNotFound;
+    sale = *found;
+    if (sale.state == "cleared") return SaleChange::kAlreadyCleared;
+    if (sale.state == "locked") return sale.locked_by == holder ? SaleChange::kDone : SaleChange::kLockedByOther;
+    Statement st(db_, "UPDATE sales SET state = 'locked', locked_by = ? WHERE id = ?");
+    st.Bind(1, holder).Bind(2, id).Step();
+    tx.Commit();
+    sale.state = "locked";
+    sale.locked_by = holder;
+    return SaleChange::kDone;
+}
+
+SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    auto found = FindLocked(id);
+    if (!found || found->state == "open" || found->state == "void") return SaleChange::kNotFound;
+    sale = *found;
+    if (sale.state == "cleared") return SaleChange::kAlreadyCleared;
+    if (sale.state != "locked") return SaleChange::kNotLocked;
+    if (sale.locked_by != holder) return SaleChange::kLockedByOther;
+    sale.state = "cleared";
+    sale.cleared = UtcNow();
+    Statement st(db_, "UPDATE sales SET state = 'cleared', cleared = ? WHERE id = ?");
+    st.Bind(1, sale.cleared).Bind(2, id).Step();
+    Outbox("cleared", sale);
+    tx.Commit();
+    return SaleChange::kDone;
+}
+
+std::vector<Sale> Store::List(const SaleFilter& f) {
+    std::lock_guard lock(mutex_);
+    std::string sql = std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id > ?";
+    sql += f.state ? " AND state = ?" : " AND state IN ('payable', 'locked', 'cleared')";
+    if (f.pump) sql += " AND pump = ?";
+    sql += " ORDER BY id LIMIT ?";
+    Statement st(db_, sql.c_str());
+    int i = 1;
+    st.Bind(i++, f.after);
+    if (f.state) st.Bind(i++, *f.state);
+    if (f.pump) st.Bind(i++, *f.pump);
+    st.Bind(i, f.limit);
+    std::vector<Sale> sales;
+    while (st.Step()) sales.push_back(ReadSale(st));
+    return sales;
+}
+
+std::map<int, int> Store::Unpaid() {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') GROUP BY pump");
+    std::map<int, int> unpaid;
+    while (st.Step()) unpaid[static_cast<int>(st.Int(0))] = static_cast<int>(st.Int(1));
+    return unpaid;
+}
+
+std::map<std::string, std::int64_t> Store::CountByState() {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "SELECT state, COUNT(*) FROM sales GROUP BY state");
+    std::map<std::string, std::int64_t> counts;
+    while (st.Step()) counts[st.Text(0)] = st.Int(1);
+    return counts;
+}
+
+void Store::Journal(const std::vector<JournalEvent>& events, std::size_t keep) {
+    if (events.empty()) return;
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    for (const auto& e : events) {
+        Statement st(db_, "INSERT OR REPLACE INTO events(seq, envelope) VALUES(?, ?)");
+        st.Bind(1, e.seq).Bind(2, e.text).Step();
+    }
+    Statement trim(db_, "DELETE FROM events WHERE seq <= ?");
+    trim.Bind(1, events.back().seq - static_cast<std::int64_t>(keep)).Step();
+    tx.Commit();
+}
+
+std::vector<JournalEvent> Store::JournalAfter(std::int64_t seq, std::size_t limit) {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "SELECT seq, envelope FROM events WHERE seq > ? ORDER BY seq LIMIT ?");
+    st.Bind(1, seq).Bind(2, static_cast<std::int64_t>(limit));
+    std::vector<JournalEvent> events;
+    while (st.Step()) events.push_back({st.Int(0), st.Text(1)});
+    return events;
+}
+
+std::int64_t Store::LastSeq() {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "SELECT COALESCE(MAX(seq), 0) FROM events");
+    st.Step();
+    return st.Int(0);
+}
+
+bool Store::Healthy() {
+    try {
+        std::lock_guard lock(mutex_);
+        Statement st(db_, "SELECT 1");
+        return st.Step();
+    } catch (const StoreError&) {
+        return false;
+    }
+}
+
+}  // namespace forecourt

@@ -1,0 +1,88 @@
+// The station's durable record in SQLite (WAL, full sync): price sets, sales from authorization
+// to clearing, the event journal and the uplink's outbox. Each change that matters is one
+// transaction, committed to disk before the call returns, so a client that heard yes keeps its
+// answer across a crash or a power cut.
+//
+// Threads: every call may come from any thread; calls are serialised on one connection.
+// Failures: StoreError (the database cannot be opened or written).
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "records.h"
+
+struct sqlite3;
+
+namespace forecourt {
+
+class StoreError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct SaleFilter {
+    std::optional<std::string> state;  // payable, locked or cleared; none: all three
+    std::optional<int> pump;
+    std::int64_t after = 0;
+    int limit = 100;
+};
+
+enum class SaleChange { kDone, kNotFound, kLockedByOther, kNotLocked, kAlreadyCleared };
+
+class Store {
+public:
+    // `outbox_topic` non-empty: finished and cleared sales also go to the uplink's outbox, in
+    // the same transaction.
+    Store(const std::string& path, std::string outbox_topic = {}, std::string station = {});
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // The latest price set; the first start makes one from `initial`.
+    PriceSet Prices(const std::vector<GradePrice>& initial);
+    PriceSet NewPriceSet(const std::vector<GradePrice>& grades);
+
+    // An authorization becomes an open sale; its id is returned.
+    std::int64_t OpenSale(Sale sale);
+    // Open sales of every pump: what was authorized or fuelling when the service stopped.
+    std::vector<Sale> OpenSales();
+    // The filling ended without delivering.
+    void VoidSale(std::int64_t id);
+    // The filling ended: the sale becomes payable.
+    Sale FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents,
+                    const std::optional<Totalizer>& after, bool reconciled);
+    SaleChange Lock(std::int64_t id, const std::string& holder, Sale& sale);
+    SaleChange Clear(std::int64_t id, const std::string& holder, Sale& sale);
+    std::optional<Sale> Find(std::int64_t id);
+    std::vector<Sale> List(const SaleFilter& filter);
+    // Payable and locked sales per pump.
+    std::map<int, int> Unpaid();
+    std::map<std::string, std::int64_t> CountByState();
+
+    // Event journal: kept to `keep` events.
+    void Journal(const std::vector<JournalEvent>& events, std::size_t keep);
+    std::vector<JournalEvent> JournalAfter(std::int64_t seq, std::size_t limit);
+    std::int64_t LastSeq();
+    bool Healthy();
+
+private:
+    class Statement;
+    class Transaction;
+    void Exec(const char* sql);
+    Sale ReadSale(Statement& st);
+    std::optional<Sale> FindLocked(std::int64_t id);
+    void Outbox(const char* event, const Sale& sale);
+
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+    std::string topic_;
+    std::string station_;
+};
+
+}  // namespace forecourt

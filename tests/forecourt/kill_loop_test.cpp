@@ -1,0 +1,117 @@
+// The service killed (SIGKILL) at random moments across many fillings, the emulator running on
+// in its own process: afterwards every filling is exactly one sale, and the totalizers grew by
+// the sum of the sales' volumes.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <csignal>
+#include <map>
+#include <random>
+#include <thread>
+
+#include "station.h"
+
+namespace forecourt::test {
+namespace {
+
+constexpr int kFillings = 50;
+constexpr int kPumps = 4;  // pumps 1..4 on line 1, nozzle 1 at column 1, 3, 5, 7
+
+int Address(int pump) { return 1 + 2 * (pump - 1); }
+
+std::int64_t TotalCl(Station& s, int pump) {
+    const std::string answer = s.Emulate(1, "totals " + std::to_string(Address(pump)));
+    return std::stoll(answer.substr(3, answer.find(' ', 3) - 3));
+}
+
+std::vector<json> Sales(Station& s, int pump) {
+    std::vector<json> all;
+    for (std::int64_t after = 0;;) {
+        const auto page = s.Get("/api/v1/sales?pump=" + std::to_string(pump) + "&limit=1000&after=" + std::to_string(after))["sales"];
+        if (page.empty()) return all;
+        for (const auto& sale : page) all.push_back(sale);
+        after = page.back()["id"];
+    }
+}
+
+TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
+    Station station(StationOptions{.lines = 1, .flow = 20.0, .extra_toml = "", .tokens = false});
+    std::map<int, std::int64_t> start;
+    for (int p = 1; p <= kPumps; ++p) start[p] = TotalCl(station, p);
+    std::mt19937 random(20261208);
+    std::atomic<int> kills{0};
+    for (int i = 0; i < kFillings; ++i) {
+        const int pump = 1 + i % kPumps;
+        const std::string path = "/api/v1/pumps/" + std::to_string(pump);
+        const std::size_t sales_before = Sales(station, pump).size();
+        // Half the fillings meet a SIGKILL somewhere between the lift and the payment.
+        std::jthread killer;
+        if (random() % 2) {
+            const auto delay = std::chrono::milliseconds(random() % 400);
+            killer = std::jthread([&station, delay, &kills](std::stop_token stop) {
+                std::this_thread::sleep_for(delay);
+                if (!stop.stop_requested()) {
+                    station.KillService();
+                    ++kills;
+                }
+            });
+        }
+        EXPECT_EQ(station.Emulate(1, "lift " + std::to_string(Address(pump))), "ok");
+        bool paid = false;
+        for (int attempt = 0; attempt < 50 && !paid; ++attempt) {
+            try {
+                const auto sales = Sales(station, pump);
+                if (sales.size() == sales_before) {
+                    const std::string state = station.Get(path)["state"];
+                    if (state == "calling") {
+                        station.Request("POST", path + "/authorize",
+                                        R"({"nozzle": 1, "preset": {"volume": )" + std::to_string(1 + i % 3) + ".25}}");
+                    }
+                    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                    continue;
+                }
+                ASSERT_EQ(sales.size(), sales_before + 1) << "one filling, one sale";
+                const std::string id = sales.back()["id"].dump();
+                station.Request("POST", "/api/v1/sales/" + id + "/lock");
+                station.Request("POST", "/api/v1/sales/" + id + "/clear");
+                paid = station.Get("/api/v1/sales/" + id)["state"] == "cleared";
+            } catch (const std::exception&) {
+                if (killer.joinable()) killer.join();
+                station.StartService();  // after the kill: the same database, the same dispensers
+            }
+        }
+        if (killer.joinable()) {
+            killer.request_stop();
+            killer.join();
+        }
+        ASSERT_TRUE(paid) << "filling " << i << " on pump " << pump;
+        EXPECT_EQ(station.Emulate(1, "hang " + std::to_string(Address(pump))), "ok");
+        for (int wait = 0; wait < 500; ++wait) {
+            try {
+                if (station.Get(path)["state"] == "idle") break;
+            } catch (const std::exception&) {
+                station.StartService();
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    EXPECT_GT(kills, 10);
+    int total = 0;
+    for (int p = 1; p <= kPumps; ++p) {
+        SCOPED_TRACE("pump " + std::to_string(p));
+        const auto sales = Sales(station, p);
+        total += static_cast<int>(sales.size());
+        std::int64_t sold_cl = 0;
+        for (std::size_t k = 0; k < sales.size(); ++k) {
+            sold_cl += std::llround(sales[k]["volume"].get<double>() * 100);
+            if (k > 0) {
+                EXPECT_EQ(sales[k]["totals_before"], sales[k - 1]["totals_after"]) << "no filling counted twice or lost";
+            }
+        }
+        EXPECT_EQ(TotalCl(station, p) - start[p], sold_cl);
+    }
+    EXPECT_EQ(total, kFillings);
+}
+
+}  // namespace
+}  // namespace forecourt::test

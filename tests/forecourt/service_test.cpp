@@ -1,0 +1,299 @@
+// The service on emulated lines, through its API: one row per scenario, every answer checked
+// against the API document.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <thread>
+
+#include "station.h"
+
+namespace forecourt::test {
+namespace {
+
+Station& Shared() {
+    static auto station = std::make_unique<Station>();
+    return *station;
+}
+
+// Calls a route and checks the answer against the document.
+HttpReply Call(const std::string& method, const std::string& route, const std::string& target, const std::string& body = "",
+               const std::string& token = "pos1") {
+    auto reply = Shared().Request(method, target, body, token);
+    EXPECT_EQ(CheckResponse(method, route, reply.status, reply.Json()), "") << reply.body;
+    return reply;
+}
+
+std::string PumpPath(int pump, const std::string& tail = "") { return "/api/v1/pumps/" + std::to_string(pump) + tail; }
+
+// Money as the controller and the driver count it: price x volume in cents, halves up.
+double Money(double price, double volume) { return std::floor(std::llround(price * 100) * std::llround(volume * 100) / 100.0 + 0.5) / 100; }
+
+double GradePrice(const std::string& grade) {
+    const json prices = Shared().Get("/api/v1/prices");
+    for (const auto& g : prices["grades"])
+        if (g["grade"] == grade) return g["price"];
+    return 0;
+}
+
+void Lift(int pump, int nozzle = 1) {
+    Call("POST", "/api/v1/emulator/pumps/{n}/lift", "/api/v1/emulator/pumps/" + std::to_string(pump) + "/lift",
+         "{\"nozzle\": " + std::to_string(nozzle) + "}");
+}
+void Hang(int pump, int nozzle = 1) {
+    Call("POST", "/api/v1/emulator/pumps/{n}/hang", "/api/v1/emulator/pumps/" + std::to_string(pump) + "/hang",
+         "{\"nozzle\": " + std::to_string(nozzle) + "}");
+}
+
+HttpReply Authorize(int pump, const std::string& preset, int nozzle = 1, const std::string& token = "pos1") {
+    return Call("POST", "/api/v1/pumps/{n}/authorize", PumpPath(pump, "/authorize"),
+                "{\"nozzle\": " + std::to_string(nozzle) + ", \"preset\": " + preset + "}", token);
+}
+
+// Lift, authorize, wait for the sale; returns the sale.
+json Fill(int pump, const std::string& preset, int nozzle = 1) {
+    Lift(pump, nozzle);
+    const auto authorized = Authorize(pump, preset, nozzle);
+    EXPECT_EQ(authorized.status, 200) << authorized.body;
+    const json sale = authorized.Json()["sale"];
+    EXPECT_TRUE(Shared().WaitState(pump, "finished")) << Shared().Get(PumpPath(pump)).dump();
+    Hang(pump, nozzle);
+    EXPECT_TRUE(Shared().WaitState(pump, "idle"));
+    const auto reply = Call("GET", "/api/v1/sales/{id}", "/api/v1/sales/" + sale.dump());
+    EXPECT_EQ(reply.status, 200) << reply.body;
+    return reply.Json();
+}
+
+void Settle(int pump, std::int64_t sale) {
+    Call("POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/" + std::to_string(sale) + "/lock");
+    Call("POST", "/api/v1/sales/{id}/clear", "/api/v1/sales/" + std::to_string(sale) + "/clear");
+    (void)pump;
+}
+
+struct Scenario {
+    const char* name;
+    void (*run)();
+};
+void PrintTo(const Scenario& row, std::ostream* out) { *out << row.name; }
+
+const Scenario kScenarios[] = {
+    {"volume_preset_ends_in_a_sale_of_that_volume_priced_as_the_driver_rounds",
+     [] {
+         const double price = GradePrice("95");
+         const json sale = Fill(1, "{\"volume\": 2.70}");
+         EXPECT_EQ(sale["state"], "payable");
+         EXPECT_DOUBLE_EQ(sale["volume"].get<double>(), 2.70);
+         EXPECT_DOUBLE_EQ(sale["price"].get<double>(), price);
+         EXPECT_DOUBLE_EQ(sale["amount"].get<double>(), Money(price, 2.70));
+         EXPECT_NEAR(sale["totals_after"]["volume"].get<double>() - sale["totals_before"]["volume"].get<double>(), 2.70, 1e-9);
+         EXPECT_EQ(sale["preset"], json({{"volume", 2.70}}));
+     }},
+    {"amount_preset_delivers_whole_centilitres_within_the_amount",
+     [] {
+         const double price = GradePrice("D");
+         const json sale = Fill(2, "{\"amount\": 10.00}", 2);
+         const double litres = std::trunc((10.00 + 0.00499) * 100 / price) / 100;
+         EXPECT_DOUBLE_EQ(sale["volume"].get<double>(), litres);
+         EXPECT_DOUBLE_EQ(sale["amount"].get<double>(), Money(price, litres));
+         EXPECT_LE(sale["amount"].get<double>(), 10.00);
+         EXPECT_EQ(sale["grade"], "D");
+     }},
+    {"price_change_while_fuelling_keeps_the_running_sale_on_its_price",
+     [] {
+         const double old_price = GradePrice("95");
+         const auto set_before = Shared().Get("/api/v1/prices")["price_set"].get<int>();
+         Lift(3);
+         ASSERT_EQ(Authorize(3, "{\"volume\": 20}").status, 200);
+         ASSERT_TRUE(Shared().WaitState(3, "fuelling"));
+         const auto changed = Call("PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1.99}]})", "manager");
+         ASSERT_EQ(changed.status, 200) << changed.body;
+         EXPECT_EQ(changed.Json()["price_set"], set_before + 1);
+         EXPECT_DOUBLE_EQ(Shared().Get(PumpPath(3))["price"].get<double>(), old_price);
+         ASSERT_TRUE(Shared().WaitState(3, "finished"));
+         const json sale = Call("GET", "/api/v1/sales/{id}", "/api/v1/sales/" + Shared().Get(PumpPath(3))["sale"].dump()).Json();
+         EXPECT_DOUBLE_EQ(sale["price"].get<double>(), old_price);
+         EXPECT_EQ(sale["price_set"], set_before);
+         EXPECT_DOUBLE_EQ(sale["amount"].get<double>(), Money(old_price, 20));
+         Hang(3);
+         ASSERT_TRUE(Shared().WaitState(3, "idle"));
+         const json next = Fill(3, "{\"volume\": 1}");
+         EXPECT_DOUBLE_EQ(next["price"].get<double>(), 1.99);
+         EXPECT_EQ(next["price_set"], set_before + 1);
+         Settle(3, sale["id"]);
+         Settle(3, next["id"]);
+     }},
+    {"only_the_token_that_locked_a_sale_clears_it_and_only_once",
+     [] {
+         const auto id = std::to_string(Fill(4, "{\"volume\": 1.5}")["id"].get<int>());
+         const std::string lock = "/api/v1/sales/{id}/lock", clear = "/api/v1/sales/{id}/clear";
+         EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos2").status, 409) << "cleared before a lock";
+         EXPECT_EQ(Call("POST", lock, "/api/v1/sales/" + id + "/lock", "", "pos2").Json()["locked_by"], "pos2");
+         EXPECT_EQ(Call("POST", lock, "/api/v1/sales/" + id + "/lock", "", "pos1").status, 409);
+         EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos1").status, 409);
+         EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "viewer").status, 403);
+         EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos2").Json()["state"], "cleared");
+         EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos2").status, 409) << "cleared twice";
+         const auto listed = Call("GET", "/api/v1/sales", "/api/v1/sales?state=cleared&pump=4").Json()["sales"];
+         ASSERT_EQ(listed.size(), 1u);
+         EXPECT_EQ(listed[0]["id"].dump(), id);
+     }},
+    {"a_pump_holding_the_unpaid_limit_is_refused_until_one_is_paid",
+     [] {
+         const json first = Fill(5, "{\"volume\": 1}");
+         Fill(5, "{\"volume\": 1}");
+         Lift(5);
+         const auto refused = Authorize(5, "null");
+         EXPECT_EQ(refused.status, 423);
+         EXPECT_EQ(refused.Json()["error"], "unpaid_limit");
+         Settle(5, first["id"]);
+         EXPECT_EQ(Authorize(5, "null").status, 200);
+         Call("POST", "/api/v1/pumps/{n}/stop", PumpPath(5, "/stop"));
+         Hang(5);
+         EXPECT_TRUE(Shared().WaitState(5, "idle"));
+     }},
+    {"stop_ends_the_filling_early_and_the_sale_holds_what_went_out",
+     [] {
+         Lift(6);
+         ASSERT_EQ(Authorize(6, "{\"volume\": 80}").status, 200);
+         ASSERT_TRUE(Shared().WaitState(6, "fuelling"));
+         std::this_thread::sleep_for(std::chrono::milliseconds(200));
+         const auto stopped = Call("POST", "/api/v1/pumps/{n}/stop", PumpPath(6, "/stop"));
+         ASSERT_EQ(stopped.status, 200) << stopped.body;
+         ASSERT_TRUE(Shared().WaitState(6, "finished"));
+         const json sale = Call("GET", "/api/v1/sales/{id}", "/api/v1/sales/" + Shared().Get(PumpPath(6))["sale"].dump()).Json();
+         EXPECT_GT(sale["volume"].get<double>(), 0);
+         EXPECT_LT(sale["volume"].get<double>(), 80);
+         EXPECT_DOUBLE_EQ(sale["amount"].get<double>(), Money(sale["price"], sale["volume"]));
+         Hang(6);
+     }},
+    {"authorizing_a_fuelling_pump_is_a_conflict_and_stop_withdraws_an_authorization",
+     [] {
+         Lift(7);
+         ASSERT_EQ(Authorize(7, "{\"volume\": 80}").status, 200);
+         ASSERT_TRUE(Shared().WaitState(7, "fuelling"));
+         EXPECT_EQ(Authorize(7, "null").status, 409);
+         Call("POST", "/api/v1/stop", "/api/v1/stop");
+         ASSERT_TRUE(Shared().WaitState(7, "finished"));
+         Hang(7);
+         ASSERT_TRUE(Shared().WaitState(7, "idle"));
+         const auto before = Call("GET", "/api/v1/sales", "/api/v1/sales?pump=7").Json()["sales"].size();
+         ASSERT_EQ(Authorize(7, "null").status, 200) << "authorized before the customer lifts";
+         Call("POST", "/api/v1/pumps/{n}/stop", PumpPath(7, "/stop"));
+         ASSERT_TRUE(Shared().WaitState(7, "idle"));
+         EXPECT_EQ(Call("GET", "/api/v1/sales", "/api/v1/sales?pump=7").Json()["sales"].size(), before) << "nothing delivered, no sale";
+     }},
+    {"a_line_that_stops_answering_takes_its_pumps_offline_and_back",
+     [] {
+         EventClient events(Shared().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         EXPECT_EQ(Shared().Emulate(2, "fault silence 0"), "ok");
+         ASSERT_TRUE(Shared().WaitState(8, "offline"));
+         const auto refused = Authorize(8, "null");
+         EXPECT_EQ(refused.status, 503);
+         EXPECT_EQ(refused.Json()["error"], "line_offline");
+         auto offline = events.Until([](const json& e) { return e["type"] == "line" && e["data"]["online"] == false; });
+         ASSERT_TRUE(offline);
+         EXPECT_EQ(CheckSchema("LineHealth", (*offline)["data"]), "");
+         EXPECT_EQ(Shared().Emulate(2, "clear-faults"), "ok");
+         EXPECT_TRUE(Shared().WaitState(8, "idle"));
+         EXPECT_TRUE(events.Until([](const json& e) { return e["type"] == "line" && e["data"]["online"] == true; }));
+     }},
+    {"events_carry_every_change_and_a_reconnect_replays_what_was_missed",
+     [] {
+         EventClient live(Shared().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         const json sale = Fill(1, "{\"volume\": 1}");
+         auto finished = live.Until([&](const json& e) { return e["type"] == "sale" && e["data"]["id"] == sale["id"]; });
+         ASSERT_TRUE(finished);
+         EXPECT_EQ(CheckSchema("Event", *finished), "");
+         EXPECT_EQ(CheckSchema("Sale", (*finished)["data"]), "");
+         const auto seq = (*finished)["seq"].get<std::int64_t>();
+         EventClient replay(Shared().port(), "/api/v1/events?after=" + std::to_string(seq - 1) + "&token=" + Station::Token("viewer"));
+         auto first = replay.Next();
+         ASSERT_TRUE(first);
+         EXPECT_EQ(*first, *finished);
+         auto pump = live.Until([](const json& e) { return e["type"] == "pump"; }, 5000);
+         ASSERT_TRUE(pump);
+         EXPECT_EQ(CheckSchema("Pump", (*pump)["data"]), "");
+         Settle(1, sale["id"]);
+     }},
+};
+
+class ServiceScenario : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(ServiceScenario, Runs) { GetParam().run(); }
+
+INSTANTIATE_TEST_SUITE_P(Station, ServiceScenario, ::testing::ValuesIn(kScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+struct BadInput {
+    const char* name;
+    const char* method;
+    const char* route;  // as the document names it; empty for a route it does not have
+    std::string target;
+    std::string body;
+    const char* token;
+    int status;
+    const char* error;
+};
+void PrintTo(const BadInput& row, std::ostream* out) { *out << row.name; }
+
+const BadInput kBadInputs[] = {
+    {"malformed_json", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{nozzle: 1", "pos1", 400, "bad_request"},
+    {"body_not_an_object", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "[1]", "pos1", 400, "bad_request"},
+    {"nozzle_of_wrong_type", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": "1"})", "pos1", 400, "bad_request"},
+    {"nozzle_out_of_range", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 9})", "pos1", 400, "bad_request"},
+    {"preset_volume_and_amount", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize",
+     R"({"nozzle": 1, "preset": {"volume": 1, "amount": 2}})", "pos1", 400, "bad_request"},
+    {"preset_negative", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": -5}})", "pos1", 400, "bad_request"},
+    {"preset_beyond_the_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": 1000}})", "pos1", 400, "bad_request"},
+    {"preset_thousandths", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"amount": 1.005}})", "pos1", 400, "bad_request"},
+    {"unknown_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozle": 1})", "pos1", 400, "bad_request"},
+    {"huge_body", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", std::string(5000, ' ') + "{}", "pos1", 413, "payload_too_large"},
+    {"unknown_route", "GET", "", "/api/v1/nothing", "", "viewer", 404, "not_found"},
+    {"unknown_pump", "GET", "/api/v1/pumps/{n}", "/api/v1/pumps/99", "", "viewer", 404, "not_found"},
+    {"pump_number_in_hex", "GET", "", "/api/v1/pumps/0x1", "", "viewer", 404, "not_found"},
+    {"bad_percent_escape", "GET", "", "/api/v1/pumps%zz", "", "viewer", 400, "bad_request"},
+    {"wrong_method", "DELETE", "", "/api/v1/pumps", "", "manager", 405, "method_not_allowed"},
+    {"missing_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "", 401, "unauthorized"},
+    {"wrong_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "intruder", 401, "unauthorized"},
+    {"viewer_authorizes", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{}", "viewer", 403, "forbidden"},
+    {"pos_sets_prices", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1}]})", "pos1", 403, "forbidden"},
+    {"price_for_unknown_grade", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "98", "price": 1}]})", "manager", 400, "bad_request"},
+    {"price_beyond_the_field", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 100}]})", "manager", 400, "bad_request"},
+    {"sales_of_unknown_state", "GET", "/api/v1/sales", "/api/v1/sales?state=paid", "", "viewer", 400, "bad_request"},
+    {"sales_after_in_hex", "GET", "/api/v1/sales", "/api/v1/sales?after=0x10", "", "viewer", 400, "bad_request"},
+    {"lock_unknown_sale", "POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/999999/lock", "", "pos1", 404, "not_found"},
+    {"events_without_upgrade", "GET", "/api/v1/events", "/api/v1/events", "", "viewer", 400, "bad_request"},
+};
+
+class ServiceBadInput : public ::testing::TestWithParam<BadInput> {};
+
+TEST_P(ServiceBadInput, IsRefusedWithItsError) {
+    const BadInput& b = GetParam();
+    const auto reply = Shared().Request(b.method, b.target, b.body, b.token);
+    EXPECT_EQ(reply.status, b.status) << reply.body;
+    EXPECT_EQ(reply.Json().value("error", ""), b.error) << reply.body;
+    if (*b.route) {
+        EXPECT_EQ(CheckResponse(b.method, b.route, reply.status, reply.Json()), "");
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Station, ServiceBadInput, ::testing::ValuesIn(kBadInputs),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// A client that never reads is dropped once its backlog is full; the service goes on.
+TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
+    auto metric = [] {
+        const auto text = Shared().Request("GET", "/metrics").body;
+        const auto at = text.find("dorv_event_clients_dropped_total ");
+        return std::stoi(text.substr(at + std::string("dorv_event_clients_dropped_total ").size()));
+    };
+    const int dropped = metric();
+    auto sleeper = SilentEventClient(Shared().port(), Station::Token("viewer"));
+    for (int i = 0; i < 400 && metric() == dropped; ++i)
+        Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "D", "price": )" + std::string(i % 2 ? "1.72" : "1.73") + "}]}", "manager");
+    EXPECT_GT(metric(), dropped);
+    EXPECT_EQ(Shared().Request("GET", "/healthz").status, 200);
+    Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "D", "price": 1.72}]})", "manager");
+}
+
+}  // namespace
+}  // namespace forecourt::test
