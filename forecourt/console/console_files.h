@@ -5,7 +5,7 @@
 #include <span>
 #include <string_view>
 
-namespace dorv::forecourt::console {
+namespace forecourt::console {
 
 struct File {
   std::string_view path;
@@ -15,4 +15,4 @@ struct File {
 
 std::span<const File> Files();
 
-}  // namespace dorv::forecourt::console
+}  // namespace forecourt::console

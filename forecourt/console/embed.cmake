@@ -30,7 +30,7 @@ foreach(rel IN LISTS files)
 endforeach()
 
 set(text "// Generated from forecourt/console by embed.cmake; do not edit.\n#include \"console_files.h\"\n\nnamespace {\n${arrays}\n}  // namespace\n\n")
-string(APPEND text "namespace dorv::forecourt::console {\n\nstd::span<const File> Files() {\n  static const File files[] = {\n${rows}  };\n  return files;\n}\n\n}  // namespace dorv::forecourt::console\n")
+string(APPEND text "namespace forecourt::console {\n\nstd::span<const File> Files() {\n  static const File files[] = {\n${rows}  };\n  return files;\n}\n\n}  // namespace forecourt::console\n")
 # Rewritten only when it changes, so an untouched console costs no recompilation.
 if(EXISTS ${OUTPUT})
   file(READ ${OUTPUT} old)

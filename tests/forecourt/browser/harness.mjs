@@ -9,7 +9,7 @@ import { chromium } from 'playwright-core';
 
 const here = path.dirname(new URL(import.meta.url).pathname);
 export const repo = path.resolve(here, '../../..');
-export const TOKENS = { pos1: 'pos-one-secret', pos2: 'pos-two-secret', viewer: 'viewer-secret', manager: 'manager-secret' };
+export const TOKENS = { pos1: 'pos-one-secret-0123', pos2: 'pos-two-secret-0123', viewer: 'viewer-secret-0123', manager: 'manager-secret-0123' };
 
 export function freePort() {
   return new Promise((resolve, reject) => {
@@ -66,40 +66,101 @@ export class Proxy {
   restore() { return this.listen(this.port); }
 }
 
-function tokenConfig(dir) {
-  const file = path.join(dir, 'tokens.toml');
-  const rows = [['pos1', 'pos'], ['pos2', 'pos'], ['viewer', 'viewer'], ['manager', 'manager']]
-    .map(([name, role]) => `[[tokens]]\nname = "${name}"\ntoken = "${TOKENS[name]}"\nrole = "${role}"\n`);
-  fs.writeFileSync(file, rows.join('\n'));
-  return file;
+const bin = (name, dir) => path.join(repo, 'build', dir, name);
+const FLOW = '2';        // litres per second: a 1.5 L filling takes under a second
+const POLL_MS = '30';
+
+function spawnReading(file, args, cwd) {
+  const child = spawn(file, args, { cwd, stdio: ['ignore', 'pipe', 'pipe'] });
+  child.output = '';
+  child.stdout.on('data', (d) => { child.output += d; });
+  child.stderr.on('data', (d) => { child.output += d; });
+  child.exited = new Promise((resolve) => child.on('exit', resolve));
+  return child;
 }
 
-// The service on the emulator, on a free port, with its own database and the test tokens.
-export async function startService() {
-  if (process.env.FORECOURT_URL) return { port: Number(new URL(process.env.FORECOURT_URL).port), stop: async () => {} };
-  const bin = process.env.FORECOURT_BIN ?? path.join(repo, 'build/forecourt/dorv-forecourt');
+// One dorv-emulator line on a pty, told from outside through its control socket.
+async function startEmulator(dir) {
+  const child = spawnReading(process.env.DORV_EMULATOR ?? bin('dorv-emulator', 'emulator'),
+    ['--pty', '--control', '127.0.0.1:0', '--baud', '0', '--flow', FLOW], dir);
+  const field = (name) => child.output.match(new RegExp(`^${name} (\\S+)$`, 'm'))?.[1];
+  await until('the emulator to start', () => {
+    if (child.exitCode !== null) throw new Error(`dorv-emulator exited:\n${child.output}`);
+    return field('pty') && field('control');
+  });
+  return { child, pty: field('pty'), control: field('control') };
+}
+
+export function emulatorCommand(control, command) {
+  const [host, port] = [control.slice(0, control.lastIndexOf(':')), Number(control.slice(control.lastIndexOf(':') + 1))];
+  return new Promise((resolve, reject) => {
+    const socket = net.connect(port, host, () => socket.write(`${command}\n`));
+    let answer = '';
+    socket.on('data', (d) => {
+      answer += d;
+      if (answer.includes('\n')) { socket.end(); resolve(answer.trim()); }
+    });
+    socket.on('error', reject);
+  });
+}
+
+function stationConfig(dir, lines) {
+  const toml = [`station = "browser"\ndatabase = "${dir}/sales.db"\nunpaid_limit = 3\npoll_interval_ms = ${POLL_MS}\nline_timeout_ms = 100`,
+    '[[grades]]\nid = "95"\nname = "AI-95"\nprice = 54.3', '[[grades]]\nid = "D"\nname = "DT"\nprice = 61.9'];
+  lines.forEach((line, i) => {
+    toml.push(`[[lines]]\nline = ${i + 1}\ndevice = "${line.pty}"\nemulator = "${line.control}"`);
+    for (let c = 0; c < 4; ++c) {
+      toml.push(`[[pumps]]\npump = ${i * 4 + c + 1}\nline = ${i + 1}\ncolumn = ${1 + 2 * c}\n`
+        + 'nozzles = [{ nozzle = 1, grade = "95" }, { nozzle = 2, grade = "D" }]');
+    }
+  });
+  for (const [name, role] of [['pos1', 'pos'], ['pos2', 'pos'], ['viewer', 'viewer'], ['manager', 'manager']]) {
+    toml.push(`[[tokens]]\nname = "${name}"\ntoken = "${TOKENS[name]}"\nrole = "${role}"`);
+  }
+  fs.writeFileSync(path.join(dir, 'station.toml'), `${toml.join('\n')}\n`);
+  return path.join(dir, 'station.toml');
+}
+
+// The service on a free port with its own database. 'emulator': `dorv-forecourt --emulator`,
+// every role granted on loopback, the customer panel shown. 'station': two dorv-emulator
+// lines of our own (so a test can silence one) and the test tokens.
+export async function startService(kind = 'emulator') {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'forecourt-browser-'));
-  const port = await freePort();
-  const args = ['--emulator', '--listen', `127.0.0.1:${port}`, '--database', path.join(dir, 'sales.db'),
-    '--config', tokenConfig(dir)];
-  const child = spawn(bin, args, { cwd: dir, stdio: ['ignore', 'pipe', 'pipe'] });
-  let output = '';
-  child.stdout.on('data', (d) => { output += d; });
-  child.stderr.on('data', (d) => { output += d; });
-  const exited = new Promise((resolve) => child.on('exit', resolve));
-  await until('the service to answer', async () => {
-    if (child.exitCode !== null) throw new Error(`dorv-forecourt exited ${child.exitCode}:\n${output}`);
-    return fetch(`http://127.0.0.1:${port}/healthz`).then((r) => r.ok, () => false);
-  }, 30000);
-  return {
-    port,
-    output: () => output,
-    stop: async () => {
-      child.kill('SIGTERM');
-      await exited;
-      fs.rmSync(dir, { recursive: true, force: true });
-    },
+  const children = [];
+  const stop = async () => {
+    for (const c of children.reverse()) {
+      if (c.exitCode === null) c.kill('SIGTERM');
+      await c.exited;
+    }
+    fs.rmSync(dir, { recursive: true, force: true });
   };
+  try {
+    const port = await freePort();
+    const lines = [];
+    for (let i = 0; kind === 'station' && i < 2; ++i) {
+      lines.push(await startEmulator(dir));
+      children.push(lines[i].child);
+    }
+    const args = kind === 'station' ? ['--config', stationConfig(dir, lines)]
+      : ['--emulator', '--emulator-flow', FLOW, '--poll-ms', POLL_MS, '--database', path.join(dir, 'sales.db')];
+    const child = spawnReading(process.env.FORECOURT_BIN ?? bin('dorv-forecourt', 'forecourt'),
+      [...args, '--listen', `127.0.0.1:${port}`], dir);
+    children.push(child);
+    await until('the service to answer with every line', async () => {
+      if (child.exitCode !== null) throw new Error(`dorv-forecourt exited ${child.exitCode}:\n${child.output}`);
+      const health = await fetch(`http://127.0.0.1:${port}/healthz`).then((r) => r.json(), () => null);
+      return health?.lines_online === 2;
+    }, 30000);
+    return {
+      port,
+      output: () => child.output,
+      silence: (line, silent) => emulatorCommand(lines[line - 1].control, silent ? 'fault silence 0' : 'clear-faults'),
+      stop,
+    };
+  } catch (error) {
+    await stop();
+    throw error;
+  }
 }
 
 export function launchBrowser() {
@@ -110,12 +171,13 @@ export function launchBrowser() {
   });
 }
 
-// The API as a POS or a manager would call it, straight to the service (not through the proxy).
+// The API as a POS or a manager would call it, straight to the service (not through the proxy);
+// no token on the emulator service, where loopback grants every role.
 export function apiClient(port, token) {
   return async (method, route, body) => {
     const response = await fetch(`http://127.0.0.1:${port}/api/v1${route}`, {
       method,
-      headers: { Authorization: `Bearer ${token}`, 'Content-Type': 'application/json' },
+      headers: { ...(token ? { Authorization: `Bearer ${token}` } : {}), 'Content-Type': 'application/json' },
       body: body === undefined ? undefined : JSON.stringify(body),
     });
     const json = await response.json().catch(() => null);
@@ -128,7 +190,7 @@ export function apiClient(port, token) {
 export async function openConsole(browser, url, token, { viewport = { width: 1280, height: 800 }, language = 'en' } = {}) {
   const context = await browser.newContext({ viewport, locale: language === 'ru' ? 'ru-RU' : 'en-GB' });
   await context.addInitScript(([t, lang]) => {
-    if (!sessionStorage.getItem('dorv-forecourt-token')) sessionStorage.setItem('dorv-forecourt-token', t);
+    if (t && !sessionStorage.getItem('dorv-forecourt-token')) sessionStorage.setItem('dorv-forecourt-token', t);
     if (!localStorage.getItem('dorv-forecourt-language')) localStorage.setItem('dorv-forecourt-language', lang);
   }, [token, language]);
   context.setDefaultTimeout(15000);
