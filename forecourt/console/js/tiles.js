@@ -69,26 +69,28 @@ export class ForecourtView {
     const { state: model, roles } = this.app;
     const d = model.decimals(pump.grade);
     const state = SYMBOLS[pump.state] ? pump.state : 'unknown';
-    refs.root.className = `tile state-${state}`;
-    refs.root.dataset.state = state;
-    refs.title.textContent = t('pump', { n });
-    refs.symbol.textContent = SYMBOLS[state] ?? '?';
-    refs.word.textContent = t(`state_${state}`);
+    if (refs.root.dataset.state !== state) {
+      refs.root.className = `tile state-${state}`;
+      refs.root.dataset.state = state;
+    }
+    setText(refs.title, t('pump', { n }));
+    setText(refs.symbol, SYMBOLS[state] ?? '?');
+    setText(refs.word, t(`state_${state}`));
     // With no nozzle in play the tile lists what each nozzle sells and at what price.
-    refs.meta.textContent = pump.nozzle
+    setText(refs.meta, pump.nozzle
       ? `${t('nozzle_n', { n: pump.nozzle })} · ${model.gradeName(pump.grade)} · ${t('price')} ${fmt.number(pump.price, d.price)}`
       : (pump.nozzles ?? []).map((nz) => `${nz.nozzle}: ${model.gradeName(nz.grade)} `
-        + `${fmt.number(model.gradeEntry(nz.grade)?.price, model.decimals(nz.grade).price)}`).join(' · ');
-    refs.volumeLabel.textContent = t('volume');
-    refs.amountLabel.textContent = t('amount');
+        + `${fmt.number(model.gradeEntry(nz.grade)?.price, model.decimals(nz.grade).price)}`).join(' · '));
+    setText(refs.volumeLabel, t('volume'));
+    setText(refs.amountLabel, t('amount'));
     const idle = state === 'idle' || state === 'offline';
-    refs.volume.textContent = idle ? '—' : fmt.number(pump.volume, d.volume);
-    refs.amount.textContent = idle ? '—' : fmt.number(pump.amount, d.amount);
+    setText(refs.volume, idle ? '—' : fmt.number(pump.volume, d.volume));
+    setText(refs.amount, idle ? '—' : fmt.number(pump.amount, d.amount));
     const shows = !idle && state !== 'calling';
-    refs.preset.textContent = `${t('preset')}: ${shows ? presetText(pump.preset, d) : '—'}`;
+    setText(refs.preset, `${t('preset')}: ${shows ? presetText(pump.preset, d) : '—'}`);
 
-    refs.authorize.textContent = t('authorize');
-    refs.stop.textContent = t('stop');
+    setText(refs.authorize, t('authorize'));
+    setText(refs.stop, t('stop'));
     const limit = this.app.unpaidLimit;
     allow(refs.authorize, !roles.pos ? t('why_role_pos')
       : state === 'offline' ? t('why_offline')
@@ -133,12 +135,12 @@ export class ForecourtView {
     const d = this.app.state.decimals(sale.grade);
     const mine = this.app.lockedByMe(sale);
     row.root.dataset.state = sale.state;
-    row.what.textContent = `${t('sale_n', { n: sale.id })}: ${this.app.state.gradeName(sale.grade)} `
-      + `${fmt.number(sale.volume, d.volume)} × ${fmt.number(sale.price, d.price)} = ${fmt.number(sale.amount, d.amount)}`;
-    row.lockState.textContent = sale.state === 'payable' ? t('sale_payable')
-      : mine ? t('locked_here') : `${t('locked_other')}${sale.locked_by ? ` (${sale.locked_by})` : ''}`;
-    row.lock.textContent = t('lock');
-    row.clear.textContent = t('clear');
+    setText(row.what, `${t('sale_n', { n: sale.id })}: ${this.app.state.gradeName(sale.grade)} `
+      + `${fmt.number(sale.volume, d.volume)} × ${fmt.number(sale.price, d.price)} = ${fmt.number(sale.amount, d.amount)}`);
+    setText(row.lockState, sale.state === 'payable' ? t('sale_payable')
+      : mine ? t('locked_here') : `${t('locked_other')}${sale.locked_by ? ` (${sale.locked_by})` : ''}`);
+    setText(row.lock, t('lock'));
+    setText(row.clear, t('clear'));
     // Whether a lock is this page's own is known once the service has named it; until then
     // locking again asks the service, which accepts it only from the holder.
     const lockWhy = !roles.pos ? t('why_role_pos')
@@ -178,6 +180,11 @@ export class ForecourtView {
     const why = this.app.roles.pos ? null : t('why_role_pos');
     for (const b of [...row.lifts, row.hang]) allow(b, why);
   }
+}
+
+// Writes a text only when it changed: a storm of events then costs no needless layout.
+function setText(node, text) {
+  if (node.textContent !== text) node.textContent = text;
 }
 
 export function presetText(preset, d) {

@@ -19,6 +19,7 @@ export function el(tag, props = {}, ...children) {
 // A forbidden action stays focusable and says why (title, and the message line when
 // pressed), rather than vanishing or doing nothing in silence.
 export function allow(button, why) {
+  if ((button.dataset.why ?? null) === (why || null)) return;
   if (why) {
     button.setAttribute('aria-disabled', 'true');
     button.title = why;

@@ -80,9 +80,9 @@ function spawnReading(file, args, cwd) {
 }
 
 // One dorv-emulator line on a pty, told from outside through its control socket.
-async function startEmulator(dir) {
+async function startEmulator(dir, flow) {
   const child = spawnReading(process.env.DORV_EMULATOR ?? bin('dorv-emulator', 'emulator'),
-    ['--pty', '--control', '127.0.0.1:0', '--baud', '0', '--flow', FLOW], dir);
+    ['--pty', '--control', '127.0.0.1:0', '--baud', '0', '--flow', flow], dir);
   const field = (name) => child.output.match(new RegExp(`^${name} (\\S+)$`, 'm'))?.[1];
   await until('the emulator to start', () => {
     if (child.exitCode !== null) throw new Error(`dorv-emulator exited:\n${child.output}`);
@@ -104,8 +104,8 @@ export function emulatorCommand(control, command) {
   });
 }
 
-function stationConfig(dir, lines) {
-  const toml = [`station = "browser"\ndatabase = "${dir}/sales.db"\nunpaid_limit = 3\npoll_interval_ms = ${POLL_MS}\nline_timeout_ms = 100`,
+function stationConfig(dir, lines, tokens, lineTimeoutMs) {
+  const toml = [`station = "browser"\ndatabase = "${dir}/sales.db"\nunpaid_limit = 3\npoll_interval_ms = ${POLL_MS}\nline_timeout_ms = ${lineTimeoutMs}`,
     '[[grades]]\nid = "95"\nname = "AI-95"\nprice = 54.3', '[[grades]]\nid = "D"\nname = "DT"\nprice = 61.9'];
   lines.forEach((line, i) => {
     toml.push(`[[lines]]\nline = ${i + 1}\ndevice = "${line.pty}"\nemulator = "${line.control}"`);
@@ -114,7 +114,7 @@ function stationConfig(dir, lines) {
         + 'nozzles = [{ nozzle = 1, grade = "95" }, { nozzle = 2, grade = "D" }]');
     }
   });
-  for (const [name, role] of [['pos1', 'pos'], ['pos2', 'pos'], ['viewer', 'viewer'], ['manager', 'manager']]) {
+  for (const [name, role] of tokens ? [['pos1', 'pos'], ['pos2', 'pos'], ['viewer', 'viewer'], ['manager', 'manager']] : []) {
     toml.push(`[[tokens]]\nname = "${name}"\ntoken = "${TOKENS[name]}"\nrole = "${role}"`);
   }
   fs.writeFileSync(path.join(dir, 'station.toml'), `${toml.join('\n')}\n`);
@@ -122,9 +122,9 @@ function stationConfig(dir, lines) {
 }
 
 // The service on a free port with its own database. 'emulator': `dorv-forecourt --emulator`,
-// every role granted on loopback, the customer panel shown. 'station': two dorv-emulator
-// lines of our own (so a test can silence one) and the test tokens.
-export async function startService(kind = 'emulator') {
+// every role granted on loopback, the customer panel shown. 'station': dorv-emulator lines of
+// our own (so a test can silence one) and, unless told otherwise, the test tokens.
+export async function startService(kind = 'emulator', { lines: count = 2, tokens = true, flow = FLOW, lineTimeoutMs = 100 } = {}) {
   const dir = fs.mkdtempSync(path.join(os.tmpdir(), 'forecourt-browser-'));
   const children = [];
   const stop = async () => {
@@ -137,20 +137,20 @@ export async function startService(kind = 'emulator') {
   try {
     const port = await freePort();
     const lines = [];
-    for (let i = 0; kind === 'station' && i < 2; ++i) {
-      lines.push(await startEmulator(dir));
+    for (let i = 0; kind === 'station' && i < count; ++i) {
+      lines.push(await startEmulator(dir, flow));
       children.push(lines[i].child);
     }
-    const args = kind === 'station' ? ['--config', stationConfig(dir, lines)]
-      : ['--emulator', '--emulator-flow', FLOW, '--poll-ms', POLL_MS, '--database', path.join(dir, 'sales.db')];
+    const args = kind === 'station' ? ['--config', stationConfig(dir, lines, tokens, lineTimeoutMs)]
+      : ['--emulator', '--emulator-flow', flow, '--poll-ms', POLL_MS, '--database', path.join(dir, 'sales.db')];
     const child = spawnReading(process.env.FORECOURT_BIN ?? bin('dorv-forecourt', 'forecourt'),
       [...args, '--listen', `127.0.0.1:${port}`], dir);
     children.push(child);
     await until('the service to answer with every line', async () => {
       if (child.exitCode !== null) throw new Error(`dorv-forecourt exited ${child.exitCode}:\n${child.output}`);
       const health = await fetch(`http://127.0.0.1:${port}/healthz`).then((r) => r.json(), () => null);
-      return health?.lines_online === 2;
-    }, 30000);
+      return health?.lines_online === count;
+    }, 60000);
     return {
       port,
       output: () => child.output,
