@@ -56,13 +56,22 @@ Config MakeConfig(const Options& o) {
 }
 
 int Run(Config config, const std::string& self) {
+    // The emulated station runs on the driver's factory settings, whatever the machine's own
+    // settings file says: its settings folder is a fresh one, removed on the way out.
+    struct Folder {
+        std::string path;
+        ~Folder() {
+            std::error_code ec;
+            if (!path.empty()) std::filesystem::remove_all(path, ec);
+        }
+    } windir;
     std::unique_ptr<EmulatorLines> emulators;
     if (config.emulator) {
-        // The emulated station runs on the driver's factory settings, whatever the machine's
-        // own settings file says.
-        static std::string windir = (std::filesystem::temp_directory_path() / ("dorv-forecourt-" + std::to_string(::getpid()))).string();
-        std::filesystem::create_directories(windir);
-        ::setenv("DORV_WINDIR", windir.c_str(), 0);
+        if (!std::getenv("DORV_WINDIR")) {
+            windir.path = (std::filesystem::temp_directory_path() / ("dorv-forecourt-" + std::to_string(::getpid()))).string();
+            std::filesystem::create_directories(windir.path);
+            ::setenv("DORV_WINDIR", windir.path.c_str(), 1);
+        }
         emulators = std::make_unique<EmulatorLines>(config, self);
     }
     const std::string topic = config.uplink.enabled() ? "dorv/v1/" + config.uplink.station + "/sales" : "";

@@ -5,7 +5,6 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh chromium
 build="${BUILD_DIR:-build}"
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" >/dev/null
-cmake --build "$build" --target dorv-forecourt dorv-emulator -j "$(nproc)"
+TARGETS="dorv-forecourt dorv-emulator" BUILD_DIR="$build" scripts/build.sh
 (cd tests/forecourt/browser && { [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund; })
 FORECOURT_BIN="$PWD/$build/forecourt/dorv-forecourt" DORV_EMULATOR="$PWD/$build/emulator/dorv-emulator" node bench/console/storm.mjs

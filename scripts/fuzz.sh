@@ -16,7 +16,7 @@ cd "$(dirname "$0")/.."
 
 seconds="${1:-60}"
 shift || true
-all_targets=(fuzz_validator fuzz_replies fuzz_ini fuzz_settings fuzz_buffer_file fuzz_link_reply)
+all_targets=(fuzz_validator fuzz_replies fuzz_ini fuzz_settings fuzz_buffer_file fuzz_link_reply fuzz_request)
 targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=("${all_targets[@]}")
 case "$seconds" in '' | *[!0-9]*) echo "usage: $0 [SECONDS] [TARGET...]" >&2; exit 2 ;; esac

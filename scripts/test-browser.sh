@@ -7,10 +7,8 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh chromium
 # Node may come from Debian (nodejs, npm) or from a Node package that carries npm itself.
 command -v npm >/dev/null || scripts/install-packages.sh nodejs npm
-export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 build="${BUILD_DIR:-build}"
-[ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" >/dev/null
-cmake --build "$build" --target dorv-forecourt dorv-emulator -j "$(nproc)"
+TARGETS="dorv-forecourt dorv-emulator" BUILD_DIR="$build" scripts/build.sh
 cd tests/forecourt/browser
 [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
 FORECOURT_BIN="$OLDPWD/$build/forecourt/dorv-forecourt" DORV_EMULATOR="$OLDPWD/$build/emulator/dorv-emulator" \

@@ -27,11 +27,12 @@ std::vector<std::string> Segments(const std::string& path) {
     return parts;
 }
 
-// Tokens are compared in time that does not depend on where they differ.
-bool SameToken(const std::string& a, const std::string& b) {
-    unsigned char diff = a.size() == b.size() ? 0 : 1;
-    for (std::size_t i = 0; i < a.size(); ++i) diff |= static_cast<unsigned char>(a[i] ^ b[i % (b.empty() ? 1 : b.size())]);
-    return diff == 0 && !b.empty();
+// Tokens are compared in a time that does not depend on where they first differ.
+bool SameToken(const std::string& given, const std::string& known) {
+    if (given.size() != known.size()) return false;
+    unsigned char diff = 0;
+    for (std::size_t i = 0; i < given.size(); ++i) diff |= static_cast<unsigned char>(given[i] ^ known[i]);
+    return diff == 0;
 }
 
 http::status StatusOf(K kind) {
@@ -71,7 +72,7 @@ Response BadRequest(const Request& request, const std::string& message) {
     return ErrorResponse(request, http::status::bad_request, "bad_request", message);
 }
 
-// What a route needs: its role, and whether it takes a body.
+// A route's method and the role it needs.
 struct Route {
     http::verb method;
     Role role;

@@ -51,7 +51,7 @@ struct Forecourt::Line {
     bool set_up = false;
     std::mutex queue_mutex;
     std::condition_variable_any wake;
-    std::deque<std::function<void()>> queue;
+    std::deque<std::pair<std::function<void()>, Done>> queue;  // a command, and whom to tell when it cannot run
     std::jthread thread;
 };
 
@@ -129,7 +129,7 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
             {
                 std::lock_guard lock(line.queue_mutex);
                 if (line.queue.empty()) break;
-                command = std::move(line.queue.front());
+                command = std::move(line.queue.front().first);
                 line.queue.pop_front();
             }
             command();
@@ -147,7 +147,7 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
     }
     // Commands still queued hear that the service is going down.
     std::lock_guard lock(line.queue_mutex);
-    for (auto& command : line.queue) command();
+    for (auto& [command, done] : line.queue) done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
     line.queue.clear();
 }
 
@@ -430,7 +430,7 @@ void Forecourt::Post(int number, std::function<void(Pump&)> command, Done done) 
         std::lock_guard lock(line.queue_mutex);
         if (!line.thread.joinable() || line.thread.get_stop_token().stop_requested())
             return done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
-        line.queue.push_back([pump, command = std::move(command)] { command(*pump); });
+        line.queue.emplace_back([pump, command = std::move(command)] { command(*pump); }, done);
     }
     line.wake.notify_all();
 }
@@ -590,10 +590,11 @@ PriceSet Forecourt::Prices() const {
 
 Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& changes) {
     PriceSet next = Prices();
-    for (const auto& [grade, cents] : changes) {
+    for (const auto& change : changes) {
+        const std::string& grade = change.first;
         auto it = std::find_if(next.grades.begin(), next.grades.end(), [&](const GradePrice& g) { return g.grade == grade; });
         if (it == next.grades.end()) return Outcome::Fail(Outcome::Kind::kBadRequest, "no grade " + grade);
-        it->price_cents = cents;
+        it->price_cents = change.second;
     }
     // Running fillings keep the price their sale was authorized with; new authorizations
     // send the new one to the pump.
@@ -607,31 +608,21 @@ Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64
     return Outcome::Ok(PriceSetJson(stored));
 }
 
-Outcome Forecourt::Lock(std::int64_t id, const std::string& holder) {
-    Sale sale;
-    switch (store_.Lock(id, holder, sale)) {
-        case SaleChange::kNotFound: return Outcome::Fail(Outcome::Kind::kNotFound, "no sale " + std::to_string(id));
-        case SaleChange::kAlreadyCleared: return Outcome::Fail(Outcome::Kind::kConflict, "sale " + std::to_string(id) + " is cleared");
-        case SaleChange::kLockedByOther:
-            return Outcome::Fail(Outcome::Kind::kConflict, "sale " + std::to_string(id) + " is locked by " + sale.locked_by);
-        case SaleChange::kNotLocked:
-        case SaleChange::kDone: break;
-    }
-    hub_.Publish("sale", SaleJson(sale));
-    return Outcome::Ok(SaleJson(sale));
-}
+Outcome Forecourt::Lock(std::int64_t id, const std::string& holder) { return Settle(id, holder, false); }
 
-Outcome Forecourt::Clear(std::int64_t id, const std::string& holder) {
+Outcome Forecourt::Clear(std::int64_t id, const std::string& holder) { return Settle(id, holder, true); }
+
+Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, bool clear) {
     Sale sale;
-    switch (store_.Clear(id, holder, sale)) {
-        case SaleChange::kNotFound: return Outcome::Fail(Outcome::Kind::kNotFound, "no sale " + std::to_string(id));
-        case SaleChange::kAlreadyCleared: return Outcome::Fail(Outcome::Kind::kConflict, "sale " + std::to_string(id) + " is already cleared");
-        case SaleChange::kNotLocked: return Outcome::Fail(Outcome::Kind::kConflict, "sale " + std::to_string(id) + " must be locked first");
-        case SaleChange::kLockedByOther:
-            return Outcome::Fail(Outcome::Kind::kConflict, "sale " + std::to_string(id) + " is locked by " + sale.locked_by);
+    const std::string name = "sale " + std::to_string(id);
+    switch (clear ? store_.Clear(id, holder, sale) : store_.Lock(id, holder, sale)) {
+        case SaleChange::kNotFound: return Outcome::Fail(Outcome::Kind::kNotFound, "no " + name);
+        case SaleChange::kAlreadyCleared: return Outcome::Fail(Outcome::Kind::kConflict, name + " is already cleared");
+        case SaleChange::kNotLocked: return Outcome::Fail(Outcome::Kind::kConflict, name + " must be locked first");
+        case SaleChange::kLockedByOther: return Outcome::Fail(Outcome::Kind::kConflict, name + " is locked by " + sale.locked_by);
         case SaleChange::kDone: break;
     }
-    RefreshUnpaid();
+    if (clear) RefreshUnpaid();
     hub_.Publish("sale", SaleJson(sale));
     return Outcome::Ok(SaleJson(sale));
 }

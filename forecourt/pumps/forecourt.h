@@ -104,6 +104,7 @@ private:
     Outcome DoAuthorize(Pump& pump, const AuthorizeRequest& request);
     Outcome DoStop(Pump& pump);
     Outcome DoTotals(Pump& pump);
+    Outcome Settle(std::int64_t sale, const std::string& holder, bool clear);
     std::optional<Totalizer> ReadTotals(Pump& pump, int nozzle);
     std::optional<std::pair<std::int64_t, std::int64_t>> ReadFilling(Pump& pump);
     bool Answered(const Pump& pump) const;

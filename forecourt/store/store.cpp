@@ -227,13 +227,18 @@ Sale Store::FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amo
     return *sale;
 }
 
-SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
-    std::lock_guard lock(mutex_);
-    Transaction tx(*this);
+// A finished sale that is not cleared yet, or why not; `sale` holds it as it stands.
+SaleChange Store::Unsettled(std::int64_t id, Sale& sale) {
     auto found = FindLocked(id);
     if (!found || found->state == "open" || found->state == "void") return SaleChange::kNotFound;
     sale = *found;
-    if (sale.state == "cleared") return SaleChange::kAlreadyCleared;
+    return sale.state == "cleared" ? SaleChange::kAlreadyCleared : SaleChange::kDone;
+}
+
+SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state == "locked") return sale.locked_by == holder ? SaleChange::kDone : SaleChange::kLockedByOther;
     Statement st(db_, "UPDATE sales SET state = 'locked', locked_by = ? WHERE id = ?");
     st.Bind(1, holder).Bind(2, id).Step();
@@ -246,10 +251,7 @@ SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
 SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale) {
     std::lock_guard lock(mutex_);
     Transaction tx(*this);
-    auto found = FindLocked(id);
-    if (!found || found->state == "open" || found->state == "void") return SaleChange::kNotFound;
-    sale = *found;
-    if (sale.state == "cleared") return SaleChange::kAlreadyCleared;
+    if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state != "locked") return SaleChange::kNotLocked;
     if (sale.locked_by != holder) return SaleChange::kLockedByOther;
     sale.state = "cleared";

@@ -77,6 +77,7 @@ private:
     void Exec(const char* sql);
     Sale ReadSale(Statement& st);
     std::optional<Sale> FindLocked(std::int64_t id);
+    SaleChange Unsettled(std::int64_t id, Sale& sale);
     void Outbox(const char* event, const Sale& sale);
 
     std::mutex mutex_;

@@ -109,10 +109,12 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
     char pattern[] = "/tmp/forecourt-test-XXXXXX";
     dir_ = ::mkdtemp(pattern);
     database_ = dir_ + "/forecourt.db";
+    // The service's driver keeps to the factory settings: no settings file in this folder.
+    ::setenv("DORV_WINDIR", dir_.c_str(), 1);
     config_ = dir_ + "/station.toml";
     std::ofstream toml(config_);
     toml << "station = \"test\"\ndatabase = \"" << database_ << "\"\nunpaid_limit = 2\npoll_interval_ms = 20\n"
-         << "line_timeout_ms = 100\n[limits]\nclient_backlog = 64\nbody_bytes = 4096\n"
+         << "line_timeout_ms = 300\n[limits]\nclient_backlog = 64\nbody_bytes = 4096\n"
          << "[[grades]]\nid = \"95\"\nname = \"Unleaded 95\"\nprice = 1.85\n"
          << "[[grades]]\nid = \"D\"\nname = \"Diesel\"\nprice = 1.72\n";
     for (int line = 1; line <= options_.lines; ++line) {

@@ -1,0 +1,283 @@
+// dorv-forecourt-bench: the forecourt service on 39 emulated lines x 4 pumps (2 nozzles each),
+// every line served by an emulator on a pseudo-terminal in this process, the service in its
+// own process. Prints figures, not verdicts:
+//   - the poll cycle unpaced and at 4800 baud, and at 4800 baud its ratio to the time the
+//     exchanges take on the wire (request and reply bytes at 10 bits a byte, plus turnaround);
+//   - GET /api/v1/pumps requests per second while every line polls, with the wire ratio then;
+//   - event latency: from the emulator's answer that shows a lifted nozzle to the pump event
+//     on a WebSocket client (the answer then still takes its bytes' time on the wire);
+//   - the service's resident memory with 100 event clients.
+//   dorv-forecourt-bench [--seconds N] [--lines N]
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <boost/asio/ip/tcp.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/websocket.hpp>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "line.h"
+#include "pty_server.h"
+
+namespace {
+
+namespace beast = boost::beast;
+namespace net = boost::asio;
+using tcp = net::ip::tcp;
+using Clock = std::chrono::steady_clock;
+using nlohmann::json;
+
+constexpr int kRequestBytes = 9, kReplyBytes = 8;  // a status query and its answer
+
+struct Emulated {
+    std::unique_ptr<dorv::emu::Line> line;
+    std::unique_ptr<dorv::emu::PtyServer> pty;
+};
+
+// The moment the emulator first answered "lifted" for an address, by line.
+std::mutex lifted_mutex;
+std::map<std::pair<int, int>, Clock::time_point> lifted_at;
+
+int AddressOf(const dorv::emu::Bytes& record) {
+    const int group = record[0], byte = record[1];
+    return group == 2 ? byte - 0x20 : (group - 6) * 15 + (byte - 0x20);
+}
+
+class Service {
+public:
+    Service(const std::string& config) {
+        int out[2];
+        if (::pipe(out) != 0) throw std::runtime_error("pipe");
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(out[1], 1);
+            ::execl(FORECOURT_PATH, FORECOURT_PATH, "--config", config.c_str(), "--listen", "127.0.0.1:0", static_cast<char*>(nullptr));
+            ::_exit(127);
+        }
+        ::close(out[1]);
+        std::string banner;
+        char c;
+        while (::read(out[0], &c, 1) == 1 && c != '\n') banner += c;
+        ::close(out[0]);
+        port_ = static_cast<std::uint16_t>(std::stoi(banner.substr(banner.rfind(':') + 1)));
+    }
+    ~Service() {
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+    }
+    std::uint16_t port() const { return port_; }
+    long RssKb() const {
+        std::ifstream in("/proc/" + std::to_string(pid_) + "/status");
+        for (std::string line; std::getline(in, line);)
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return 0;
+    }
+
+private:
+    pid_t pid_ = -1;
+    std::uint16_t port_ = 0;
+};
+
+class Http {
+public:
+    explicit Http(std::uint16_t port) : stream_(io_) { stream_.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port)); }
+    std::string Get(const std::string& target) {
+        beast::http::request<beast::http::empty_body> req{beast::http::verb::get, target, 11};
+        req.set(beast::http::field::host, "127.0.0.1");
+        beast::http::write(stream_, req);
+        beast::http::response<beast::http::string_body> res;
+        beast::http::read(stream_, buffer_, res);
+        return res.body();
+    }
+
+private:
+    net::io_context io_;
+    beast::tcp_stream stream_;
+    beast::flat_buffer buffer_;
+};
+
+struct LineTotals {
+    double exchanges = 0, cycles = 0;
+};
+
+// Exchanges and poll cycles summed over the lines, from /metrics.
+LineTotals Totals(Http& http) {
+    LineTotals t;
+    std::istringstream text(http.Get("/metrics"));
+    for (std::string line; std::getline(text, line);) {
+        if (line.rfind("dorv_line_exchanges_total{", 0) == 0) t.exchanges += std::stod(line.substr(line.rfind(' ') + 1));
+        if (line.rfind("dorv_line_poll_cycles_total{", 0) == 0) t.cycles += std::stod(line.substr(line.rfind(' ') + 1));
+    }
+    return t;
+}
+
+struct Window {
+    double cycle_ms = 0;  // a line's poll cycle
+    double ratio = 0;     // elapsed / wire time of the exchanges made, per line
+};
+
+Window Measure(Http& http, int lines, int baud, double seconds, const std::function<void()>& during = {}) {
+    const auto a = Totals(http);
+    const auto start = Clock::now();
+    if (during) during();
+    else std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+    const auto b = Totals(http);
+    Window w;
+    const double cycles = (b.cycles - a.cycles) / lines, exchanges = (b.exchanges - a.exchanges) / lines;
+    w.cycle_ms = cycles > 0 ? elapsed * 1000 / cycles : 0;
+    const double wire = baud > 0 ? exchanges * ((kRequestBytes + kReplyBytes) * 10.0 / baud + 0.002) : 0;
+    w.ratio = wire > 0 ? elapsed / wire : 0;
+    return w;
+}
+
+std::string WriteConfig(const std::string& dir, const std::vector<Emulated>& lines) {
+    const std::string path = dir + "/bench.toml";
+    std::ofstream toml(path);
+    toml << "database = \"" << dir << "/bench.db\"\npoll_interval_ms = 0\n[limits]\nconnections = 1000\n"
+         << "[[grades]]\nid = \"95\"\nprice = 1.85\n";
+    for (std::size_t l = 0; l < lines.size(); ++l) {
+        toml << "[[lines]]\nline = " << l + 1 << "\ndevice = \"" << lines[l].pty->slave_path() << "\"\n";
+        for (int p = 0; p < 4; ++p)
+            toml << "[[pumps]]\npump = " << l * 4 + p + 1 << "\nline = " << l + 1 << "\ncolumn = " << 1 + 2 * p
+                 << "\nnozzles = [{ nozzle = 1, grade = \"95\" }, { nozzle = 2, grade = \"95\" }]\n";
+    }
+    return path;
+}
+
+std::vector<Emulated> StartLines(int count, int baud) {
+    std::vector<Emulated> lines(static_cast<std::size_t>(count));
+    for (int l = 0; l < count; ++l) {
+        auto& e = lines[static_cast<std::size_t>(l)];
+        e.line = std::make_unique<dorv::emu::Line>(dorv::emu::LineConfig{.flow_lps = 1.0});
+        for (int a = 1; a <= 8; ++a) e.line->AddController(a);
+        e.pty = std::make_unique<dorv::emu::PtyServer>(
+            *e.line, dorv::emu::LinkTiming{baud, std::chrono::milliseconds(2)},
+            [l](const dorv::emu::Bytes& record, const dorv::emu::Reply& reply) {
+                if (record.size() < 3 || record[2] != '1' || reply.bytes.size() < 2 || reply.bytes[1] != '1') return;
+                std::lock_guard lock(lifted_mutex);
+                lifted_at.emplace(std::pair{l + 1, AddressOf(record)}, Clock::now());
+            });
+    }
+    return lines;
+}
+
+void WaitOnline(Http& http, int lines) {
+    for (int i = 0; i < 3000; ++i) {
+        if (json::parse(http.Get("/healthz")).value("lines_online", 0) == lines) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    throw std::runtime_error("the lines did not come online");
+}
+
+double Percentile(std::vector<double> v, double p) {
+    if (v.empty()) return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    double seconds = 5;
+    int count = 39;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string option = argv[i];
+        if (option == "--seconds") seconds = std::stod(argv[i + 1]);
+        else if (option == "--lines") count = std::stoi(argv[i + 1]);
+    }
+    const std::string dir = std::filesystem::temp_directory_path() / ("forecourt-bench-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    ::setenv("DORV_WINDIR", dir.c_str(), 1);
+
+    for (int baud : {0, 4800}) {
+        auto lines = StartLines(count, baud);
+        std::filesystem::remove(dir + "/bench.db");
+        Service service(WriteConfig(dir, lines));
+        Http http(service.port());
+        WaitOnline(http, count);
+        const Window idle = Measure(http, count, baud, seconds);
+        if (baud == 0) {
+            std::printf("poll cycle, %d lines x 4 pumps, unpaced:      %.2f ms a line\n", count, idle.cycle_ms);
+            continue;
+        }
+        std::printf("poll cycle, %d lines x 4 pumps, 4800 baud:    %.1f ms a line, %.4f x wire time\n", count, idle.cycle_ms, idle.ratio);
+
+        // GET /pumps from 4 clients while every line polls.
+        std::atomic<long> requests{0};
+        const Window loaded = Measure(http, count, baud, seconds, [&] {
+            std::vector<std::jthread> clients;
+            const auto end = Clock::now() + std::chrono::duration<double>(seconds);
+            for (int c = 0; c < 4; ++c)
+                clients.emplace_back([&, end] {
+                    Http client(service.port());
+                    while (Clock::now() < end) {
+                        client.Get("/api/v1/pumps");
+                        ++requests;
+                    }
+                });
+        });
+        std::printf("GET /api/v1/pumps while polling:              %.0f requests/s (4 clients), wire ratio %.4f\n",
+                    static_cast<double>(requests.load()) / seconds, loaded.ratio);
+
+        // Event latency: lift nozzle 1 of pumps on line 1, time the pump event.
+        net::io_context io;
+        beast::websocket::stream<beast::tcp_stream> ws(io);
+        beast::get_lowest_layer(ws).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
+        ws.handshake("127.0.0.1", "/api/v1/events");
+        std::vector<double> latencies;
+        for (int round = 0; round < 20; ++round) {
+            const int pump = 1 + round % 4, address = 1 + 2 * (pump - 1);
+            {
+                std::lock_guard lock(lifted_mutex);
+                lifted_at.clear();
+            }
+            lines[0].line->Lift(address);
+            for (;;) {
+                beast::flat_buffer buffer;
+                ws.read(buffer);
+                const auto now = Clock::now();
+                const json e = json::parse(beast::buffers_to_string(buffer.data()));
+                if (e["type"] == "pump" && e["data"]["pump"] == pump && e["data"]["state"] == "calling") {
+                    std::lock_guard lock(lifted_mutex);
+                    const auto at = lifted_at.find({1, address});
+                    if (at != lifted_at.end()) latencies.push_back(std::chrono::duration<double, std::milli>(now - at->second).count());
+                    break;
+                }
+            }
+            lines[0].line->Hang(address);
+            std::this_thread::sleep_for(std::chrono::milliseconds(400));
+        }
+        std::printf("event latency, emulator answer to WebSocket:  median %.1f ms, p90 %.1f ms, max %.1f ms (%zu lifts)\n",
+                    Percentile(latencies, 0.5), Percentile(latencies, 0.9), Percentile(latencies, 1.0), latencies.size());
+
+        // Memory with 100 event clients.
+        const long before = service.RssKb();
+        std::vector<std::unique_ptr<beast::websocket::stream<beast::tcp_stream>>> clients;
+        for (int c = 0; c < 100; ++c) {
+            clients.push_back(std::make_unique<beast::websocket::stream<beast::tcp_stream>>(io));
+            beast::get_lowest_layer(*clients.back()).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
+            clients.back()->handshake("127.0.0.1", "/api/v1/events");
+        }
+        std::this_thread::sleep_for(std::chrono::seconds(1));
+        std::printf("resident memory:                              %ld kB, %ld kB with 100 event clients\n", before, service.RssKb());
+    }
+    std::filesystem::remove_all(dir);
+    return 0;
+}
