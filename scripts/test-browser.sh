@@ -12,4 +12,4 @@ TARGETS="dorv-forecourt dorv-emulator" BUILD_DIR="$build" scripts/build.sh
 cd tests/forecourt/browser
 [ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
 FORECOURT_BIN="$OLDPWD/$build/forecourt/dorv-forecourt" DORV_EMULATOR="$OLDPWD/$build/emulator/dorv-emulator" \
-  node --test --test-reporter=spec --test-reporter-destination=stdout
+  node --test

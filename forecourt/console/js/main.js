@@ -241,5 +241,6 @@ class App {
 }
 
 const app = new App();
+// Reachable from the browser's console (and the browser tests) for a look at the page's state.
 window.forecourtConsole = app;
 app.start();
