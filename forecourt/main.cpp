@@ -14,6 +14,7 @@
 #include "api/router.h"
 #include "api/server.h"
 #include "config/config.h"
+#include "console_files.h"
 #include "dorv5000/driver.h"
 #include "emulator_lines.h"
 #include "events/event_hub.h"
@@ -111,7 +112,9 @@ int Run(Config config, const std::string& self) {
     link.SetTimeouts(std::chrono::milliseconds(config.line_timeout_ms), config.line_retries);
     std::unique_ptr<dorv::DI30> driver(GetDI30(config.driver_flags, 0, &link));
     Forecourt forecourt(config, store, hub, *driver, link);
-    Router router(config, forecourt, store, hub);
+    std::vector<StaticFile> console;
+    for (const auto& file : console::Files()) console.push_back({std::string(file.path), std::string(file.content_type), file.bytes});
+    Router router(config, forecourt, store, hub, std::move(console));
     std::unique_ptr<uplink::Uplink> up;
     std::unique_ptr<UplinkFeed> feed;
     if (config.uplink.enabled()) {

@@ -1,0 +1,40 @@
+# Turns the console's folder into a C++ table of (path, content type, bytes), so the service
+# serves the console from its own binary: no files to install, nothing fetched at run time.
+# Run as: cmake -DSOURCE_DIR=... -DOUTPUT=... -P embed.cmake
+file(GLOB_RECURSE files RELATIVE ${SOURCE_DIR} ${SOURCE_DIR}/*.html ${SOURCE_DIR}/*.css ${SOURCE_DIR}/*.js
+     ${SOURCE_DIR}/*.svg ${SOURCE_DIR}/*.png)
+list(SORT files)
+set(types_html "text/html; charset=utf-8")
+set(types_css "text/css; charset=utf-8")
+set(types_js "text/javascript; charset=utf-8")
+set(types_svg "image/svg+xml")
+set(types_png "image/png")
+
+set(arrays "")
+set(rows "")
+set(i 0)
+foreach(rel IN LISTS files)
+  get_filename_component(ext ${rel} LAST_EXT)
+  string(SUBSTRING ${ext} 1 -1 ext)
+  file(READ ${SOURCE_DIR}/${rel} hex HEX)
+  string(LENGTH "${hex}" hex_length)
+  math(EXPR size "${hex_length} / 2")
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(REGEX REPLACE "(0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,0x..,)" "\\1\n" bytes "${bytes}")
+  string(APPEND arrays "const unsigned char file${i}[] = {\n${bytes}0};\n")
+  string(APPEND rows "    {\"/console/${rel}\", \"${types_${ext}}\", {reinterpret_cast<const char*>(file${i}), ${size}}},\n")
+  if(rel STREQUAL "index.html")
+    string(APPEND rows "    {\"/\", \"${types_${ext}}\", {reinterpret_cast<const char*>(file${i}), ${size}}},\n")
+  endif()
+  math(EXPR i "${i} + 1")
+endforeach()
+
+set(text "// Generated from forecourt/console by embed.cmake; do not edit.\n#include \"console_files.h\"\n\nnamespace {\n${arrays}\n}  // namespace\n\n")
+string(APPEND text "namespace forecourt::console {\n\nstd::span<const File> Files() {\n  static const File files[] = {\n${rows}  };\n  return files;\n}\n\n}  // namespace forecourt::console\n")
+# Rewritten only when it changes, so an untouched console costs no recompilation.
+if(EXISTS ${OUTPUT})
+  file(READ ${OUTPUT} old)
+endif()
+if(NOT old STREQUAL text)
+  file(WRITE ${OUTPUT} "${text}")
+endif()

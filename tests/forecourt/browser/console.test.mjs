@@ -1,0 +1,216 @@
+// The console in a real browser against the service on the emulator: one row per scenario a
+// cashier or a manager lives through. Each row uses its own pumps so rows do not disturb
+// each other.
+import { test, before, after } from 'node:test';
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { startService, launchBrowser, openConsole, apiClient, Proxy, until, repo, TOKENS } from './harness.mjs';
+
+// emu: `dorv-forecourt --emulator` behind a proxy the test can cut; station: tokens for two
+// POS, a viewer and a manager, and lines a test can silence.
+let browser; let proxy; const emu = {}; const station = {};
+
+const tile = (page, n) => page.locator(`.tile[data-pump="${n}"]`);
+const waitState = (page, n, state) => page.locator(`.tile[data-pump="${n}"][data-state="${state}"]`).waitFor();
+const pumpOf = (at, n) => at.api('GET', `/pumps/${n}`);
+const shot = (page, name) => page.screenshot({ path: path.join(repo, 'docs', name) });
+
+async function finished(at, n) {
+  return until(`pump ${n} to finish`, async () => {
+    const p = await pumpOf(at, n);
+    return p.state === 'finished' && p;
+  });
+}
+
+// A finished, unpaid sale on pump n, made through the API as another POS would.
+async function saleOn(at, n, volume = 1) {
+  await at.api('POST', `/emulator/pumps/${n}/lift`, { nozzle: 1 });
+  await at.api('POST', `/pumps/${n}/authorize`, { nozzle: 1, preset: { volume } });
+  const pump = await finished(at, n);
+  await at.api('POST', `/emulator/pumps/${n}/hang`, { nozzle: 1 });
+  return at.api('GET', `/sales/${pump.sale}`);
+}
+
+async function startFuelling(at, n, preset = { volume: 500 }) {
+  await at.api('POST', `/pumps/${n}/authorize`, { nozzle: 1, preset });
+  await at.api('POST', `/emulator/pumps/${n}/lift`, { nozzle: 1 });
+  await until(`pump ${n} to fuel`, async () => (await pumpOf(at, n)).state === 'fuelling');
+}
+
+// Ends pump n's filling (stopped here or already) and pays its sale, so later rows have room.
+async function stopAndSettle(at, n, stop = true) {
+  if (stop) await at.api('POST', `/pumps/${n}/stop`);
+  const pump = await finished(at, n);
+  await at.api('POST', `/emulator/pumps/${n}/hang`, { nozzle: 1 });
+  await at.api('POST', `/sales/${pump.sale}/lock`);
+  return at.api('POST', `/sales/${pump.sale}/clear`);
+}
+
+const scenarios = [
+  ['a filling runs from lift to clear through the page', async () => {
+    const page = await openConsole(browser, emu.url, '');
+    await page.locator('#customer [data-pump="1"] button.lift[data-nozzle="1"]').click();
+    await waitState(page, 1, 'calling');
+    assert.equal(await tile(page, 1).locator('.state-word').textContent(), 'Calling');
+    await tile(page, 1).locator('button.authorize').click();
+    const dialog = page.locator('#authorize-dialog');
+    await dialog.locator('input[value="volume"]').check();
+    await dialog.locator('input[name="value"]').fill('1.5');
+    await dialog.locator('button[value="ok"]').click();
+    await waitState(page, 1, 'finished');
+    const pump = await pumpOf(emu, 1);
+    const sale = await emu.api('GET', `/sales/${pump.sale}`);
+    assert.deepEqual([sale.preset, sale.volume], [{ volume: 1.5 }, 1.5]);
+    const row = tile(page, 1).locator(`.unpaid li[data-sale="${pump.sale}"]`);
+    await row.waitFor();
+    assert.equal(await tile(page, 1).locator('output.volume').textContent(), '1.50');
+    await page.locator('#customer [data-pump="1"] button.hang').click();
+    await waitState(page, 1, 'idle');
+    await row.locator('button.lock').click();
+    await page.locator(`.unpaid li[data-sale="${pump.sale}"][data-state="locked"]`).waitFor();
+    await row.locator('button.clear').click();
+    await row.waitFor({ state: 'detached' });
+    assert.equal((await emu.api('GET', `/sales/${pump.sale}`)).state, 'cleared');
+    assert.deepEqual(page.errors, []);
+    await page.context().close();
+  }],
+
+  ['another POS sees the lock and cannot clear the sale', async () => {
+    const sale = await saleOn(station, 2);
+    const first = await openConsole(browser, station.url, TOKENS.pos1);
+    const second = await openConsole(browser, station.url, TOKENS.pos2);
+    await first.locator(`li[data-sale="${sale.id}"] button.lock`).click();
+    const theirs = second.locator(`li[data-sale="${sale.id}"]`);
+    await second.locator(`li[data-sale="${sale.id}"][data-state="locked"]`).waitFor();
+    assert.match(await theirs.locator('.lock-state').textContent(), /another POS/);
+    assert.equal(await theirs.locator('button.clear').getAttribute('aria-disabled'), 'true');
+    await theirs.locator('button.clear').press('Enter');
+    await second.locator('#toast[data-kind="error"]', { hasText: 'another POS' }).waitFor();
+    // Taking the lock over is refused by the service and said; the sale stays the first's.
+    await second.evaluate(() => { document.getElementById('toast').hidden = true; });
+    await theirs.locator('button.lock').click();
+    await second.locator('#toast[data-kind="error"]:not([hidden])').waitFor();
+    const held = await station.api('GET', `/sales/${sale.id}`);
+    assert.deepEqual([held.state, held.locked_by], ['locked', 'pos1']);
+    await first.locator(`li[data-sale="${sale.id}"] button.clear`).click();
+    await theirs.waitFor({ state: 'detached' });
+    await first.context().close();
+    await second.context().close();
+  }],
+
+  ['a price change while fuelling leaves the running filling at its price', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.manager);
+    await startFuelling(station, 3);
+    const { price: old, grade } = await pumpOf(station, 3);
+    const raised = (old + 1).toFixed(2);
+    await page.locator('#tab-prices').click();
+    await page.locator(`#prices-form tr[data-grade="${grade}"] input`).fill(raised);
+    await page.locator('#prices-apply').click();
+    await page.locator(`#prices-form tr[data-grade="${grade}"] .price`, { hasText: raised }).waitFor();
+    await page.locator('#tab-forecourt').click();
+    assert.match(await tile(page, 3).locator('.meta').textContent(), new RegExp(`Price ${old.toFixed(2)}$`));
+    assert.match(await tile(page, 4).locator('.meta').textContent(), new RegExp(`1: AI-95 ${raised}`));
+    const sale = await stopAndSettle(station, 3);
+    assert.equal(sale.price, old);
+    await page.context().close();
+  }],
+
+  ['a line that goes offline shows its pumps offline and brings them back', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.viewer);
+    await station.service.silence(2, true);
+    for (const n of [5, 6, 7, 8]) await waitState(page, n, 'offline');
+    assert.equal(await tile(page, 5).locator('.state-word').textContent(), 'Offline');
+    await page.locator('#language').selectOption('ru');
+    assert.equal(await tile(page, 5).locator('.state-word').textContent(), 'Нет связи');
+    await page.locator('#tab-lines').click();
+    await page.locator('#lines-table tr[data-line="2"][data-online="false"]').waitFor();
+    await station.service.silence(2, false);
+    await page.locator('#lines-table tr[data-line="2"][data-online="true"]').waitFor();
+    await page.locator('#tab-forecourt').click();
+    for (const n of [5, 6, 7, 8]) await waitState(page, n, 'idle');
+    assert.equal(await tile(page, 1).locator('button.authorize').getAttribute('title'), 'Нужна роль кассы');
+    await page.context().close();
+  }],
+
+  ['the forecourt in several states, and the sales list', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.pos1);
+    const sale = await saleOn(station, 4);
+    await station.api('POST', '/emulator/pumps/1/lift', { nozzle: 2 });
+    await station.api('POST', '/pumps/2/authorize', { nozzle: 1, preset: { amount: 500 } });
+    await startFuelling(station, 3);
+    await station.service.silence(2, true);
+    for (const [n, state] of [[1, 'calling'], [2, 'authorized'], [3, 'fuelling'], [8, 'offline']]) await waitState(page, n, state);
+    await page.locator(`li[data-sale="${sale.id}"]`).waitFor();
+    await shot(page, 'console-forecourt.png');
+    await page.setViewportSize({ width: 768, height: 1024 });
+    await shot(page, 'console-tablet-portrait.png');
+    await page.setViewportSize({ width: 1280, height: 800 });
+    await station.service.silence(2, false);
+    await page.locator('#tab-sales').click();
+    await page.locator(`#sales-table tr[data-sale="${sale.id}"]`).waitFor();
+    assert.ok(await page.locator('#sales-totals tr[data-grade]').count() >= 1);
+    await shot(page, 'console-sales.png');
+    await station.api('POST', '/emulator/pumps/1/hang', { nozzle: 2 });
+    await station.api('POST', '/pumps/2/stop');
+    await stopAndSettle(station, 3);
+    await page.context().close();
+  }],
+
+  ['stop every pump, confirmed, stops each running pump', async () => {
+    const viewer = await openConsole(browser, station.url, TOKENS.viewer);
+    assert.equal(await viewer.locator('#stop-all').getAttribute('aria-disabled'), 'true');
+    await viewer.context().close();
+    const page = await openConsole(browser, emu.url, '');
+    await startFuelling(emu, 2);
+    await startFuelling(emu, 5);
+    await page.locator('#stop-all').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    for (const n of [2, 5]) {
+      await until(`pump ${n} to stop`, async () => !['authorized', 'fuelling'].includes(await tile(page, n).getAttribute('data-state')));
+    }
+    for (const n of [2, 5]) await stopAndSettle(emu, n, false);
+    await page.context().close();
+  }],
+
+  ['a cut connection is said, and the page catches up without a reload', async () => {
+    const page = await openConsole(browser, emu.url, '');
+    await page.evaluate(() => { window.sameDocument = true; });
+    await emu.api('POST', '/pumps/7/authorize', { nozzle: 1, preset: { volume: 1 } });
+    await waitState(page, 7, 'authorized');
+    const seen = await page.evaluate(() => window.forecourtConsole.state.lastSeq);
+    await proxy.cut();
+    await page.locator('#connection[data-state="lost"]').waitFor();
+    await emu.api('POST', '/pumps/6/authorize', { nozzle: 1, preset: { volume: 1 } });
+    await proxy.restore();
+    await page.locator('#connection[data-state="live"]').waitFor();
+    await waitState(page, 6, 'authorized');
+    assert.equal(await page.evaluate(() => window.sameDocument), true);
+    assert.ok(proxy.requests.some((r) => r.startsWith(`GET /api/v1/events?after=${seen} `)), proxy.requests.join('\n'));
+    for (const n of [6, 7]) {
+      await emu.api('POST', `/pumps/${n}/stop`);
+      await waitState(page, n, 'idle');
+    }
+    await page.context().close();
+  }],
+];
+
+before(async () => {
+  fs.mkdirSync(path.join(repo, 'docs'), { recursive: true });
+  emu.service = await startService('emulator');
+  station.service = await startService('station');
+  browser = await launchBrowser();
+  emu.api = apiClient(emu.service.port, '');
+  station.api = apiClient(station.service.port, TOKENS.pos1);
+  proxy = new Proxy(emu.service.port);
+  emu.url = `http://127.0.0.1:${await proxy.listen()}/`;
+  station.url = `http://127.0.0.1:${station.service.port}/`;
+}, { timeout: 60000 });
+
+after(async () => {
+  await browser?.close();
+  await proxy?.cut().catch(() => {});
+  await Promise.all([emu.service?.stop(), station.service?.stop()]);
+});
+
+for (const [name, run] of scenarios) test(name, { timeout: 60000 }, run);
