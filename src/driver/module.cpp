@@ -16,6 +16,8 @@ struct State {
     std::unordered_set<TVM30*> alive;
     DriverHook opener;
     DriverHook releaser;
+    DriverHook enterInUse;
+    DriverHook leaveInUse;
 };
 
 State& Module() {
@@ -82,5 +84,29 @@ void SetWindowReleaser(DriverHook releaser) {
     std::lock_guard lock(s.mutex);
     s.releaser = std::move(releaser);
 }
+
+void SetInUseHooks(DriverHook enter, DriverHook leave) {
+    State& s = Module();
+    std::lock_guard lock(s.mutex);
+    s.enterInUse = std::move(enter);
+    s.leaveInUse = std::move(leave);
+}
+
+namespace {
+// The hook outside the lock: leaving may end the driver, which calls back into the module.
+void RunInUseHook(DriverHook State::*hook, TVM30* driver) {
+    if (!driver) return;
+    State& s = Module();
+    DriverHook run;
+    {
+        std::lock_guard lock(s.mutex);
+        run = s.*hook;
+    }
+    if (run) run(driver);
+}
+}  // namespace
+
+DriverInUse::DriverInUse(TVM30* driver) : driver_(driver) { RunInUseHook(&State::enterInUse, driver_); }
+DriverInUse::~DriverInUse() { RunInUseHook(&State::leaveInUse, driver_); }
 
 }  // namespace dorv::module

@@ -31,5 +31,20 @@ void SetParamWindowOpener(DriverHook opener);
 void OpenParamWindow(TVM30* driver);
 void SetWindowReleaser(DriverHook releaser);
 
+// While it lives, a call of the window's own thread works on `driver` (null: none). The boundary
+// that hands drivers to a host counts it through the hooks it registers: a host that frees the
+// driver from a message loop its link runs meanwhile has the driver end when the call is done.
+class DriverInUse {
+public:
+    explicit DriverInUse(TVM30* driver);
+    ~DriverInUse();
+    DriverInUse(const DriverInUse&) = delete;
+    DriverInUse& operator=(const DriverInUse&) = delete;
+
+private:
+    TVM30* const driver_;
+};
+void SetInUseHooks(DriverHook enter, DriverHook leave);
+
 }  // namespace module
 }  // namespace dorv

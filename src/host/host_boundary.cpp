@@ -22,11 +22,14 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstddef>
+#include <mutex>
 #include <new>
 #include <string>
 
 #include "dorv5000/driver.h"
+#include "driver/module.h"
 #include "driver/tvm30.h"
 #include "host/calls.h"
 #include "host/entry.h"
@@ -71,6 +74,11 @@ struct Parts {
 };
 
 // The object the host holds. Destroy ends its parts; FreeInstance releases the memory.
+//
+// The host's link may run the host's message loop during an exchange, and the host may free the
+// driver from there. So the calls that may reach the link (the slots, the window's own
+// transfers) count as entries; a destruction that arrives while one is under way only marks the
+// driver freed, the link fails what comes back to it, and the last entry to return ends it.
 struct DriverObject {
     DriverObject(std::int32_t flags, void* hostLink);
     ~DriverObject() {}
@@ -78,6 +86,11 @@ struct DriverObject {
     DriverObject& operator=(const DriverObject&) = delete;
     const void* const* table;
     bool destroyed = false;
+    std::mutex entryMutex;  // the four below
+    int entries = 0;
+    std::atomic<bool> freed{false};  // the host has asked for the end; read by the link unlocked
+    bool ending = false;             // someone is ending it: nobody else may
+    bool releaseAtEnd = false;       // the memory goes at the end as well
     union {
         Parts parts;
     };
@@ -95,16 +108,82 @@ void Release(DriverObject* self) {
     ::operator delete(static_cast<void*>(self));
 }
 
+// The host asks for the end: true when it may happen now; else the last entry ends the driver
+// (and releases the memory when `release`).
+bool EndsNow(DriverObject* self, bool release) {
+    std::lock_guard lock(self->entryMutex);
+    self->freed = true;
+    if (self->entries > 0) {
+        self->releaseAtEnd = self->releaseAtEnd || release;
+        return false;
+    }
+    self->ending = true;
+    return true;
+}
+
+void Enter(DriverObject* self) {
+    std::lock_guard lock(self->entryMutex);
+    ++self->entries;
+}
+
+void Leave(DriverObject* self) noexcept {
+    bool release = false;
+    {
+        std::lock_guard lock(self->entryMutex);
+        if (--self->entries > 0 || !self->freed || self->ending) return;
+        self->ending = true;
+        release = self->releaseAtEnd;
+    }
+    try {
+        Destroy(self);
+    } catch (...) {
+        // The host's call that freed the driver returned long ago: nobody is left to tell.
+    }
+    if (release) Release(self);
+}
+
+class InUse {
+public:
+    explicit InUse(DriverObject* self) : self_(self) { Enter(self_); }
+    ~InUse() { Leave(self_); }
+    InUse(const InUse&) = delete;
+    InUse& operator=(const InUse&) = delete;
+
+private:
+    DriverObject* const self_;
+};
+
+// A slot: the driver's call behind the guard, counted as an entry.
+template <class Call>
+auto Entered(DriverObject* self, Call&& call) -> decltype(call()) {
+    return Guarded([&] {
+        const InUse inUse(self);
+        return call();
+    });
+}
+
+// The window's transfers, through the module, for the drivers this boundary made.
+DriverObject* ObjectOf(TVM30* driver) {
+    auto* link = dynamic_cast<HostLinkAdapter*>(driver->Link());
+    return link ? static_cast<DriverObject*>(link->Context()) : nullptr;
+}
+void EnterFromWindow(TVM30* driver) {
+    if (DriverObject* self = ObjectOf(driver)) Enter(self);
+}
+void LeaveFromWindow(TVM30* driver) {
+    if (DriverObject* self = ObjectOf(driver)) Leave(self);
+}
+
 // ---- the run-time library's methods (register convention in both builds) ----
 
 void DORV_PASCAL_REGISTER FreeInstance(DriverObject* self) {
-    if (!self) return;
+    if (!self || !EndsNow(self, /*release=*/true)) return;
     Guarded([&] { Destroy(self); });  // a host that frees without destroying still ends the driver
     Release(self);
 }
 
 void DORV_PASCAL_REGISTER DestroyEntry(DriverObject* self, std::int8_t outermost) {
-    if (!self) return;
+    if (!self || !EndsNow(self, outermost > 0)) return;
     Guarded([&] { Destroy(self); });
     using FreeInstanceFn = void(DORV_PASCAL_REGISTER*)(DriverObject*);
     if (outermost > 0) Slot<FreeInstanceFn>(self, -2)(self);
@@ -120,9 +199,10 @@ void* DORV_PASCAL_REGISTER NoNewInstance(void*) { return nullptr; }
 // ---- a C++ host's virtual destructor (thiscall: the object in ECX) ----
 
 void __attribute__((thiscall)) CompleteDestructor(DriverObject* self) {
-    Guarded([&] { Destroy(self); });
+    if (EndsNow(self, /*release=*/false)) Guarded([&] { Destroy(self); });
 }
 void __attribute__((thiscall)) DeletingDestructor(DriverObject* self) {
+    if (!EndsNow(self, /*release=*/true)) return;
     Guarded([&] { Destroy(self); });
     Release(self);
 }
@@ -142,24 +222,24 @@ DriverInfo* DORV_HOST_CALL GetDriverInfo(Self self, DriverInfo* result) {
 #else
 DriverInfo* DORV_HOST_CALL GetDriverInfo(DriverInfo* result, Self self) {
 #endif
-    *result = Guarded([&] { return self->parts.driver.GetDriverInfo(); });
+    *result = Entered(self, [&] { return self->parts.driver.GetDriverInfo(); });
     return result;
 }
 
 void DORV_HOST_CALL SetLineStatus(Self self, U8 line, U8 value) {
-    Guarded([&] { self->parts.driver.SetLineStatus(line, value); });
+    Entered(self, [&] { self->parts.driver.SetLineStatus(line, value); });
 }
 
 U8 DORV_HOST_CALL GetLineStatus(Self self, U8 line) {
-    return Guarded([&] { return self->parts.driver.GetLineStatus(line); });
+    return Entered(self, [&] { return self->parts.driver.GetLineStatus(line); });
 }
 
 bool DORV_HOST_CALL StopColumn(Self self, I32 line, I32 column, U8 flag) {
-    return Guarded([&] { return self->parts.driver.StopColumn(line, column, flag); });
+    return Entered(self, [&] { return self->parts.driver.StopColumn(line, column, flag); });
 }
 
 bool DORV_HOST_CALL Reserved5(Self self, I32 unused) {
-    return Guarded([&] { return self->parts.driver.Reserved5(unused); });
+    return Entered(self, [&] { return self->parts.driver.Reserved5(unused); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -167,7 +247,7 @@ void DORV_HOST_CALL GetFilling(Self self, I32 line, I32 column, double* money, d
 #else
 void DORV_HOST_CALL GetFilling(Self self, I32 line, I32 column, double* litres, double* money) {
 #endif
-    Guarded([&] { self->parts.driver.GetFilling(line, column, litres, money); });
+    Entered(self, [&] { self->parts.driver.GetFilling(line, column, litres, money); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -177,7 +257,7 @@ void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 unused2, I
 void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 nozzle, double* first,
                                  double* second, I32 unused1, I32 unused2) {
 #endif
-    Guarded([&] {
+    Entered(self, [&] {
         self->parts.driver.ReadCounters(line, column, nozzle, first, second, unused1, unused2);
     });
 }
@@ -189,17 +269,17 @@ void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 unused3, I
 void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 nozzle,
                                  const double* value, I32 unused1, I32 unused2, I32 unused3) {
 #endif
-    Guarded([&] {
+    Entered(self, [&] {
         self->parts.driver.WriteCounter(line, column, nozzle, value, unused1, unused2, unused3);
     });
 }
 
 double DORV_HOST_CALL GetFillingVolume(Self self, I32 line, I32 column, double* money) {
-    return Guarded([&] { return self->parts.driver.GetFillingVolume(line, column, money); });
+    return Entered(self, [&] { return self->parts.driver.GetFillingVolume(line, column, money); });
 }
 
 std::uint16_t DORV_HOST_CALL GetStatusCode(Self self, U8 line, U8 column) {
-    return Guarded([&] { return self->parts.driver.GetStatusCode(line, column); });
+    return Entered(self, [&] { return self->parts.driver.GetStatusCode(line, column); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -209,11 +289,11 @@ void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, double price, doub
 void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, I32 nozzle, double unused,
                              double price) {
 #endif
-    Guarded([&] { self->parts.driver.SetPrice(line, column, nozzle, unused, price); });
+    Entered(self, [&] { self->parts.driver.SetPrice(line, column, nozzle, unused, price); });
 }
 
 void DORV_HOST_CALL Reserved12(Self self, I32 a, I32 b, I32 c) {
-    Guarded([&] { self->parts.driver.Reserved12(a, b, c); });
+    Entered(self, [&] { self->parts.driver.Reserved12(a, b, c); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -223,7 +303,7 @@ void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, double litres,
 void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, I32 nozzle, I32 unused,
                                  double litres) {
 #endif
-    Guarded([&] { self->parts.driver.PresetVolume(line, column, nozzle, unused, litres); });
+    Entered(self, [&] { self->parts.driver.PresetVolume(line, column, nozzle, unused, litres); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -233,19 +313,19 @@ void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, double money, 
 void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, I32 nozzle, I32 unused,
                                  double money) {
 #endif
-    Guarded([&] { self->parts.driver.PresetAmount(line, column, nozzle, unused, money); });
+    Entered(self, [&] { self->parts.driver.PresetAmount(line, column, nozzle, unused, money); });
 }
 
 void DORV_HOST_CALL StartNozzle(Self self, I32 line, I32 column, I32 nozzle) {
-    Guarded([&] { self->parts.driver.StartNozzle(line, column, nozzle); });
+    Entered(self, [&] { self->parts.driver.StartNozzle(line, column, nozzle); });
 }
 
 I32 DORV_HOST_CALL SetupLine(Self self, U8 line) {
-    return Guarded([&] { return self->parts.driver.SetupLine(line); });
+    return Entered(self, [&] { return self->parts.driver.SetupLine(line); });
 }
 
 I32 DORV_HOST_CALL GetParam(Self self, I32 line, I32 column, I32 hostParameter) {
-    return Guarded([&] { return self->parts.driver.GetParam(line, column, hostParameter); });
+    return Entered(self, [&] { return self->parts.driver.GetParam(line, column, hostParameter); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -253,7 +333,7 @@ void DORV_HOST_CALL SetParam(Self self, I32 line, I32 column, I32 value, I32 hos
 #else
 void DORV_HOST_CALL SetParam(Self self, I32 line, I32 column, I32 hostParameter, I32 value) {
 #endif
-    Guarded([&] { self->parts.driver.SetParam(line, column, hostParameter, value); });
+    Entered(self, [&] { self->parts.driver.SetParam(line, column, hostParameter, value); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -261,11 +341,11 @@ void DORV_HOST_CALL AuthorizeNozzle(Self self, I32 line, I32 column, U8 flag, I3
 #else
 void DORV_HOST_CALL AuthorizeNozzle(Self self, I32 line, I32 column, I32 nozzle, U8 flag) {
 #endif
-    Guarded([&] { self->parts.driver.AuthorizeNozzle(line, column, nozzle, flag); });
+    Entered(self, [&] { self->parts.driver.AuthorizeNozzle(line, column, nozzle, flag); });
 }
 
 bool DORV_HOST_CALL GetDriverProperty(Self self, I32 number, I32* value) {
-    return Guarded([&] { return self->parts.driver.GetDriverProperty(number, value); });
+    return Entered(self, [&] { return self->parts.driver.GetDriverProperty(number, value); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -275,7 +355,7 @@ StatusRecord* DORV_HOST_CALL GetStatus(Self self, U8 line, U8 column, StatusReco
 StatusRecord* DORV_HOST_CALL GetStatus(StatusRecord* result, Self self, U8 line, U8 column,
                                        U8 nozzleCount) {
 #endif
-    *result = Guarded([&] { return self->parts.driver.GetStatus(line, column, nozzleCount); });
+    *result = Entered(self, [&] { return self->parts.driver.GetStatus(line, column, nozzleCount); });
     return result;
 }
 
@@ -284,7 +364,7 @@ void DORV_HOST_CALL StopNozzle(Self self, I32 line, I32 column, U8 flag, I32 noz
 #else
 void DORV_HOST_CALL StopNozzle(Self self, I32 line, I32 column, I32 nozzle, U8 flag) {
 #endif
-    Guarded([&] { self->parts.driver.StopNozzle(line, column, nozzle, flag); });
+    Entered(self, [&] { self->parts.driver.StopNozzle(line, column, nozzle, flag); });
 }
 
 #if defined(DORV_HOST_REGISTER)
@@ -292,22 +372,22 @@ I32 DORV_HOST_CALL StopAndRelease(Self self, I32 line, I32 column, U8 flag, I32 
 #else
 I32 DORV_HOST_CALL StopAndRelease(Self self, I32 line, I32 column, I32 nozzle, U8 flag) {
 #endif
-    return Guarded([&] { return self->parts.driver.StopAndRelease(line, column, nozzle, flag); });
+    return Entered(self, [&] { return self->parts.driver.StopAndRelease(line, column, nozzle, flag); });
 }
 
 void DORV_HOST_CALL AttachMenu(Self self, void* menu, void* factory) {
-    Guarded([&] {
+    Entered(self, [&] {
         HostMenu hostMenu(menu, factory);
         self->parts.driver.AttachMenu(hostMenu.Root(), hostMenu.Factory());
     });
 }
 
 void DORV_HOST_CALL Reserved25(Self self, I32 a, I32 b) {
-    Guarded([&] { self->parts.driver.Reserved25(a, b); });
+    Entered(self, [&] { self->parts.driver.Reserved25(a, b); });
 }
 
 void DORV_HOST_CALL Reserved26(Self self, I32 a, I32 b) {
-    Guarded([&] { self->parts.driver.Reserved26(a, b); });
+    Entered(self, [&] { self->parts.driver.Reserved26(a, b); });
 }
 
 // ---- the class table ----
@@ -365,10 +445,13 @@ HostLinkAdapter& HostLinkAdapter::OfContext(void* context) {
     return static_cast<DriverObject*>(context)->parts.link;
 }
 
+bool HostLinkAdapter::Freed() const { return static_cast<const DriverObject*>(context_)->freed; }
+
 void* CreateDriverObject(std::int32_t flags, void* link) {
     return Guarded([&]() -> void* {
         // The trace switch is read with the settings, at each creation.
         frame_log::Configure(ReadFrameLogSettings());
+        module::SetInUseHooks(&EnterFromWindow, &LeaveFromWindow);
         return new DriverObject(flags & 0xFF, link);
     });
 }

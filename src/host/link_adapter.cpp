@@ -1,5 +1,7 @@
 #include "host/link_adapter.h"
 
+#include "driver/messages.h"
+#include "dorv5000/exceptions.h"
 #include "host/calls.h"
 #include "host/frame_log.h"
 #include "host/fpu_control.h"
@@ -79,7 +81,12 @@ I32 DORV_HOST_CALL ConfiguratorEntry(void* context, U8 line) {
 
 }  // namespace
 
+void HostLinkAdapter::FailIfFreed() const {
+    if (Freed()) throw ESerialIO(msg::kLinkFailed);
+}
+
 std::int32_t HostLinkAdapter::GetLineError(std::uint8_t line) {
+    if (Freed()) return -1;
     I32 result = -1;
     auto call = [&] { result = Slot<GetLineErrorFn>(host_, kGetLineError)(host_, line); };
     HostException raised;
@@ -97,6 +104,7 @@ void HostLinkAdapter::ReportLineState(std::uint8_t line, std::int32_t state) {
 }
 
 std::uint8_t HostLinkAdapter::ReadLineState(std::uint8_t line) {
+    FailIfFreed();
     U8 state = 0;
     auto call = [&] { state = Slot<ReadLineStateFn>(host_, kReadLineState)(host_, line); };
     ShieldedOrThrow(call);
@@ -115,16 +123,19 @@ std::int32_t HostLinkAdapter::Transact(std::uint8_t line, const std::uint8_t* fr
         result = transact(host_, line, frame, frameLength, reply, replyLength, mode);
 #endif
     };
+    FailIfFreed();
     frame_log::Sent(line, frame, frameLength);
     HostException raised;
     const bool returned = Shielded(call, raised);
     frame_log::ReplyDone(line);
+    FailIfFreed();  // freed by the host's message loop while the link waited for the line
     if (!returned) throw HostRaised(raised);
     return result;
 }
 
 std::int32_t HostLinkAdapter::ConfigureLine(std::uint8_t line, std::int32_t format,
                                             std::int32_t baud) {
+    if (Freed()) return -1;
     I32 result = 0;
     auto call = [&] { result = Slot<ConfigureLineFn>(host_, kConfigureLine)(host_, line, format, baud); };
     HostException raised;
@@ -133,6 +144,7 @@ std::int32_t HostLinkAdapter::ConfigureLine(std::uint8_t line, std::int32_t form
 
 void HostLinkAdapter::SetReplyValidator(std::uint8_t line, ReplyValidator validator,
                                         void* context) {
+    FailIfFreed();
     lines_[line].validator = validator;
     lines_[line].validatorContext = context;
     auto call = [&] {
@@ -144,6 +156,7 @@ void HostLinkAdapter::SetReplyValidator(std::uint8_t line, ReplyValidator valida
 
 void HostLinkAdapter::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
                                           void* context) {
+    FailIfFreed();
     lines_[line].configurator = configurator;
     lines_[line].configuratorContext = context;
     auto call = [&] {
@@ -155,6 +168,7 @@ void HostLinkAdapter::SetLineConfigurator(std::uint8_t line, LineConfigurator co
 
 bool HostLinkAdapter::Validate(std::uint8_t line, std::uint8_t* reply, std::int32_t unused1,
                                std::uint8_t* length, std::int32_t unused2) {
+    if (Freed()) return false;
     if (reply && length) frame_log::ReplySeen(line, reply, *length);
     const ReplyValidator validator = lines_[line].validator;
     return validator && validator(lines_[line].validatorContext, line, reply, unused1, length, unused2);

@@ -14,6 +14,10 @@
 //
 // The callbacks the host calls (the reply validator, the line configurator) get the object the
 // host holds as their context, as the driver object itself would be.
+//
+// Once the host has freed the driver while a call of it was inside the link (its message loop
+// ran meanwhile), nothing more reaches the host's link from it: the exchange that comes back
+// fails (ESerialIO), a reply delivered to the validator is refused, and the line's error is -1.
 #pragma once
 
 #include <array>
@@ -50,8 +54,14 @@ public:
 
     // The adapter of the driver object that the host passes back as the callbacks' context.
     static HostLinkAdapter& OfContext(void* context);
+    void* Context() const { return context_; }
+
 
 private:
+    // The host has freed the driver object; it ends when its calls under way have returned.
+    bool Freed() const;
+    void FailIfFreed() const;
+
     void* const host_;
     void* const context_;
     struct Installed {

@@ -41,6 +41,7 @@ private:
 struct DriverBinding {
     std::shared_ptr<params::ParameterTransport> transport;
     std::shared_ptr<DriverSettingsAccess> settings;
+    TVM30* driver = nullptr;  // the driver object itself, when the binding is over one
 
     explicit operator bool() const { return transport != nullptr; }
     // Adapters over `driver`; empty for a null driver.

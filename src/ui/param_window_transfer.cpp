@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <exception>
 
+#include "driver/module.h"
 #include "param_window.h"
 #include "params/entry_transfer.h"
 #include "texts.h"
@@ -165,7 +166,9 @@ std::string TParamFrm::ReadSingleParam(int row) {
     params::CParameter* entry = EntryOfRow(catalogue.get(), row);
     if (!entry) return {};
     SyncTargetFromView();
-    if (params::ReadEntry(*entry, Driver().transport.get(), CurrentTarget(), locale_))
+    const DriverBinding driver = Driver();
+    const module::DriverInUse inUse(driver.driver);
+    if (params::ReadEntry(*entry, driver.transport.get(), CurrentTarget(), locale_))
         return entry->ReadText();
     // The window shows an empty read cell after a failed single read.
     entry->RecordFailedRead(/*clearText=*/true);
@@ -202,6 +205,8 @@ void TParamFrm::WriteSingleParam(int row) {
     SyncTargetFromView();
     const params::Target target = CurrentTarget();
     const DriverBinding driver = Driver();
+    // The host may free the driver from a message loop its link runs: it ends after this write.
+    const module::DriverInUse inUse(driver.driver);
     std::string message;
     bool colourSet = false;
     StatusColour colour = StatusColour::Red;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <fstream>
 #include <string>
+#include <utility>
 
 #include "dorv5000/driver.h"
 #include "driver/messages.h"
@@ -152,6 +153,34 @@ LONG WINAPI ReportFailure(EXCEPTION_POINTERS* info) {
     ExitProcess(42);
 }
 
+// A host whose link runs the host's message loop while it waits for the line, and the loop frees
+// the driver: the first exchange deletes `driver`; any later call of the link ends the process.
+class FreeingLink final : public dorv::test::RecordingLink {
+public:
+    dorv::DI30* driver = nullptr;
+
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength,
+                                    std::uint8_t* reply, std::uint8_t replyLength, std::uint8_t mode) override {
+        if (!driver) CalledAfterFree();
+        delete std::exchange(driver, nullptr);
+        return RecordingLink::Transact(line, frame, frameLength, reply, replyLength, mode);
+    }
+    std::int32_t DORV_CALL GetLineError(std::uint8_t line) override {
+        if (!driver) CalledAfterFree();
+        return RecordingLink::GetLineError(line);
+    }
+    void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t) override { CalledAfterFree(); }
+    void DORV_CALL ReportLineState(std::uint8_t, std::int32_t) override { CalledAfterFree(); }
+    std::uint8_t DORV_CALL ReadLineState(std::uint8_t) override { CalledAfterFree(); }
+
+private:
+    [[noreturn]] static void CalledAfterFree() {
+        std::fprintf(stderr, "the freed driver called its link\n");
+        std::fflush(stderr);
+        ExitProcess(43);
+    }
+};
+
 std::string Hex(const std::string& utf8) {
     std::string hex;
     char digits[3];
@@ -184,6 +213,15 @@ TEST_F(Library, FailuresReachTheHostAsStructuredExceptionsWithKindAndMessage) {
              create(0, 0, &link)->StartNozzle(1, 1, 1);
          },
          2, dorv::msg::kStartPump},
+        {"freed by the host inside an exchange of a slot: the slot fails as the line's, the link hears no more",
+         nullptr,
+         [](GetDI30Fn create, dorv::test::RecordingLink&) {
+             FreeingLink link;
+             link.Queue(dorv::test::Data({'0', '1', '2'}));
+             link.driver = create(0, 0, &link);
+             link.driver->GetParam(1, 1, 14);
+         },
+         2, dorv::msg::kGetParam},
         {"an unreadable settings file fails GetDI30 itself",
          [](dorv::test::RecordingLink&, const dorv::test::TempDir& dir) {
              CreateDirectoryA(dir.File("cnf.INI").c_str(), nullptr);

@@ -67,18 +67,29 @@ public:
         return count_;
     }
 
-    std::int32_t DORV_CALL GetLineError(std::uint8_t) override { return 1; }
-    void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t) override {}
-    void DORV_CALL ReportLineState(std::uint8_t line, std::int32_t state) override { state_[line] = state; }
-    std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override { return static_cast<std::uint8_t>(state_[line]); }
+    // Set: the next exchange runs the host's message loop while it waits for the line, as a link
+    // that waits with one, and `freeDriver` has the loop free the driver there.
+    std::atomic<bool> freeInside{false};
+    std::function<void()> freeDriver;
+    std::atomic<int> callsAfterFree{0};  // calls that reached the link from the driver freed inside it
+
+    std::int32_t DORV_CALL GetLineError(std::uint8_t) override { return Noted(1); }
+    void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t) override { Noted(0); }
+    void DORV_CALL ReportLineState(std::uint8_t line, std::int32_t state) override { state_[line] = Noted(state); }
+    std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override { return static_cast<std::uint8_t>(Noted(state_[line])); }
     std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength,
                                     std::uint8_t* reply, std::uint8_t, std::uint8_t) override {
+        Noted(0);
         {
             std::unique_lock lock(gateMutex_);
             if (++count_ == holdAt_) {
                 held_ = true;
                 gate_.wait(lock, [this] { return open_; });
             }
+        }
+        if (freeInside.exchange(false)) {
+            freeDriver();
+            freed_ = true;
         }
         if (through) SendMessageW(through, WM_NULL, 0, 0);
         std::lock_guard lock(lineMutex_);
@@ -95,6 +106,7 @@ public:
     }
     std::int32_t DORV_CALL ConfigureLine(std::uint8_t, std::int32_t, std::int32_t) override { return 0; }
     void DORV_CALL SetReplyValidator(std::uint8_t, dorv::ReplyValidator validator, void* context) override {
+        Noted(0);
         std::lock_guard lock(lineMutex_);
         validator_ = validator;
         validatorContext_ = context;
@@ -102,7 +114,13 @@ public:
     void DORV_CALL SetLineConfigurator(std::uint8_t, dorv::LineConfigurator, void*) override {}
 
 private:
+    int Noted(int value) {
+        if (freed_) ++callsAfterFree;
+        return value;
+    }
+
     dorv::emu::Line& line_;
+    std::atomic<bool> freed_{false};
     std::mutex lineMutex_;
     dorv::ReplyValidator validator_ = nullptr;
     void* validatorContext_ = nullptr;
@@ -627,6 +645,11 @@ int main(int argc, char** argv) {
     g_host.click = [&] { menuItem->Click(); };
     g_host.destroy = [&] { delete driver.exchange(nullptr); };
     g_host.create = [&] { driver = getDI30(0, 0, &link); };
+    link.freeDriver = [] {
+        PostMessageW(g_host.mainForm, kDestroyMessage, 0, 0);
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    };
     // The engineer clicks the menu item on `form`; the host's thread runs the click.
     const auto clickOn = [](HWND form) {
         ++g_host.clicksPosted;
@@ -896,6 +919,15 @@ int main(int argc, char** argv) {
              PostMessageW(g_host.mainForm, kDestroyMessage, 0, 0);
              link.Release();
              return hostFreed() && g_host.destroyed == 2;
+         }},
+        {"a read whose link runs the host's message loop, which frees the driver: the read ends, the link hears no more", [&] {
+             PostMessageW(g_host.mainForm, kCreateMessage, 0, 0);
+             if (!WaitFor([&] { return driver.load() != nullptr; }) || !clickOn(g_host.mainForm)) return false;
+             ClickTab(2);
+             if (!WaitFor([&] { return CellShown(3, row); })) return false;
+             link.freeInside = true;
+             ClickCell(3, row, true);
+             return hostFreed() && g_host.destroyed == 3 && link.callsAfterFree == 0;
          }},
     };
 
