@@ -122,6 +122,7 @@ int Run(Config config, const std::string& self) {
         feed = std::make_unique<UplinkFeed>(hub, *up);
         up->on_event({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
         router.extra_metrics = [&up] { return up->metrics_text(); };
+        router.uplink_status = [&up] { return nlohmann::json{{"state", uplink::ToString(up->state())}, {"outbox", up->outbox_depth()}}; };
         up->start();
     }
 

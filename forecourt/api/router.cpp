@@ -171,7 +171,13 @@ void Router::Handle(const Request& request, Respond respond) {
     const std::string body = request.body();
 
     if (s.size() == 3 && s[2] == "forecourt") {
-        need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, forecourt_.ForecourtJson().dump())); });
+        need(http::verb::get, Role::kViewer, [&](const Identity& who) {
+            // The role lets a client show what it may do without trying it.
+            json body = forecourt_.ForecourtJson();
+            body["role"] = RoleName(who.role);
+            body["uplink"] = uplink_status ? uplink_status() : json(nullptr);
+            respond(JsonResponse(request, http::status::ok, body.dump()));
+        });
     } else if (s.size() == 3 && s[2] == "pumps") {
         need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, forecourt_.PumpsJson().dump())); });
     } else if (s.size() == 3 && s[2] == "stop") {

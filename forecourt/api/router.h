@@ -12,6 +12,8 @@
 #include <variant>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "config/config.h"
 #include "http_types.h"
 #include "static_files.h"
@@ -45,6 +47,8 @@ public:
     std::atomic<std::uint64_t> dropped_clients{0};
     // More Prometheus lines for GET /metrics (the uplink's); set before the server starts.
     std::function<std::string()> extra_metrics;
+    // The uplink's state for GET /forecourt; unset when no uplink is configured (null there).
+    std::function<nlohmann::json()> uplink_status;
 
 private:
     // The caller, or the 401 to answer.

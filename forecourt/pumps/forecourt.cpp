@@ -503,6 +503,7 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     sale.started = UtcNow();
     const int line = pump.config.line, column = pump.config.column;
     const auto l8 = static_cast<std::uint8_t>(line);
+    bool unconfirmed = false;
     try {
         sale.before = ReadTotals(pump, nozzle);
         if (!sale.before) return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
@@ -521,7 +522,11 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
         if (sale.preset.kind == Preset::Kind::kAmount) driver_.PresetAmount(line, column, nozzle, 0, Hundredths(sale.preset.hundredths));
         if (auto r = refused()) return *r;
         driver_.AuthorizeNozzle(line, column, nozzle, 0);
-        if (auto r = refused()) return *r;
+        // A silence here may be a lost reply to an authorization the pump carried out: the sale
+        // stays open, and the next polls void it if the pump never starts.
+        const int status = driver_.GetLineStatus(l8);
+        unconfirmed = status != dorv::kLineAnswered;
+        if (unconfirmed && status >= 16) return *refused();
     } catch (const dorv::Exception& e) {
         if (sale.id) store_.VoidSale(sale.id);
         return Outcome::Fail(K::kOffline, std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
@@ -529,12 +534,15 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     {
         std::lock_guard lock(mutex_);
         pump.sale = sale;
-        pump.by_totals = false;
+        pump.by_totals = unconfirmed;  // the driver may not know the filling it did not see start
         pump.stop_requested = false;
         pump.volume_cl = 0;
         pump.amount_cents = 0;
     }
     SetState(pump, "authorized", nozzle);
+    if (unconfirmed)
+        return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " did not confirm the authorization; sale " +
+                                              std::to_string(sale.id) + " stays open until the pump shows whether it started");
     std::lock_guard lock(mutex_);
     return Outcome::Ok(PumpJsonLocked(pump));
 }

@@ -214,6 +214,28 @@ const Scenario kScenarios[] = {
          EXPECT_EQ(CheckSchema("Pump", (*pump)["data"]), "");
          Settle(1, sale["id"]);
      }},
+    {"forecourt_names_the_role_each_token_grants_and_no_uplink",
+     [] {
+         for (const char* token : {"viewer", "pos1", "manager"}) {
+             const json forecourt = Call("GET", "/api/v1/forecourt", "/api/v1/forecourt", "", token).Json();
+             EXPECT_EQ(forecourt["role"], std::string(token) == "pos1" ? "pos" : token);
+             EXPECT_TRUE(forecourt.contains("uplink") && forecourt["uplink"].is_null()) << forecourt.dump();
+         }
+     }},
+    {"an_authorization_whose_reply_is_lost_still_ends_in_one_sale",
+     [] {
+         // The start reaches the pump; its reply comes only after every retry gave up.
+         EXPECT_EQ(Shared().Emulate(2, "fault late 0 cmd=2 delay-ms=3000"), "ok");
+         Lift(6);
+         const auto authorized = Authorize(6, "{\"volume\": 1.5}");
+         EXPECT_EQ(Shared().Emulate(2, "clear-faults"), "ok");
+         ASSERT_TRUE(Shared().WaitState(6, "finished")) << authorized.body << Shared().Get(PumpPath(6)).dump();
+         const json sale = Call("GET", "/api/v1/sales/{id}", "/api/v1/sales/" + Shared().Get(PumpPath(6))["sale"].dump()).Json();
+         EXPECT_DOUBLE_EQ(sale["volume"].get<double>(), 1.5);
+         Hang(6);
+         ASSERT_TRUE(Shared().WaitState(6, "idle"));
+         Settle(6, sale["id"]);
+     }},
 };
 
 class ServiceScenario : public ::testing::TestWithParam<Scenario> {};

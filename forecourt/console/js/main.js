@@ -10,7 +10,7 @@ import { PricesView } from './prices.js';
 import { renderLines, renderLog } from './lines.js';
 import { askAuthorization } from './authorize.js';
 import { allow, action, toast, confirmDialog } from './ui.js';
-import { probeRoles } from './roles.js';
+import { rolesOf } from './roles.js';
 
 const LANGUAGE_KEY = 'dorv-forecourt-language';
 const LOCK_NAME_KEY = 'dorv-forecourt-lock-name';
@@ -22,6 +22,7 @@ class App {
   constructor() {
     this.state = new ForecourtState();
     this.roles = { viewer: false, pos: false, manager: false };
+    this.uplink = null;
     this.unpaidLimit = 0;
     this.lockName = sessionStorage.getItem(LOCK_NAME_KEY);
     this.lockedIds = new Set();
@@ -56,6 +57,7 @@ class App {
       localStorage.setItem(LANGUAGE_KEY, language());
       translatePage();
       this.showConnection(this.connection);
+      this.showUplink(this.uplink ?? null);
       this.redraw({ all: true });
     });
     const tokenInput = document.getElementById('token');
@@ -118,12 +120,16 @@ class App {
 
   async load() {
     try {
-      this.roles = await probeRoles();
+      const forecourt = await api.get('/forecourt').catch((error) => {
+        if (error instanceof api.ApiError && (error.status === 401 || error.status === 403)) return null;
+        throw error;
+      });
+      this.roles = rolesOf(forecourt?.role);
       this.showRole();
-      if (!this.roles.viewer) return;
-      const [forecourt, prices, payable, locked] = await Promise.all([
-        api.get('/forecourt'), api.get('/prices'),
-        api.get('/sales?state=payable&limit=1000'), api.get('/sales?state=locked&limit=1000'),
+      this.showUplink(forecourt?.uplink ?? null);
+      if (!forecourt) return;
+      const [prices, payable, locked] = await Promise.all([
+        api.get('/prices'), api.get('/sales?state=payable&limit=1000'), api.get('/sales?state=locked&limit=1000'),
       ]);
       this.state.loadForecourt(forecourt);
       this.unpaidLimit = forecourt.unpaid_limit ?? 0;
@@ -180,10 +186,24 @@ class App {
     document.getElementById('role').textContent = names.length ? names.join(', ') : t('roles_none');
   }
 
+  // The uplink sends no events: its state is read again with the lines' health.
+  showUplink(uplink) {
+    this.uplink = uplink;
+    const text = uplink ? t('uplink_state', { state: t(`uplink_${uplink.state}`), n: uplink.outbox }) : '';
+    const header = document.getElementById('uplink');
+    header.hidden = !uplink;
+    header.dataset.state = uplink?.state ?? '';
+    document.getElementById('uplink-state').textContent = text;
+    const line = document.getElementById('lines-uplink');
+    line.hidden = !uplink;
+    line.textContent = uplink ? `${t('uplink')}: ${text}` : '';
+  }
+
   async refreshLines() {
-    if (!this.visible('view-lines') || !this.roles.viewer) return;
+    if (!this.roles.viewer || (!this.visible('view-lines') && !this.uplink)) return;
     const forecourt = await api.get('/forecourt').catch(() => null);
     if (!forecourt) return;
+    this.showUplink(forecourt.uplink ?? null);
     for (const line of forecourt.lines ?? []) this.state.lines.set(line.line, { ...this.state.lines.get(line.line), ...line });
     renderLines(this);
   }

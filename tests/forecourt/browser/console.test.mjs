@@ -84,6 +84,7 @@ const scenarios = [
     const theirs = second.locator(`li[data-sale="${sale.id}"]`);
     await second.locator(`li[data-sale="${sale.id}"][data-state="locked"]`).waitFor();
     assert.match(await theirs.locator('.lock-state').textContent(), /another POS/);
+    assert.deepEqual([await second.locator('#role').textContent(), await second.locator('#uplink').isHidden()], ['POS, viewer', true]);
     assert.equal(await theirs.locator('button.clear').getAttribute('aria-disabled'), 'true');
     await theirs.locator('button.clear').press('Enter');
     await second.locator('#toast[data-kind="error"]', { hasText: 'another POS' }).waitFor();
