@@ -1,5 +1,5 @@
 // The service on emulated lines with its uplink to a real mosquitto: what a chain's head office
-// receives from a filling, and what /metrics says of the uplink.
+// receives from a filling, and what /metrics and /forecourt say of the uplink.
 #include <gtest/gtest.h>
 
 #include "mosquitto_broker.h"
@@ -61,6 +61,9 @@ TEST(UplinkService, AFillingReachesHeadOfficeAsPumpStatesAndItsSaleEvents) {
     const std::string metrics = station.Request("GET", "/metrics").body;
     EXPECT_NE(metrics.find("dorv_uplink_state{state=\"connected\"} 1"), std::string::npos) << metrics;
     EXPECT_NE(metrics.find("dorv_uplink_outbox_depth "), std::string::npos) << metrics;
+    const json forecourt = station.Get("/api/v1/forecourt");
+    EXPECT_EQ(forecourt["uplink"]["state"], "connected") << forecourt.dump();
+    EXPECT_EQ(CheckResponse("GET", "/api/v1/forecourt", 200, forecourt), "");
 }
 
 }  // namespace
