@@ -212,6 +212,14 @@ void Forecourt::Track(Pump& pump, const std::vector<std::uint8_t>& codes) {
     };
     if (pump.sale) {
         const NozzleCode c = code(pump.sale->nozzle);
+        if (pump.by_totals && c == NozzleCode::kAuthorized) {
+            // Authorized but never started: the start went down with the service or its reply
+            // was lost and the pump never took it. Nothing was delivered: the authorization is
+            // withdrawn and the sale voided, so the pump calls again.
+            driver_.StopAndRelease(pump.config.line, pump.config.column, pump.sale->nozzle, 1);
+            if (Answered(pump)) Finalize(pump);
+            return;
+        }
         if (Flowing(c)) {
             if (auto reading = ReadFilling(pump)) {
                 std::lock_guard lock(mutex_);

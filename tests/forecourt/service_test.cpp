@@ -236,6 +236,19 @@ const Scenario kScenarios[] = {
          ASSERT_TRUE(Shared().WaitState(6, "idle"));
          Settle(6, sale["id"]);
      }},
+    {"a_start_the_pump_never_took_is_withdrawn_and_its_sale_voided",
+     [] {
+         // Every try of the start meets silence: the pump stays authorized and never starts.
+         const json last_sale = Shared().Get(PumpPath(6))["sale"];
+         EXPECT_EQ(Shared().Emulate(2, "fault silence 0 cmd=2"), "ok");
+         Lift(6);
+         const auto authorized = Authorize(6, "{\"volume\": 1.5}");
+         EXPECT_EQ(Shared().Emulate(2, "clear-faults"), "ok");
+         ASSERT_TRUE(Shared().WaitState(6, "calling")) << authorized.body << Shared().Get(PumpPath(6)).dump();
+         EXPECT_EQ(Shared().Get(PumpPath(6))["sale"], last_sale) << "nothing delivered, no sale";
+         Hang(6);
+         ASSERT_TRUE(Shared().WaitState(6, "idle"));
+     }},
 };
 
 class ServiceScenario : public ::testing::TestWithParam<Scenario> {};
