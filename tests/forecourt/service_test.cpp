@@ -2,6 +2,15 @@
 // against the API document.
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <boost/asio/ssl.hpp>
+#include <boost/beast/core.hpp>
+#include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <cmath>
 #include <thread>
 
@@ -331,6 +340,84 @@ TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
     EXPECT_GT(metric(), dropped);
     EXPECT_EQ(Shared().Request("GET", "/healthz").status, 200);
     Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "D", "price": 1.72}]})", "manager");
+}
+
+
+// What a client that connects and sends `text` reads back before the service closes (at most
+// 4 KiB, or what came in 5 s).
+std::string RawExchange(std::uint16_t port, const std::string& text) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    timeval wait{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    std::string got;
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0 &&
+        (text.empty() || ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size()))) {
+        char buffer[4096];
+        for (ssize_t n; got.size() < sizeof buffer && (n = ::recv(fd, buffer, sizeof buffer - got.size(), 0)) > 0;)
+            got.append(buffer, static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+    return got;
+}
+
+// A TLS client that asked once and keeps its connection: the service counts it until it goes.
+struct HeldTlsClient {
+    boost::asio::io_context io;
+    boost::asio::ssl::context tls{boost::asio::ssl::context::tls_client};
+    std::optional<boost::beast::ssl_stream<boost::beast::tcp_stream>> stream;
+
+    // False when the service would not have it (over the limit).
+    bool Connect(const Station& station) try {
+        tls.load_verify_file(station.certificate());
+        tls.set_verify_mode(boost::asio::ssl::verify_peer);
+        stream.emplace(io, tls);
+        boost::beast::get_lowest_layer(*stream).connect({boost::asio::ip::make_address("127.0.0.1"), station.port()});
+        stream->handshake(boost::asio::ssl::stream_base::client);
+        boost::beast::http::request<boost::beast::http::empty_body> req{boost::beast::http::verb::get, "/healthz", 11};
+        req.set(boost::beast::http::field::host, "127.0.0.1");
+        boost::beast::http::write(*stream, req);
+        boost::beast::flat_buffer buffer;
+        boost::beast::http::response<boost::beast::http::string_body> res;
+        boost::beast::http::read(*stream, buffer, res);
+        return res.result_int() == 200 && res.keep_alive();
+    } catch (const std::exception&) {
+        return false;
+    }
+};
+
+// With a certificate the API is served over TLS only, and a connection over the limit is
+// answered 503 at once, whatever the held ones are doing.
+TEST(ServiceLimits, TlsOnlyAndAConnectionOverTheLimitIsAnswered503) {
+    constexpr int kLimit = 4;
+    StationOptions options;
+    options.lines = 1;
+    options.tls = true;
+    options.connections = kLimit;
+    Station station(options);
+    EXPECT_EQ(station.Request("GET", "/healthz").status, 200);
+    EXPECT_EQ(RawExchange(station.port(), "GET /healthz HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n").rfind("HTTP/", 0), std::string::npos);
+
+    // The connections of earlier requests may still be winding down: hold until kLimit are in.
+    std::vector<std::unique_ptr<HeldTlsClient>> held;
+    for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+         static_cast<int>(held.size()) < kLimit && std::chrono::steady_clock::now() < deadline;) {
+        auto client = std::make_unique<HeldTlsClient>();
+        if (client->Connect(station)) held.push_back(std::move(client));
+        else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    ASSERT_EQ(static_cast<int>(held.size()), kLimit);
+    const std::string refused = RawExchange(station.port(), "");
+    EXPECT_EQ(refused.rfind("HTTP/1.1 503", 0), 0u) << refused;
+    EXPECT_NE(refused.find("too many connections"), std::string::npos) << refused;
+
+    held.clear();
+    bool served = false;
+    for (int i = 0; i < 500 && !(served = HeldTlsClient().Connect(station)); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_TRUE(served);
 }
 
 }  // namespace

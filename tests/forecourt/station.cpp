@@ -14,7 +14,9 @@
 #include <boost/asio/write.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/beast/core.hpp>
+#include <boost/asio/ssl.hpp>
 #include <boost/beast/http.hpp>
+#include <boost/beast/ssl.hpp>
 #include <boost/beast/websocket.hpp>
 #include <chrono>
 #include <filesystem>
@@ -115,6 +117,7 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
     std::ofstream toml(config_);
     toml << "station = \"test\"\ndatabase = \"" << database_ << "\"\nunpaid_limit = 2\npoll_interval_ms = 20\n"
          << "line_timeout_ms = 300\n[limits]\nclient_backlog = 64\nbody_bytes = 4096\n"
+         << (options_.connections ? "connections = " + std::to_string(options_.connections) + "\n" : "")
          << "[[grades]]\nid = \"95\"\nname = \"Unleaded 95\"\nprice = 1.85\n"
          << "[[grades]]\nid = \"D\"\nname = \"Diesel\"\nprice = 1.72\n";
     for (int line = 1; line <= options_.lines; ++line) {
@@ -129,6 +132,14 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
         for (const char* role : {"pos1", "pos2", "viewer", "manager"})
             toml << "[[tokens]]\nname = \"" << role << "\"\ntoken = \"" << Token(role) << "\"\nrole = \""
                  << (std::string(role).rfind("pos", 0) == 0 ? "pos" : role) << "\"\n";
+    if (options_.tls) {
+        certificate_ = dir_ + "/service.pem";
+        const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+                                 dir_ + "/service.key' -out '" + certificate_ + "' >/dev/null 2>&1";
+        if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
+        toml << "[tls]\ncert = \"" << certificate_ << "\"\nkey = \"" << dir_ << "/service.key\"\n";
+    }
     toml << options_.extra_toml;
     toml.close();
     StartService();
@@ -158,10 +169,21 @@ void Station::StartService() {
 
 void Station::KillService() { service_->Kill(SIGKILL); }
 
+namespace {
+
+template <typename Stream>
+HttpReply Exchange(Stream& stream, const beast::http::request<beast::http::string_body>& req) {
+    beast::http::write(stream, req);
+    beast::flat_buffer buffer;
+    beast::http::response_parser<beast::http::string_body> parser;
+    parser.body_limit(64 << 20);
+    beast::http::read(stream, buffer, parser);
+    return {static_cast<int>(parser.get().result_int()), parser.get().body()};
+}
+
+}  // namespace
+
 HttpReply Station::Request(const std::string& method, const std::string& target, const std::string& body, const std::string& token) {
-    net::io_context io;
-    beast::tcp_stream stream(io);
-    stream.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port_));
     beast::http::request<beast::http::string_body> req{beast::http::string_to_verb(method), target, 11};
     req.set(beast::http::field::host, "127.0.0.1");
     if (!token.empty() && options_.tokens) req.set(beast::http::field::authorization, "Bearer " + Token(token));
@@ -170,14 +192,24 @@ HttpReply Station::Request(const std::string& method, const std::string& target,
         req.body() = body;
     }
     req.prepare_payload();
-    beast::http::write(stream, req);
-    beast::flat_buffer buffer;
-    beast::http::response_parser<beast::http::string_body> parser;
-    parser.body_limit(64 << 20);
-    beast::http::read(stream, buffer, parser);
+    net::io_context io;
+    const tcp::endpoint service(net::ip::make_address("127.0.0.1"), port_);
+    if (options_.tls) {
+        net::ssl::context tls(net::ssl::context::tls_client);
+        tls.load_verify_file(certificate_);
+        tls.set_verify_mode(net::ssl::verify_peer);
+        tls.set_verify_callback(net::ssl::host_name_verification("127.0.0.1"));
+        beast::ssl_stream<beast::tcp_stream> stream(io, tls);
+        beast::get_lowest_layer(stream).connect(service);
+        stream.handshake(net::ssl::stream_base::client);
+        return Exchange(stream, req);
+    }
+    beast::tcp_stream stream(io);
+    stream.connect(service);
+    auto reply = Exchange(stream, req);
     beast::error_code ignored;
     stream.socket().shutdown(tcp::socket::shutdown_both, ignored);
-    return {static_cast<int>(parser.get().result_int()), parser.get().body()};
+    return reply;
 }
 
 json Station::Get(const std::string& target, const std::string& token) {

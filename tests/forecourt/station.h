@@ -51,6 +51,8 @@ struct StationOptions {
     double flow = 10.0;
     std::string extra_toml;  // added to the configuration file
     bool tokens = true;      // pos1, pos2, viewer, manager tokens
+    bool tls = false;        // a certificate for 127.0.0.1; requests then verify it
+    int connections = 0;     // [limits] connections, when not 0
 };
 
 class Station {
@@ -70,12 +72,14 @@ public:
     std::uint16_t port() const { return port_; }
     const std::string& database() const { return database_; }
     static std::string Token(const std::string& name);
+    const std::string& certificate() const { return certificate_; }
 
 private:
     StationOptions options_;
     std::string dir_;
     std::string database_;
     std::string config_;
+    std::string certificate_;  // with tls
     std::vector<std::unique_ptr<Emulator>> emulators_;
     std::unique_ptr<Process> service_;
     std::uint16_t port_ = 0;
