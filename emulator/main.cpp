@@ -128,23 +128,20 @@ int main(int argc, char** argv) {
       pty = std::make_unique<PtyServer>(line, timing, observer);
       std::cout << "pty " << pty->slave_path() << std::endl;
     }
+    std::string host;
+    std::uint16_t port = 0;
+    const auto endpoint = [&](const char* option, const std::string& text) {
+      if (SplitHostPort(text, host, port)) return true;
+      std::cerr << "bad " << option << " '" << text << "', expected HOST:PORT\n";
+      return false;
+    };
     if (!listen.empty()) {
-      std::string host;
-      std::uint16_t port = 0;
-      if (!SplitHostPort(listen, host, port)) {
-        std::cerr << "bad --listen '" << listen << "', expected HOST:PORT\n";
-        return 2;
-      }
+      if (!endpoint("--listen", listen)) return 2;
       tcp = std::make_unique<TcpServer>(line, timing, host, port, observer);
       std::cout << "listen " << host << ':' << tcp->port() << std::endl;
     }
     if (!control.empty()) {
-      std::string host;
-      std::uint16_t port = 0;
-      if (!SplitHostPort(control, host, port)) {
-        std::cerr << "bad --control '" << control << "', expected HOST:PORT\n";
-        return 2;
-      }
+      if (!endpoint("--control", control)) return 2;
       control_server = std::make_unique<ControlServer>(line, host, port);
       std::cout << "control " << host << ':' << control_server->port() << std::endl;
     }
