@@ -39,6 +39,18 @@ struct Options {
     int baud = -1;
 };
 
+// The uplink's settings from the service's [uplink] table or --uplink/--station.
+uplink::UplinkConfig UplinkSettings(const UplinkConfig& c) {
+    uplink::UplinkConfig u;
+    const bool v6 = c.broker.host.find(':') != std::string::npos;
+    u.broker = c.scheme + "://" + (v6 ? "[" + c.broker.host + "]" : c.broker.host) + ":" + std::to_string(c.broker.port);
+    u.ca_file = c.ca_file;
+    u.station = c.station;
+    u.username = c.username;
+    u.password = c.password;
+    return u;
+}
+
 Config MakeConfig(const Options& o) {
     if (o.config.empty() == !o.emulator) throw ConfigError("give exactly one of --config FILE or --emulator");
     Config c = o.emulator ? EmulatorConfig() : LoadConfig(o.config);
@@ -53,19 +65,15 @@ Config MakeConfig(const Options& o) {
     if (o.flow > 0) c.emulator_options.flow = o.flow;
     if (o.baud >= 0) c.emulator_options.baud = o.baud;
     Validate(c);
+    if (c.uplink.enabled()) {
+        // Refused here, before the service takes its lines, as the rest of the file is.
+        try {
+            uplink::Validate(UplinkSettings(c.uplink));
+        } catch (const uplink::ConfigError& e) {
+            throw ConfigError(e.what());
+        }
+    }
     return c;
-}
-
-// The uplink's settings from the service's [uplink] table or --uplink/--station.
-uplink::UplinkConfig UplinkSettings(const UplinkConfig& c) {
-    uplink::UplinkConfig u;
-    const bool v6 = c.broker.host.find(':') != std::string::npos;
-    u.broker = c.scheme + "://" + (v6 ? "[" + c.broker.host + "]" : c.broker.host) + ":" + std::to_string(c.broker.port);
-    u.ca_file = c.ca_file;
-    u.station = c.station;
-    u.username = c.username;
-    u.password = c.password;
-    return u;
 }
 
 // Feeds the event hub to the uplink from construction to destruction.
@@ -101,7 +109,7 @@ int Run(Config config, const std::string& self) {
         }
         emulators = std::make_unique<EmulatorLines>(config, self);
     }
-    const std::string topic = config.uplink.enabled() ? "dorv/v1/" + config.uplink.station + "/sales" : "";
+    const std::string topic = config.uplink.enabled() ? uplink::StationTopic(config.uplink.station, "sales") : "";
     Store store(config.database, topic, config.uplink.station);
     EventHub hub(&store, config.limits.journal);
     StationLink link;
@@ -163,6 +171,9 @@ int main(int argc, char** argv) {
     try {
         return Run(MakeConfig(o), argv[0]);
     } catch (const ConfigError& e) {
+        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        return 2;
+    } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 2;
     } catch (const std::exception& e) {

@@ -2,6 +2,8 @@
 
 #include <sqlite3.h>
 
+#include "uplink/outbox_schema.h"
+
 namespace forecourt {
 
 class Store::Statement {
@@ -69,7 +71,6 @@ CREATE TABLE IF NOT EXISTS sales(id INTEGER PRIMARY KEY AUTOINCREMENT, pump INTE
   locked_by TEXT NOT NULL DEFAULT '', cleared TEXT NOT NULL DEFAULT '', reconciled INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS sales_state ON sales(state, pump);
 CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, envelope TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, topic TEXT NOT NULL, payload TEXT NOT NULL);
 )";
 
 constexpr const char* kSaleColumns =
@@ -93,6 +94,7 @@ Store::Store(const std::string& path, std::string outbox_topic, std::string stat
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=FULL");
         Exec(kSchema);
+        Exec(uplink::kOutboxSchema);
     } catch (const StoreError& e) {
         sqlite3_close(db_);
         throw StoreError("database " + path + ": " + e.what());

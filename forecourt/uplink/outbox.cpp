@@ -4,10 +4,6 @@
 
 namespace forecourt::uplink {
 
-const char* const kOutboxSchema =
-    "CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, topic TEXT NOT NULL, "
-    "payload TEXT NOT NULL)";
-
 namespace {
 
 class Statement {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "outbox_schema.h"
+
 struct sqlite3;
 
 namespace forecourt::uplink {
@@ -46,8 +48,5 @@ private:
     void Exec(const char* sql);
     sqlite3* db_ = nullptr;
 };
-
-// The table as both sides create it.
-extern const char* const kOutboxSchema;
 
 }  // namespace forecourt::uplink

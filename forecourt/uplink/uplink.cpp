@@ -241,7 +241,13 @@ struct Uplink::Impl {
                 int mid = -1;
                 const int rc = mosquitto_publish(mosq, &mid, row.topic.c_str(), static_cast<int>(row.payload.size()),
                                                  row.payload.data(), 1, false);
-                if (rc != MOSQ_ERR_SUCCESS) break;  // the connection is going; the row goes on the next one
+                if (rc != MOSQ_ERR_SUCCESS) {
+                    // Mostly the connection going: the row goes on the next one. A row the library
+                    // itself refuses stays where it is, and says so rather than stall unseen.
+                    if (rc != MOSQ_ERR_NO_CONN && rc != MOSQ_ERR_CONN_LOST)
+                        SetError("outbox row " + std::to_string(row.id) + ": " + Reason(rc));
+                    break;
+                }
                 inflight[mid] = row.id;
                 lastQueued = row.id;
             }

@@ -108,12 +108,9 @@ std::unique_ptr<Emulator> StartEmulator(double flow) {
 std::string Station::Token(const std::string& name) { return name.empty() ? "" : "token-of-" + name + "-0123456789"; }
 
 Station::Station(StationOptions options) : options_(std::move(options)) {
-    char pattern[] = "/tmp/forecourt-test-XXXXXX";
-    dir_ = ::mkdtemp(pattern);
-    database_ = dir_ + "/forecourt.db";
     // The service's driver keeps to the factory settings: no settings file in this folder.
-    ::setenv("DORV_WINDIR", dir_.c_str(), 1);
-    config_ = dir_ + "/station.toml";
+    database_ = dir_.File("forecourt.db");
+    config_ = dir_.File("station.toml");
     std::ofstream toml(config_);
     toml << "station = \"test\"\ndatabase = \"" << database_ << "\"\nunpaid_limit = 2\npoll_interval_ms = 20\n"
          << "line_timeout_ms = 300\n[limits]\nclient_backlog = 64\nbody_bytes = 4096\n"
@@ -133,12 +130,13 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
             toml << "[[tokens]]\nname = \"" << role << "\"\ntoken = \"" << Token(role) << "\"\nrole = \""
                  << (std::string(role).rfind("pos", 0) == 0 ? "pos" : role) << "\"\n";
     if (options_.tls) {
-        certificate_ = dir_ + "/service.pem";
+        certificate_ = dir_.File("service.pem");
+        const std::string key = dir_.File("service.key");
         const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
                                  "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-                                 dir_ + "/service.key' -out '" + certificate_ + "' >/dev/null 2>&1";
+                                 key + "' -out '" + certificate_ + "' >/dev/null 2>&1";
         if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
-        toml << "[tls]\ncert = \"" << certificate_ << "\"\nkey = \"" << dir_ << "/service.key\"\n";
+        toml << "[tls]\ncert = \"" << certificate_ << "\"\nkey = \"" << key << "\"\n";
     }
     toml << options_.extra_toml;
     toml.close();
@@ -148,8 +146,6 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
 Station::~Station() {
     service_.reset();
     emulators_.clear();
-    std::error_code ec;
-    std::filesystem::remove_all(dir_, ec);
 }
 
 void Station::StartService() {

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "temp_dir.h"
+
 namespace forecourt::test {
 
 using nlohmann::json;
@@ -75,8 +77,8 @@ public:
     const std::string& certificate() const { return certificate_; }
 
 private:
+    dorv::test::TempDir dir_;  // the driver's settings folder too; goes last
     StationOptions options_;
-    std::string dir_;
     std::string database_;
     std::string config_;
     std::string certificate_;  // with tls

@@ -213,40 +213,6 @@ TEST_F(UplinkBroker, TlsConnectsOnlyToABrokerTheChainsCaSigned) {
     }
 }
 
-TEST_F(UplinkBroker, StatusSaysOfflineWhenTheStationGoes) {
-    MosquittoBroker broker(dir.Path());
-    const json offline = {{"state", "offline"}, {"station", "s1"}};
-    struct Case {
-        const char* name;
-        int signal;  // SIGTERM: a clean stop; SIGKILL: the last will
-    } cases[] = {{"stopped", SIGTERM}, {"killed", SIGKILL}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        MqttConsumer hq(broker.Port(), std::string("hq-") + c.name, "dorv/v1/s1/status", true);
-        const pid_t relay = ::fork();
-        if (relay == 0) {
-            ::execl(UPLINK_RELAY, UPLINK_RELAY, broker.Url().c_str(), "s1", db.c_str(), static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        auto last = [&](const json& want) {
-            return hq.WaitFor([&](const auto& m) {
-                const std::string p = LastPayload(m, "dorv/v1/s1/status");
-                return !p.empty() && json::parse(p) == want;
-            });
-        };
-        EXPECT_TRUE(last({{"state", "online"}, {"station", "s1"}}));
-        ::kill(relay, c.signal);
-        ::waitpid(relay, nullptr, 0);
-        EXPECT_TRUE(last(offline));
-    }
-}
-
-}  // namespace
-}  // namespace forecourt::uplink
-
-namespace forecourt::uplink {
-namespace {
-
 // One station's uplink in a process of its own, to be killed as a crash kills it.
 class Relay {
 public:
@@ -270,6 +236,29 @@ private:
     std::string url_, db_;
     pid_t pid_ = -1;
 };
+
+TEST_F(UplinkBroker, StatusSaysOfflineWhenTheStationGoes) {
+    MosquittoBroker broker(dir.Path());
+    const json offline = {{"state", "offline"}, {"station", "s1"}};
+    struct Case {
+        const char* name;
+        int signal;  // SIGTERM: a clean stop; SIGKILL: the last will
+    } cases[] = {{"stopped", SIGTERM}, {"killed", SIGKILL}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        MqttConsumer hq(broker.Port(), std::string("hq-") + c.name, "dorv/v1/s1/status", true);
+        Relay relay(broker.Url(), db);
+        auto last = [&](const json& want) {
+            return hq.WaitFor([&](const auto& m) {
+                const std::string p = LastPayload(m, "dorv/v1/s1/status");
+                return !p.empty() && json::parse(p) == want;
+            });
+        };
+        EXPECT_TRUE(last({{"state", "online"}, {"station", "s1"}}));
+        relay.Kill(c.signal);
+        EXPECT_TRUE(last(offline));
+    }
+}
 
 TEST_F(UplinkBroker, EverySaleArrivesThroughBrokerAndStationRestarts) {
     MosquittoBroker broker(dir.Path());
