@@ -45,6 +45,7 @@ http::status StatusOf(K kind) {
         case K::kUnpaidLimit: return http::status::locked;
         case K::kOffline: return http::status::service_unavailable;
         case K::kForbidden: return http::status::forbidden;
+        case K::kStoreFailed: return http::status::service_unavailable;
     }
     return http::status::internal_server_error;
 }
@@ -59,6 +60,7 @@ const char* ErrorOf(K kind) {
         case K::kUnpaidLimit: return "unpaid_limit";
         case K::kOffline: return "line_offline";
         case K::kForbidden: return "forbidden";
+        case K::kStoreFailed: return "store_failed";
     }
     return "internal";
 }
@@ -281,7 +283,11 @@ void Router::Handle(const Request& request, Respond respond) {
     if (static_cast<int>(identity.role) < static_cast<int>(route->role))
         return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
                                      std::string("this needs the ") + RoleName(route->role) + " role"));
-    run(identity);
+    try {
+        run(identity);
+    } catch (const StoreError& e) {
+        respond(FromOutcome(request, Outcome::Fail(K::kStoreFailed, e.what())));
+    }
 }
 
 Response Router::Metrics(const Request& request) {

@@ -76,7 +76,7 @@ private:
     void Drop() {
         dropped_ = true;
         ++router_.dropped_clients;
-        queue_.clear();
+        // The queue stays: a write in flight still sends from its front. It goes with the session.
         beast::error_code ignored;
         beast::get_lowest_layer(ws_).socket().close(ignored);
     }
@@ -170,6 +170,8 @@ private:
     }
 
     void Send(Response res) {
+        // The read's time may be nearly spent by a slow line exchange: the answer gets its own.
+        beast::get_lowest_layer(stream_).expires_after(kReadTimeout);
         response_ = std::make_shared<Response>(std::move(res));
         response_->set(http::field::server, "dorv-forecourt");
         http::async_write(stream_, *response_, beast::bind_front_handler(&HttpSession::OnWrite, this->shared_from_this()));

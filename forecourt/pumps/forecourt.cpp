@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <iostream>
 
 #include "emulator_control.h"
 #include "events/event_hub.h"
@@ -125,17 +126,24 @@ Forecourt::Line& Forecourt::LineOf(const Pump& pump) { return *lines_[pump.line]
 void Forecourt::Loop(Line& line, std::stop_token stop) {
     while (!stop.stop_requested()) {
         for (;;) {
-            std::function<void()> command;
-            {
-                std::lock_guard lock(line.queue_mutex);
-                if (line.queue.empty()) break;
-                command = std::move(line.queue.front().first);
-                line.queue.pop_front();
+            std::unique_lock lock(line.queue_mutex);
+            if (line.queue.empty()) break;
+            auto [command, done] = std::move(line.queue.front());
+            line.queue.pop_front();
+            lock.unlock();
+            try {
+                command();
+            } catch (const StoreError& e) {
+                done(Outcome::Fail(Outcome::Kind::kStoreFailed, e.what()));
             }
-            command();
         }
         const auto start = std::chrono::steady_clock::now();
-        PollCycle(line);
+        try {
+            PollCycle(line);
+        } catch (const StoreError& e) {
+            // A sale that could not be written stays with its pump: the next poll writes it.
+            std::cerr << "dorv-forecourt: line " << line.config.line << ": " << e.what() << std::endl;
+        }
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         {
             std::lock_guard lock(mutex_);
@@ -605,6 +613,8 @@ PriceSet Forecourt::Prices() const {
 }
 
 Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& changes) {
+    // One change at a time: each builds on the board the one before it stored.
+    std::lock_guard changing(price_change_mutex_);
     PriceSet next = Prices();
     for (const auto& change : changes) {
         const std::string& grade = change.first;

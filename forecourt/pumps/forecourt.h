@@ -36,7 +36,7 @@ class Store;
 class StationLink;
 
 struct Outcome {
-    enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden };
+    enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden, kStoreFailed };
     Kind kind = Kind::kOk;
     std::string message;
     int code = 0;  // the driver's refusal code, for kRefused
@@ -122,6 +122,7 @@ private:
     dorv::DI30& driver_;
     StationLink& link_;
     mutable std::mutex mutex_;  // pump views, line health, prices, unpaid counts
+    std::mutex price_change_mutex_;  // held across a price change, from reading the board to storing it
     PriceSet prices_;
     std::map<int, int> unpaid_;
     std::vector<std::unique_ptr<Pump>> pumps_;

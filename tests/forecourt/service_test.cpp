@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <cmath>
+#include <sqlite3.h>
 #include <thread>
 
 #include "station.h"
@@ -258,6 +259,23 @@ const Scenario kScenarios[] = {
          Hang(6);
          ASSERT_TRUE(Shared().WaitState(6, "idle"));
      }},
+    {"two_managers_changing_two_grades_at_once_both_stand",
+     [] {
+         auto put = [](const char* grade, int cents) {
+             const std::string body = R"({"grades": [{"grade": ")" + std::string(grade) + R"(", "price": )" +
+                                      std::to_string(cents / 100) + "." + std::to_string(cents % 100) + "}]}";
+             EXPECT_EQ(Shared().Request("PUT", "/api/v1/prices", body, "manager").status, 200);
+         };
+         for (int round = 0; round < 10; ++round) {
+             std::thread other([&] { put("D", 160 + round); });
+             put("95", 180 + round);
+             other.join();
+             EXPECT_DOUBLE_EQ(GradePrice("95"), (180 + round) / 100.0) << "round " << round;
+             EXPECT_DOUBLE_EQ(GradePrice("D"), (160 + round) / 100.0) << "round " << round;
+         }
+         put("95", 185);
+         put("D", 172);
+     }},
 };
 
 class ServiceScenario : public ::testing::TestWithParam<Scenario> {};
@@ -342,6 +360,21 @@ TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
     Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "D", "price": 1.72}]})", "manager");
 }
 
+
+// A write the database refuses (here another process holds its write lock past the wait) is
+// answered 503 store_failed, and the service goes on.
+TEST(ServiceStore, AWriteTheDatabaseRefusesIsAnswered503AndTheServiceGoesOn) {
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open(Shared().database().c_str(), &holder), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    const std::string body = R"({"grades": [{"grade": "95", "price": 1.85}]})";
+    const auto refused = Call("PUT", "/api/v1/prices", "/api/v1/prices", body, "manager");
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_EQ(refused.status, 503) << refused.body;
+    EXPECT_EQ(refused.Json()["error"], "store_failed");
+    EXPECT_EQ(Call("PUT", "/api/v1/prices", "/api/v1/prices", body, "manager").status, 200);
+}
 
 // What a client that connects and sends `text` reads back before the service closes (at most
 // 4 KiB, or what came in 5 s).
