@@ -68,7 +68,9 @@ ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discar
                                                std::chrono::milliseconds limit,
                                                std::chrono::milliseconds listen) {
     const auto start = Clock::now();
-    const auto deadline = start + limit + quietGap;
+    // The time a line may go on talking counts from the end of the listening: a reply heard
+    // late in a long listen is a reply, not a line that keeps talking.
+    const auto deadline = start + std::max(listen, std::chrono::milliseconds{0}) + limit + quietGap;
     const auto took = [start] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
     };

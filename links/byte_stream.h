@@ -53,8 +53,8 @@ public:
     // acknowledgement nobody waited for or the backlog of a peer that flooded the line must never
     // pass for the reply to the next request. When anything came, the line must then stay silent
     // for `quietGap` before it counts as clear; when nothing came yet, for `listen` (none: clear
-    // at once). A line still talking after `limit` is not quiet. The first bytes read are
-    // appended to `discarded` (as many as a trace shows).
+    // at once). A line still talking `limit` after the listening is not quiet. The first bytes
+    // read are appended to `discarded` (as many as a trace shows).
     Discarded DiscardInput(std::vector<std::uint8_t>& discarded, std::chrono::milliseconds quietGap,
                            std::chrono::milliseconds limit,
                            std::chrono::milliseconds listen = std::chrono::milliseconds{0});
