@@ -7,7 +7,10 @@
 #include <QMenuBar>
 #include <QStandardPaths>
 #include <QTest>
+#include <QPushButton>
 #include <QTimer>
+#include <atomic>
+#include <thread>
 
 #include "dorv5000/driver.h"
 #include "qt_menu.h"
@@ -65,6 +68,38 @@ private slots:
         dispenser->actions().front()->trigger();
         QVERIFY(!driver);
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QCOMPARE(ParamWindow(), nullptr);
+
+        // Destroyed from another thread while the settings dialog shows over the window: the
+        // dialog goes too, so no OK can write the settings into the destroyed driver.
+        driver.reset(create(0, 0, &link));
+        driver->AttachMenu(&root, &factory);
+        std::atomic<bool> destroyed{false};
+        std::thread destroyer;
+        bool dialogOutlived = false;
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (!destroyed) return;
+            poll.stop();
+            for (QWidget* w : QApplication::topLevelWidgets())
+                if (w->objectName() == QLatin1String("DriverSettingForm") && w->isVisible()) {
+                    dialogOutlived = true;
+                    QMetaObject::invokeMethod(w, "reject");
+                }
+        });
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, [&] {
+                destroyer = std::thread([&] {
+                    driver.reset();
+                    destroyed = true;
+                });
+                poll.start(10);
+            });
+            ParamWindow()->findChild<QPushButton*>("DriverSettingBtn")->click();
+        });
+        dispenser->actions().front()->trigger();
+        destroyer.join();
+        QVERIFY(!dialogOutlived);
         QCOMPARE(ParamWindow(), nullptr);
     }
 };

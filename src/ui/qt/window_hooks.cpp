@@ -5,6 +5,7 @@
 #include <QThread>
 
 #include "driver/module.h"
+#include "driver_settings_dialog.h"
 #include "param_frame_widget.h"
 #include "ui/module_window.h"
 
@@ -25,7 +26,10 @@ public:
         if (!widget_) return;  // gone with the application's widgets
         widget_->Logic().Shutdown();
         widget_->Logic().SetDriver({});
-        if (HaveApplication() && widget_->Showing()) widget_->reject();
+        if (!HaveApplication()) return;
+        // The settings dialog over the window goes first: its OK would write to the driver.
+        if (auto* dialog = widget_->SettingsDialogIfCreated(); dialog && dialog->isVisible()) dialog->reject();
+        if (widget_->Showing()) widget_->reject();
     }
     ParamFrameWidget* Widget() const { return widget_; }
 
