@@ -86,11 +86,9 @@ public:
     HostFpu() : library_(ReadFpu()) {
         if (detail::t_hostFpu) LoadFpu(*detail::t_hostFpu);
     }
-    ~HostFpu() { Back(); }
+    ~HostFpu() { LoadFpu(library_); }  // the library's words again
     HostFpu(const HostFpu&) = delete;
     HostFpu& operator=(const HostFpu&) = delete;
-    // The library's words again (the shield's way back skips the destructor).
-    void Back() { LoadFpu(library_); }
 
 private:
     const FpuWords library_;

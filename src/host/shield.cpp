@@ -94,11 +94,11 @@ __attribute__((noinline)) bool CallShielded(void (*call)(void*), void* argument,
         SetChainHead(&frame);
         call(argument);
         SetChainHead(frame.next);
-        hostFpu.Back();
         return true;
     }
+    // The handler's jump lands back here, so both ways out leave by return, and the host's
+    // words go with `hostFpu` as it ends.
     SetChainHead(frame.next);
-    hostFpu.Back();
     return false;
 }
 

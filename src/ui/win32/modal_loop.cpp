@@ -47,7 +47,12 @@ void ModalLoop::Run(HWND window, HWND owner, HWND focus, const std::function<boo
     if (focus) SetFocus(focus);
     MSG msg;
     while (!ended_) {
-        const BOOL got = GetMessageW(&msg, nullptr, 0, 0);
+        BOOL got;
+        {
+            // Messages sent to the host's windows are delivered inside the wait.
+            const host::HostFpu hostFpu;
+            got = GetMessageW(&msg, nullptr, 0, 0);
+        }
         if (got == 0) {
             PostQuitMessage(static_cast<int>(msg.wParam));
             break;

@@ -400,6 +400,7 @@ void ParamFrameWindow::Release() {
     while (logic_->ReadRunActive() || logic_->WriteRunActive()) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_SENDMESSAGE);
         MSG msg;
+        const host::HostFpu hostFpu;  // what is sent here is for the host's windows as well
         PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
     }
     logic_->Shutdown();
