@@ -3,16 +3,14 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "links/wire_bytes.h"
+
 namespace dorv::links {
 
 namespace {
 
 // How long a device may refuse to take the request before the line counts as stuck.
 constexpr std::chrono::milliseconds kSendTimeout{1000};
-
-// 0x02, one data byte and its complement, 0x03 0x03, the check byte. A command expecting fewer
-// bytes expects a lone 0x06 (or 0x15, 0x18).
-constexpr std::uint8_t kShortestDataReply = 6;
 
 std::atomic<std::uint64_t> nextLinkId{1};
 
@@ -269,7 +267,7 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
     // A reply of one byte carries no check: a stray byte, or the first of a line that goes on
     // talking, looks just like it. Where the command expected a data reply, a lone byte leaves
     // the link unsure; so does anything ahead of the reply or behind it, or a rejected reply.
-    const bool loneByteForData = collector.Reply().size() == 1 && replyLength >= kShortestDataReply;
+    const bool loneByteForData = collector.Reply().size() == 1 && replyLength >= wire::kShortestDataReply;
     l.unsure = state != kStateAnswered || !collector.Complete() || loneByteForData ||
                collector.Reply().size() != collector.Bytes().size() || !after.empty();
     l.heardAt = std::chrono::steady_clock::now();

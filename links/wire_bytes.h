@@ -14,4 +14,8 @@ inline constexpr std::uint8_t kRefused = 0x18;
 inline constexpr std::uint8_t kComplement = 0x7F;  // a data byte XOR this follows it
 inline constexpr std::uint8_t kCheckBits = 0x40;   // always set in the check byte
 
+// 0x02, one data byte and its complement, 0x03 0x03, the check byte. A command expecting fewer
+// bytes expects a lone 0x06 (or 0x15, 0x18).
+inline constexpr std::uint8_t kShortestDataReply = 6;
+
 }  // namespace dorv::links::wire

@@ -1,14 +1,14 @@
 #include "watched_link.h"
 
 #include "links/stream_host_link.h"
+#include "links/wire_bytes.h"
 
 namespace dorv::tools {
 namespace {
 
-constexpr std::uint8_t kRefusedLead = 0x18;
-constexpr std::uint8_t kDataLead = 0x02;
-// 0x02, a data byte and its complement, 0x03 0x03 and the check: the shortest data reply.
-constexpr std::uint8_t kShortestDataReply = 6;
+using links::wire::kDataLead;
+using links::wire::kShortestDataReply;
+constexpr std::uint8_t kRefusedLead = links::wire::kRefused;
 
 }  // namespace
 
