@@ -42,8 +42,7 @@ struct Options {
 // The uplink's settings from the service's [uplink] table or --uplink/--station.
 uplink::UplinkConfig UplinkSettings(const UplinkConfig& c) {
     uplink::UplinkConfig u;
-    const bool v6 = c.broker.host.find(':') != std::string::npos;
-    u.broker = c.scheme + "://" + (v6 ? "[" + c.broker.host + "]" : c.broker.host) + ":" + std::to_string(c.broker.port);
+    u.broker = c.url;
     u.ca_file = c.ca_file;
     u.station = c.station;
     u.username = c.username;

@@ -189,6 +189,7 @@ void ParseBroker(const std::string& url, const std::string& key, UplinkConfig& u
     uplink.broker = ParseEndpoint(url.substr(sep + 3), key);
     if (uplink.broker.port == 0) Fail(key, "needs a port from 1 to 65535");
     uplink.scheme = scheme;
+    uplink.url = url;
 }
 
 bool IsLoopback(const std::string& host) {

@@ -73,6 +73,7 @@ struct Limits {
 // The MQTT uplink's settings; the service only checks them and hands them on.
 struct UplinkConfig {
     std::string scheme;  // "mqtt" or "mqtts"; empty: no uplink
+    std::string url;     // as given
     Endpoint broker;
     std::string ca_file;
     std::string station;

@@ -263,12 +263,18 @@ std::optional<Totalizer> Forecourt::ReadTotals(Pump& pump, int nozzle) {
     return Totalizer{ToHundredths(volume), ToHundredths(amount)};
 }
 
+namespace {
+
+// What a sale taken up from the totalizers delivered by the reading `now`.
+std::optional<std::pair<std::int64_t, std::int64_t>> DeliveredSince(const Sale& sale, const std::optional<Totalizer>& now) {
+    if (!now || !sale.before) return std::nullopt;
+    return std::pair{now->volume_cl - sale.before->volume_cl, now->amount_cents - sale.before->amount_cents};
+}
+
+}  // namespace
+
 std::optional<std::pair<std::int64_t, std::int64_t>> Forecourt::ReadFilling(Pump& pump) {
-    if (pump.by_totals) {
-        const auto now = ReadTotals(pump, pump.sale->nozzle);
-        if (!now || !pump.sale->before) return std::nullopt;
-        return std::pair{now->volume_cl - pump.sale->before->volume_cl, now->amount_cents - pump.sale->before->amount_cents};
-    }
+    if (pump.by_totals) return DeliveredSince(*pump.sale, ReadTotals(pump, pump.sale->nozzle));
     double litres = 0, money = 0;
     driver_.GetFilling(pump.config.line, pump.config.column, &litres, &money);
     if (!Answered(pump)) return std::nullopt;
@@ -278,7 +284,7 @@ std::optional<std::pair<std::int64_t, std::int64_t>> Forecourt::ReadFilling(Pump
 void Forecourt::Finalize(Pump& pump) {
     Sale& sale = *pump.sale;
     const auto after = ReadTotals(pump, sale.nozzle);
-    const auto reading = ReadFilling(pump);
+    const auto reading = pump.by_totals ? DeliveredSince(sale, after) : ReadFilling(pump);
     if (!reading) return;  // try again at the next poll
     auto [volume, amount] = *reading;
     // Totalizers that did not move: the readings are an earlier filling's.
