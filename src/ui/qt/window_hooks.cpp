@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QPointer>
 #include <QThread>
+#include <future>
+#include <memory>
 
 #include "driver/module.h"
 #include "driver_settings_dialog.h"
@@ -50,8 +52,25 @@ void OpenWindow(TVM30* driver) { Slot().Open(driver); }
 
 void ReleaseWindow(TVM30* driver) {
     QCoreApplication* app = QCoreApplication::instance();
-    if (!app || QThread::currentThread() == app->thread()) Slot().Release(driver);
-    else QMetaObject::invokeMethod(app, [driver] { Slot().Release(driver); }, Qt::BlockingQueuedConnection);
+    if (!app || QThread::currentThread() == app->thread()) return Slot().Release(driver);
+    // Another thread destroys the driver: the application's thread releases the window while
+    // this one waits. The promise travels with the call (a call the application drops breaks
+    // it, and the wait ends), and its hand-over is one the thread checkers can see, where a
+    // blocking queued call's semaphore is not.
+    auto released = std::make_shared<std::promise<void>>();
+    auto done = released->get_future();
+    QMetaObject::invokeMethod(
+        app,
+        [driver, released] {
+            try {
+                Slot().Release(driver);
+            } catch (...) {
+                // Nothing is left to tell: the driver goes either way.
+            }
+            released->set_value();
+        },
+        Qt::QueuedConnection);
+    done.wait();
 }
 
 }  // namespace
