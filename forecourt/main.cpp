@@ -18,8 +18,10 @@
 #include "dorv5000/driver.h"
 #include "emulator_lines.h"
 #include "events/event_hub.h"
+#include "pumps/driver_settings.h"
 #include "pumps/forecourt.h"
 #include "pumps/station_link.h"
+#include "store/database_lock.h"
 #include "store/store.h"
 #include "uplink/uplink.h"
 
@@ -105,9 +107,17 @@ int Run(Config config, const std::string& self) {
             windir.path = (std::filesystem::temp_directory_path() / ("dorv-forecourt-" + std::to_string(::getpid()))).string();
             std::filesystem::create_directories(windir.path);
             ::setenv("DORV_WINDIR", windir.path.c_str(), 1);
+            WriteDriverPistStep(windir.path, config.pist_step);  // the folder is ours: it takes the station's step
         }
         emulators = std::make_unique<EmulatorLines>(config, self);
     }
+    // The driver places the nozzles by its own setting: a station file that says otherwise
+    // would have the service bill other nozzles than the ones it authorized.
+    if (const auto driver = ReadDriverPistStep(); driver.step != config.pist_step)
+        throw ConfigError("[driver] pist_step is " + std::to_string(config.pist_step) + " in the station file, but the driver's "
+                          "settings file " + driver.file + " has PistStep=" + std::to_string(driver.step) +
+                          ": set both to the same value");
+    const DatabaseLock held(config.database);
     const std::string topic = config.uplink.enabled() ? uplink::StationTopic(config.uplink.station, "sales") : "";
     Store store(config.database, topic, config.uplink.station);
     EventHub hub(&store, config.limits.journal);
@@ -170,6 +180,9 @@ int main(int argc, char** argv) {
     try {
         return Run(MakeConfig(o), argv[0]);
     } catch (const ConfigError& e) {
+        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        return 2;
+    } catch (const DatabaseInUse& e) {
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 2;
     } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts

@@ -49,9 +49,11 @@ std::optional<std::int64_t> Hundredths(const json& value, double max) {
     if (!value.is_number()) return std::nullopt;
     const double v = value.get<double>();
     if (!std::isfinite(v) || v <= 0 || v > max) return std::nullopt;
-    const double cents = v * 100.0;
-    if (std::fabs(cents - std::round(cents)) > 1e-6) return std::nullopt;
-    return static_cast<std::int64_t>(std::llround(cents));
+    // Exactly two decimals at most: the hundredths read back as the very number sent, so
+    // neither 1e-9 (zero hundredths) nor 1.000000001 is rounded into another value.
+    const std::int64_t cents = std::llround(v * 100.0);
+    if (cents < 1 || static_cast<double>(cents) / 100.0 != v) return std::nullopt;
+    return cents;
 }
 
 }  // namespace

@@ -46,28 +46,24 @@ http::status StatusOf(K kind) {
         case K::kOffline: return http::status::service_unavailable;
         case K::kForbidden: return http::status::forbidden;
         case K::kStoreFailed: return http::status::service_unavailable;
+        case K::kBusy: return http::status::too_many_requests;
+        case K::kIncomplete: return http::status::service_unavailable;
     }
     return http::status::internal_server_error;
 }
 
-const char* ErrorOf(K kind) {
-    switch (kind) {
-        case K::kOk: return "ok";
-        case K::kBadRequest: return "bad_request";
-        case K::kNotFound: return "not_found";
-        case K::kConflict: return "conflict";
-        case K::kRefused: return "refused";
-        case K::kUnpaidLimit: return "unpaid_limit";
-        case K::kOffline: return "line_offline";
-        case K::kForbidden: return "forbidden";
-        case K::kStoreFailed: return "store_failed";
-    }
-    return "internal";
-}
+// Seconds a client over its share of a line waits before it asks again.
+constexpr int kRetryAfterSeconds = 1;
 
 Response FromOutcome(const Request& request, const Outcome& o) {
     if (o.kind == K::kOk) return JsonResponse(request, http::status::ok, o.body.dump());
-    return ErrorResponse(request, StatusOf(o.kind), ErrorOf(o.kind), o.message, o.kind == K::kRefused ? o.code : 0);
+    json body = {{"error", o.error.empty() ? ErrorCode(o.kind) : o.error}, {"message", o.message}};
+    if (o.kind == K::kRefused && o.code) body["code"] = o.code;
+    if (o.body.is_object())
+        for (const auto& [key, value] : o.body.items()) body[key] = value;
+    auto res = JsonResponse(request, StatusOf(o.kind), body.dump());
+    if (o.kind == K::kBusy) res.set(http::field::retry_after, std::to_string(kRetryAfterSeconds));
+    return res;
 }
 
 Response BadRequest(const Request& request, const std::string& message) {
@@ -193,15 +189,15 @@ void Router::Handle(const Request& request, Respond respond) {
                              : ErrorResponse(request, http::status::not_found, "not_found", "no pump " + std::to_string(pump)));
             });
         } else if (s.size() == 5 && s[4] == "authorize") {
-            need(http::verb::post, Role::kPos, [&, pump](const Identity&) {
+            need(http::verb::post, Role::kPos, [&, pump](const Identity& who) {
                 auto decoded = DecodeAuthorize(body);
                 if (auto* error = std::get_if<std::string>(&decoded)) return respond(BadRequest(request, *error));
-                forecourt_.Authorize(pump, std::get<AuthorizeRequest>(decoded), done);
+                forecourt_.Authorize(pump, std::get<AuthorizeRequest>(decoded), who.name, done);
             });
         } else if (s.size() == 5 && s[4] == "stop") {
             need(http::verb::post, Role::kPos, [&, pump](const Identity&) { forecourt_.StopPump(pump, done); });
         } else if (s.size() == 5 && s[4] == "totals") {
-            need(http::verb::get, Role::kViewer, [&, pump](const Identity&) { forecourt_.Totals(pump, done); });
+            need(http::verb::get, Role::kViewer, [&, pump](const Identity& who) { forecourt_.Totals(pump, who.name, done); });
         }
     } else if (s.size() == 3 && s[2] == "prices") {
         if (method == http::verb::put) {
@@ -250,6 +246,8 @@ void Router::Handle(const Request& request, Respond respond) {
                     return respond(ErrorResponse(request, http::status::not_found, "not_found", "no sale " + std::to_string(id)));
                 respond(JsonResponse(request, http::status::ok, SaleJson(*sale).dump()));
             });
+        } else if (s.size() == 5 && s[4] == "unlock") {
+            need(http::verb::post, Role::kManager, [&, id](const Identity&) { done(forecourt_.Unlock(id)); });
         } else if (s.size() == 5 && (s[4] == "lock" || s[4] == "clear")) {
             const bool lock = s[4] == "lock";
             need(http::verb::post, Role::kPos, [&, id, lock](const Identity& who) {

@@ -321,9 +321,13 @@ void Validate(const Config& c) {
                                            std::to_string(p.line));
         }
     }
-    std::set<std::string> tokens;
-    for (std::size_t i = 0; i < c.tokens.size(); ++i)
+    std::set<std::string> tokens, names;
+    for (std::size_t i = 0; i < c.tokens.size(); ++i) {
         if (!tokens.insert(c.tokens[i].token).second) Fail("tokens[" + std::to_string(i) + "].token", "is used twice");
+        // A lock belongs to the name: two tills under one name would clear each other's sales.
+        if (!names.insert(c.tokens[i].name).second)
+            Fail("tokens[" + std::to_string(i) + "].name", "\"" + c.tokens[i].name + "\" is used twice");
+    }
     if (c.tokens.empty() && !IsLoopback(c.listen.host))
         Fail("listen", "a service on " + c.listen.host + " needs [[tokens]]: without them only loopback is allowed");
     if (c.uplink.enabled() && c.uplink.station.empty()) Fail("uplink.station", "must not be empty");

@@ -1,13 +1,24 @@
 #include "event_hub.h"
 
+#include <algorithm>
+
 #include "store/records.h"
 #include "store/store.h"
 
 namespace forecourt {
 
+namespace {
+
+// Sequence numbers reserved at a time: one small write per this many events.
+constexpr std::int64_t kSeqBlock = 1000;
+
+}  // namespace
+
 EventHub::EventHub(Store* store, std::size_t journal_size) : store_(store), size_(journal_size) {
     if (store_) {
-        seq_ = store_->LastSeq();
+        // Numbers given before a crash may not have reached the journal; none is given again.
+        seq_ = std::max(store_->LastSeq(), store_->ReservedSeq());
+        reserved_ = seq_;
         const std::int64_t from = seq_ > static_cast<std::int64_t>(size_) ? seq_ - static_cast<std::int64_t>(size_) : 0;
         for (auto& e : store_->JournalAfter(from, size_))
             journal_.emplace_back(e.seq, std::make_shared<const std::string>(std::move(e.text)));
@@ -25,6 +36,14 @@ EventHub::~EventHub() {
 
 std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data) {
     std::lock_guard lock(mutex_);
+    if (store_ && seq_ >= reserved_) {
+        reserved_ = seq_ + kSeqBlock;
+        try {
+            store_->ReserveSeq(reserved_);
+        } catch (const std::exception&) {
+            // The event still goes out; a store that refuses writes is reported by the sales' own.
+        }
+    }
     const nlohmann::json envelope = {{"seq", ++seq_}, {"time", UtcNow()}, {"type", type}, {"data", std::move(data)}};
     auto text = std::make_shared<const std::string>(envelope.dump());
     journal_.emplace_back(seq_, text);
@@ -36,9 +55,23 @@ std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data) {
 
 int EventHub::Subscribe(Subscriber subscriber, std::int64_t after, std::vector<Serialized>* missed) {
     std::lock_guard lock(mutex_);
-    if (missed && after >= 0)
-        for (const auto& [seq, text] : journal_)
-            if (seq > after) missed->push_back(text);
+    if (missed && after >= 0 && after != seq_) {
+        // Replayed only when the journal holds every event after `after`; otherwise the client
+        // hears that it must read the state again, as of the latest event.
+        std::int64_t expected = after + 1;
+        for (const auto& [seq, text] : journal_) {
+            if (seq <= after) continue;
+            if (seq != expected) break;
+            missed->push_back(text);
+            ++expected;
+        }
+        if (expected != seq_ + 1) {
+            missed->clear();
+            const nlohmann::json resync = {
+                {"seq", seq_}, {"time", UtcNow()}, {"type", "resync"}, {"data", {{"after", after}, {"last", seq_}}}};
+            missed->push_back(std::make_shared<const std::string>(resync.dump()));
+        }
+    }
     subscribers_.emplace(next_id_, std::move(subscriber));
     return next_id_++;
 }

@@ -1,7 +1,10 @@
 // The event stream: every change (pump, sale, prices, line) gets the next sequence number and
 // is serialised once; the same bytes go to every subscriber and to a bounded journal that a
 // client reconnecting with ?after=SEQ replays from. The journal is written to the store in
-// batches, so the sequence goes on across restarts.
+// batches; the numbers are reserved in the store ahead of use, so the sequence goes on across
+// restarts and crashes without giving a number twice. A client whose `after` the journal cannot
+// replay in full gets one "resync" envelope instead (seq: the latest event's number; data:
+// {"after", "last"}): it reads the state again, and live events follow from seq + 1.
 //
 // Envelope: {"seq": N, "time": "<ISO 8601 UTC>", "type": "pump"|"sale"|"prices"|"line", "data": {...}}
 //
@@ -55,6 +58,7 @@ private:
     std::size_t size_;
     mutable std::mutex mutex_;
     std::int64_t seq_ = 0;
+    std::int64_t reserved_ = 0;  // numbers up to here are reserved in the store
     std::deque<std::pair<std::int64_t, Serialized>> journal_;
     std::vector<std::pair<std::int64_t, Serialized>> unwritten_;
     std::map<int, Subscriber> subscribers_;

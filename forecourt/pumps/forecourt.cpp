@@ -1,6 +1,7 @@
 #include "forecourt.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <iostream>
@@ -50,15 +51,51 @@ struct Forecourt::Line {
     double poll_ms = 0;     // under mutex_
     std::uint64_t cycles = 0;
     bool set_up = false;
+    struct Queued {
+        std::function<void()> run;
+        Done done;  // told when the command cannot run
+        std::string client;
+    };
     std::mutex queue_mutex;
     std::condition_variable_any wake;
-    std::deque<std::pair<std::function<void()>, Done>> queue;  // a command, and whom to tell when it cannot run
+    std::array<std::deque<Queued>, 3> queues;  // by CommandClass
     std::jthread thread;
+
+    bool Idle() const { return std::all_of(queues.begin(), queues.end(), [](const auto& q) { return q.empty(); }); }
 };
+
+const char* ErrorCode(Outcome::Kind kind) {
+    using K = Outcome::Kind;
+    switch (kind) {
+        case K::kOk: return "ok";
+        case K::kBadRequest: return "bad_request";
+        case K::kNotFound: return "not_found";
+        case K::kConflict: return "conflict";
+        case K::kRefused: return "refused";
+        case K::kUnpaidLimit: return "unpaid_limit";
+        case K::kOffline: return "line_offline";
+        case K::kForbidden: return "forbidden";
+        case K::kStoreFailed: return "store_failed";
+        case K::kBusy: return "too_many_requests";
+        case K::kIncomplete: return "incomplete";
+    }
+    return "internal";
+}
 
 namespace {
 
 constexpr int kMissesOffline = 2;
+
+std::string FormatHundredths(std::int64_t value) {
+    const std::string cents = std::to_string(value % 100);
+    return std::to_string(value / 100) + "." + (cents.size() < 2 ? "0" : "") + cents;
+}
+
+// Queued reads (totals) per line and per client, and authorizations per line beyond one per
+// pump: a caller past them is told to come back, the poll is never held up by them.
+constexpr std::size_t kReadsPerLine = 4;
+constexpr std::size_t kReadsPerClient = 1;
+constexpr std::size_t kSpareAuthorizations = 4;
 
 }  // namespace
 
@@ -123,20 +160,30 @@ Forecourt::Pump* Forecourt::Find(int number) {
 
 Forecourt::Line& Forecourt::LineOf(const Pump& pump) { return *lines_[pump.line]; }
 
+// Runs what is queued between two polls: every stop, the authorizations, and one read, so a
+// crowd of readers never holds up the poll nor a till's authorization.
+void Forecourt::RunQueued(Line& line) {
+    int reads = 0;
+    for (;;) {
+        Line::Queued next;
+        {
+            std::lock_guard lock(line.queue_mutex);
+            auto& queue = !line.queues[0].empty() ? line.queues[0] : !line.queues[1].empty() ? line.queues[1] : line.queues[2];
+            if (queue.empty() || (&queue == &line.queues[2] && reads++ > 0)) return;
+            next = std::move(queue.front());
+            queue.pop_front();
+        }
+        try {
+            next.run();
+        } catch (const StoreError& e) {
+            next.done(Outcome::Fail(Outcome::Kind::kStoreFailed, e.what()));
+        }
+    }
+}
+
 void Forecourt::Loop(Line& line, std::stop_token stop) {
     while (!stop.stop_requested()) {
-        for (;;) {
-            std::unique_lock lock(line.queue_mutex);
-            if (line.queue.empty()) break;
-            auto [command, done] = std::move(line.queue.front());
-            line.queue.pop_front();
-            lock.unlock();
-            try {
-                command();
-            } catch (const StoreError& e) {
-                done(Outcome::Fail(Outcome::Kind::kStoreFailed, e.what()));
-            }
-        }
+        RunQueued(line);
         const auto start = std::chrono::steady_clock::now();
         try {
             PollCycle(line);
@@ -151,12 +198,16 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
             ++line.cycles;
         }
         std::unique_lock lock(line.queue_mutex);
-        line.wake.wait_for(lock, stop, std::chrono::milliseconds(config_.poll_interval_ms), [&] { return !line.queue.empty(); });
+        line.wake.wait_for(lock, stop, std::chrono::milliseconds(config_.poll_interval_ms), [&] { return !line.Idle(); });
     }
-    // Commands still queued hear that the service is going down.
-    std::lock_guard lock(line.queue_mutex);
-    for (auto& [command, done] : line.queue) done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
-    line.queue.clear();
+    // Commands still queued hear that the service is going down, outside the queue's lock.
+    std::array<std::deque<Line::Queued>, 3> left;
+    {
+        std::lock_guard lock(line.queue_mutex);
+        left.swap(line.queues);
+    }
+    for (auto& queue : left)
+        for (auto& q : queue) q.done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
 }
 
 void Forecourt::PollCycle(Line& line) {
@@ -438,61 +489,98 @@ void Forecourt::RefreshUnpaid() {
     for (auto& p : pumps_) PublishPump(*p);
 }
 
-// Runs `command` on the pump's line thread; `done` hears a line that is offline at once.
-void Forecourt::Post(int number, std::function<void(Pump&)> command, Done done) {
+// Runs `command` on the pump's line thread; `done` hears at once a line that is offline or a
+// caller over its share. `done` is never called under a lock: it may call back in.
+void Forecourt::Post(int number, CommandClass type, const std::string& client, std::function<void(Pump&)> command, Done done) {
     Pump* pump = Find(number);
-    if (!pump) return done(Outcome::Fail(Outcome::Kind::kNotFound, "no pump " + std::to_string(number)));
+    if (!pump) return done(Outcome::Error(Outcome::Kind::kNotFound, "not_found", "no pump " + std::to_string(number)));
     Line& line = LineOf(*pump);
+    bool online = false;
     {
         std::lock_guard lock(mutex_);
-        if (!line.online)
-            return done(Outcome::Fail(Outcome::Kind::kOffline, "line " + std::to_string(line.config.line) + " does not answer"));
+        online = line.online;
     }
+    if (!online) return done(Outcome::Fail(Outcome::Kind::kOffline, "line " + std::to_string(line.config.line) + " does not answer"));
+    std::optional<Outcome> refused;
     {
         std::lock_guard lock(line.queue_mutex);
+        auto& queue = line.queues[static_cast<std::size_t>(type)];
+        const auto mine = std::count_if(queue.begin(), queue.end(), [&](const Line::Queued& q) { return q.client == client; });
         if (!line.thread.joinable() || line.thread.get_stop_token().stop_requested())
-            return done(Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping"));
-        line.queue.emplace_back([pump, command = std::move(command)] { command(*pump); }, done);
+            refused = Outcome::Fail(Outcome::Kind::kOffline, "the service is stopping");
+        else if (type == CommandClass::kRead && (queue.size() >= kReadsPerLine || static_cast<std::size_t>(mine) >= kReadsPerClient))
+            refused = Outcome::Error(Outcome::Kind::kBusy, "too_many_requests",
+                                     "line " + std::to_string(line.config.line) + " has enough readings queued: ask again later");
+        else if (type == CommandClass::kAuthorize && queue.size() >= line.pumps.size() + kSpareAuthorizations)
+            refused = Outcome::Error(Outcome::Kind::kBusy, "too_many_requests",
+                                     "line " + std::to_string(line.config.line) + " has enough authorizations queued: ask again later");
+        else
+            queue.push_back({[pump, command = std::move(command)] { command(*pump); }, done, client});
     }
+    if (refused) return done(*refused);
     line.wake.notify_all();
 }
 
-void Forecourt::Authorize(int pump, AuthorizeRequest request, Done done) {
-    Post(pump, [this, request, done](Pump& p) { done(DoAuthorize(p, request)); }, done);
+void Forecourt::Authorize(int pump, AuthorizeRequest request, const std::string& client, Done done) {
+    Post(pump, CommandClass::kAuthorize, client, [this, request, done](Pump& p) { done(DoAuthorize(p, request)); }, done);
 }
 
 void Forecourt::StopPump(int pump, Done done) {
-    Post(pump, [this, done](Pump& p) { done(DoStop(p)); }, done);
+    Post(pump, CommandClass::kStop, {}, [this, done](Pump& p) { done(DoStop(p)); }, done);
 }
 
-void Forecourt::Totals(int pump, Done done) {
-    Post(pump, [this, done](Pump& p) { done(DoTotals(p)); }, done);
+void Forecourt::Totals(int pump, const std::string& client, Done done) {
+    Post(pump, CommandClass::kRead, client, [this, done](Pump& p) { done(DoTotals(p)); }, done);
 }
 
 void Forecourt::StopAll(Done done) {
     struct Gather {
         std::mutex mutex;
-        std::size_t left;
+        std::size_t left = 0;
+        nlohmann::json results = nlohmann::json::array();
         Done done;
     };
     auto gather = std::make_shared<Gather>();
     gather->left = pumps_.size();
     gather->done = std::move(done);
-    auto one = [this, gather](Outcome) {
-        std::lock_guard lock(gather->mutex);
-        if (--gather->left == 0) gather->done(Outcome::Ok(PumpsJson()));
-    };
-    for (auto& p : pumps_) Post(p->config.pump, [this, one](Pump& pump) { one(DoStop(pump)); }, one);
+    if (pumps_.empty()) return gather->done(Outcome::Ok({{"results", nlohmann::json::array()}, {"pumps", nlohmann::json::array()}}));
+    for (std::size_t i = 0; i < pumps_.size(); ++i) gather->results.push_back(nullptr);
+    for (std::size_t i = 0; i < pumps_.size(); ++i) {
+        const int number = pumps_[i]->config.pump;
+        auto one = [this, gather, i, number](Outcome o) {
+            nlohmann::json result = {{"pump", number}, {"stopped", o.kind == Outcome::Kind::kOk}};
+            if (o.kind != Outcome::Kind::kOk) {
+                result["error"] = o.error.empty() ? ErrorCode(o.kind) : o.error;
+                result["message"] = o.message;
+            }
+            nlohmann::json results;
+            {
+                std::lock_guard lock(gather->mutex);
+                gather->results[i] = std::move(result);
+                if (--gather->left > 0) return;
+                results = std::move(gather->results);
+            }
+            std::string failed;
+            for (const auto& r : results)
+                if (!r["stopped"].get<bool>()) failed += (failed.empty() ? "" : ", ") + std::to_string(r["pump"].get<int>());
+            nlohmann::json body = {{"results", results}, {"pumps", PumpsJson()["pumps"]}};
+            if (failed.empty()) return gather->done(Outcome::Ok(std::move(body)));
+            Outcome incomplete = Outcome::Error(Outcome::Kind::kIncomplete, "stop_incomplete", "pumps not stopped: " + failed);
+            incomplete.body = std::move(body);
+            gather->done(std::move(incomplete));
+        };
+        Post(number, CommandClass::kStop, {}, [this, one](Pump& pump) { one(DoStop(pump)); }, one);
+    }
 }
 
 Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     using K = Outcome::Kind;
     if (!LineOf(pump).online) return Outcome::Fail(K::kOffline, "line " + std::to_string(pump.config.line) + " does not answer");
     if (pump.sale)
-        return Outcome::Fail(K::kConflict, "pump " + std::to_string(pump.config.pump) + " is " + pump.state + " (sale " +
-                                               std::to_string(pump.sale->id) + ")");
+        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + pump.state + " (sale " +
+                                                             std::to_string(pump.sale->id) + ")");
     if (pump.state == "fuelling" || pump.state == "authorized")
-        return Outcome::Fail(K::kConflict, "pump " + std::to_string(pump.config.pump) + " is " + pump.state);
+        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + pump.state);
     int nozzle = 0;
     if (request.nozzle) {
         nozzle = *request.nozzle;
@@ -503,10 +591,12 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
                 nozzle = static_cast<int>(i) + 1;
                 ++lifted;
             }
-        if (lifted != 1) return Outcome::Fail(K::kBadRequest, "name the nozzle: " + std::to_string(lifted) + " nozzles are lifted");
+        if (lifted != 1)
+            return Outcome::Error(K::kConflict, "nozzle_not_lifted", "name the nozzle: " + std::to_string(lifted) + " nozzles are lifted");
     }
     const NozzleConfig* nc = pump.Nozzle(nozzle);
-    if (!nc) return Outcome::Fail(K::kBadRequest, "pump " + std::to_string(pump.config.pump) + " has no nozzle " + std::to_string(nozzle));
+    if (!nc)
+        return Outcome::Error(K::kConflict, "no_such_nozzle", "pump " + std::to_string(pump.config.pump) + " has no nozzle " + std::to_string(nozzle));
     Sale sale;
     {
         std::lock_guard lock(mutex_);
@@ -518,6 +608,12 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
         sale.price_cents = g ? g->price_cents : 0;
         sale.price_set = prices_.id;
     }
+    // An amount goes to the pump as the litres it buys, and the dose holds 999.99 l at most.
+    const std::int64_t most_cents = 1000 * sale.price_cents - 1;
+    if (request.preset.kind == Preset::Kind::kAmount && request.preset.hundredths > most_cents)
+        return Outcome::Error(K::kBadRequest, "preset_too_large",
+                              "preset.amount buys more than the 999.99 l a dose holds at " + FormatHundredths(sale.price_cents) +
+                                  ": at most " + FormatHundredths(most_cents));
     sale.pump = pump.config.pump;
     sale.nozzle = nozzle;
     sale.grade = nc->grade;
@@ -525,17 +621,20 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     sale.started = UtcNow();
     const int line = pump.config.line, column = pump.config.column;
     const auto l8 = static_cast<std::uint8_t>(line);
-    bool unconfirmed = false;
+    bool authorizing = false;       // from here on the pump may start, whatever the driver hears back
+    int status = dorv::kLineAnswered;  // of the authorization; -1: the line failed under it
     try {
         sale.before = ReadTotals(pump, nozzle);
         if (!sale.before) return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
         // Stored before the pump is told: whatever the pump then does is this sale's.
         sale.id = store_.OpenSale(sale);
+        // Before the authorization nothing can start the pump: a price or preset it did not
+        // take ends the sale here.
         auto refused = [&]() -> std::optional<Outcome> {
-            const int status = driver_.GetLineStatus(l8);
-            if (status == dorv::kLineAnswered) return std::nullopt;
+            const int got = driver_.GetLineStatus(l8);
+            if (got == dorv::kLineAnswered) return std::nullopt;
             store_.VoidSale(sale.id);
-            if (status >= 16) return Outcome::Fail(K::kRefused, RefusalText(status), status);
+            if (got >= 16) return Outcome::Fail(K::kRefused, RefusalText(got), got);
             return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
         };
         driver_.SetPrice(line, column, nozzle, 0, Hundredths(sale.price_cents));
@@ -543,16 +642,25 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
         if (sale.preset.kind == Preset::Kind::kVolume) driver_.PresetVolume(line, column, nozzle, 0, Hundredths(sale.preset.hundredths));
         if (sale.preset.kind == Preset::Kind::kAmount) driver_.PresetAmount(line, column, nozzle, 0, Hundredths(sale.preset.hundredths));
         if (auto r = refused()) return *r;
+        authorizing = true;
         driver_.AuthorizeNozzle(line, column, nozzle, 0);
-        // A silence here may be a lost reply to an authorization the pump carried out: the sale
-        // stays open, and the next polls void it if the pump never starts.
-        const int status = driver_.GetLineStatus(l8);
-        unconfirmed = status != dorv::kLineAnswered;
-        if (unconfirmed && status >= 16) return *refused();
+        status = driver_.GetLineStatus(l8);
+    } catch (const dorv::ESerialIO& e) {
+        if (!authorizing) {
+            if (sale.id) store_.VoidSale(sale.id);
+            return Outcome::Fail(K::kOffline, std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
+        }
+        status = -1;
     } catch (const dorv::Exception& e) {
+        // The driver refused a value before sending it: nothing reached the pump.
         if (sale.id) store_.VoidSale(sale.id);
-        return Outcome::Fail(K::kOffline, std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
+        return Outcome::Error(K::kBadRequest, "bad_request", std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
     }
+    // A silence or a refusal here does not say the pump did not start: a start whose reply came
+    // late is repeated by the link, and the pump, running already, refuses the repetition. The
+    // sale stays open and is read from the totalizers; the next polls void it if the pump never
+    // started, so every litre it delivers is this sale's.
+    const bool unconfirmed = status != dorv::kLineAnswered;
     {
         std::lock_guard lock(mutex_);
         pump.sale = sale;
@@ -562,9 +670,11 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
         pump.amount_cents = 0;
     }
     SetState(pump, "authorized", nozzle);
-    if (unconfirmed)
-        return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " did not confirm the authorization; sale " +
-                                              std::to_string(sale.id) + " stays open until the pump shows whether it started");
+    if (unconfirmed) {
+        const std::string open = "; sale " + std::to_string(sale.id) + " stays open until the pump shows whether it started";
+        if (status >= 16) return Outcome::Fail(K::kRefused, RefusalText(status) + open, status);
+        return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " did not confirm the authorization" + open);
+    }
     std::lock_guard lock(mutex_);
     return Outcome::Ok(PumpJsonLocked(pump));
 }
@@ -640,21 +750,30 @@ Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64
     return Outcome::Ok(PriceSetJson(stored));
 }
 
-Outcome Forecourt::Lock(std::int64_t id, const std::string& holder) { return Settle(id, holder, false); }
+Outcome Forecourt::Lock(std::int64_t id, const std::string& holder) { return Settle(id, holder, Settlement::kLock); }
 
-Outcome Forecourt::Clear(std::int64_t id, const std::string& holder) { return Settle(id, holder, true); }
+Outcome Forecourt::Clear(std::int64_t id, const std::string& holder) { return Settle(id, holder, Settlement::kClear); }
 
-Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, bool clear) {
+Outcome Forecourt::Unlock(std::int64_t id) { return Settle(id, {}, Settlement::kUnlock); }
+
+Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, Settlement step) {
     Sale sale;
     const std::string name = "sale " + std::to_string(id);
-    switch (clear ? store_.Clear(id, holder, sale) : store_.Lock(id, holder, sale)) {
+    const SaleChange change = step == Settlement::kLock    ? store_.Lock(id, holder, sale)
+                              : step == Settlement::kClear ? store_.Clear(id, holder, sale)
+                                                           : store_.Unlock(id, sale);
+    switch (change) {
         case SaleChange::kNotFound: return Outcome::Fail(Outcome::Kind::kNotFound, "no " + name);
-        case SaleChange::kAlreadyCleared: return Outcome::Fail(Outcome::Kind::kConflict, name + " is already cleared");
-        case SaleChange::kNotLocked: return Outcome::Fail(Outcome::Kind::kConflict, name + " must be locked first");
-        case SaleChange::kLockedByOther: return Outcome::Fail(Outcome::Kind::kConflict, name + " is locked by " + sale.locked_by);
+        case SaleChange::kAlreadyCleared: return Outcome::Error(Outcome::Kind::kConflict, "sale_cleared", name + " is already cleared");
+        case SaleChange::kNotLocked: return Outcome::Error(Outcome::Kind::kConflict, "sale_not_locked", name + " must be locked first");
+        case SaleChange::kLockedByOther: {
+            Outcome o = Outcome::Error(Outcome::Kind::kConflict, "sale_locked", name + " is locked by " + sale.locked_by);
+            o.body = {{"holder", sale.locked_by}};
+            return o;
+        }
         case SaleChange::kDone: break;
     }
-    if (clear) RefreshUnpaid();
+    if (step == Settlement::kClear) RefreshUnpaid();
     hub_.Publish("sale", SaleJson(sale));
     return Outcome::Ok(SaleJson(sale));
 }
@@ -664,11 +783,12 @@ Outcome Forecourt::MoveNozzle(int number, int nozzle, bool lift) {
     if (!pump) return Outcome::Fail(Outcome::Kind::kNotFound, "no pump " + std::to_string(number));
     const auto& control = LineOf(*pump).config.emulator;
     if (!control) return Outcome::Fail(Outcome::Kind::kNotFound, "line " + std::to_string(pump->config.line) + " is no emulator");
-    if (!pump->Nozzle(nozzle)) return Outcome::Fail(Outcome::Kind::kBadRequest, "pump " + std::to_string(number) + " has no nozzle " + std::to_string(nozzle));
+    if (!pump->Nozzle(nozzle))
+        return Outcome::Error(Outcome::Kind::kConflict, "no_such_nozzle", "pump " + std::to_string(number) + " has no nozzle " + std::to_string(nozzle));
     const int address = NozzleAddress(config_, pump->config, nozzle);
     try {
         const std::string answer = EmulatorCommand(*control, std::string(lift ? "lift " : "hang ") + std::to_string(address));
-        if (answer.rfind("ok", 0) != 0) return Outcome::Fail(Outcome::Kind::kConflict, "emulator: " + answer);
+        if (answer.rfind("ok", 0) != 0) return Outcome::Error(Outcome::Kind::kConflict, "emulator_refused", "emulator: " + answer);
     } catch (const std::exception& e) {
         return Outcome::Fail(Outcome::Kind::kOffline, e.what());
     }

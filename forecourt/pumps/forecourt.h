@@ -36,16 +36,22 @@ class Store;
 class StationLink;
 
 struct Outcome {
-    enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden, kStoreFailed };
+    enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden, kStoreFailed, kBusy, kIncomplete };
     Kind kind = Kind::kOk;
     std::string message;
     int code = 0;  // the driver's refusal code, for kRefused
-    nlohmann::json body;
+    nlohmann::json body;  // the answer; with a failure, more fields of the error (each pump's result, say)
+    std::string error;    // the failure's stable code where the kind's own is too broad
 
-    static Outcome Ok(nlohmann::json body) { return {Kind::kOk, {}, 0, std::move(body)}; }
-    static Outcome Fail(Kind kind, std::string message, int code = 0) { return {kind, std::move(message), code, nullptr}; }
+    static Outcome Ok(nlohmann::json body) { return {Kind::kOk, {}, 0, std::move(body), {}}; }
+    static Outcome Fail(Kind kind, std::string message, int code = 0) { return {kind, std::move(message), code, nullptr, {}}; }
+    static Outcome Error(Kind kind, std::string error, std::string message) {
+        return {kind, std::move(message), 0, nullptr, std::move(error)};
+    }
 };
 using Done = std::function<void(Outcome)>;
+// The kind's stable code in an error answer, where the outcome names none of its own.
+const char* ErrorCode(Outcome::Kind kind);
 
 struct AuthorizeRequest {
     std::optional<int> nozzle;
@@ -78,15 +84,19 @@ public:
     int LinesOnline() const;
     bool Emulated() const { return config_.emulator; }
 
-    void Authorize(int pump, AuthorizeRequest request, Done done);
+    // `client` names the caller: line commands are bounded per client and per line, so that no
+    // caller holds up the poll or another's commands; one over its share hears kBusy.
+    void Authorize(int pump, AuthorizeRequest request, const std::string& client, Done done);
     void StopPump(int pump, Done done);
+    // Stops every pump; answers each pump's result, and kIncomplete while any could not be stopped.
     void StopAll(Done done);
-    void Totals(int pump, Done done);
+    void Totals(int pump, const std::string& client, Done done);
 
     PriceSet Prices() const;
     Outcome SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& prices);
     Outcome Lock(std::int64_t sale, const std::string& holder);
     Outcome Clear(std::int64_t sale, const std::string& holder);
+    Outcome Unlock(std::int64_t sale);
     // A customer lifts or hangs a nozzle on the emulator serving the pump's line.
     Outcome MoveNozzle(int pump, int nozzle, bool lift);
 
@@ -100,11 +110,16 @@ private:
     void Track(Pump& pump, const std::vector<std::uint8_t>& codes);
     void Finalize(Pump& pump);
     void SetOnline(Line& line, bool online);
-    void Post(int pump, std::function<void(Pump&)> command, Done done);
+    // What a line command is, for its place in the line's queues: stops first, then
+    // authorizations, then reads, one read between polls at most.
+    enum class CommandClass { kStop, kAuthorize, kRead };
+    void Post(int pump, CommandClass type, const std::string& client, std::function<void(Pump&)> command, Done done);
+    void RunQueued(Line& line);
     Outcome DoAuthorize(Pump& pump, const AuthorizeRequest& request);
     Outcome DoStop(Pump& pump);
     Outcome DoTotals(Pump& pump);
-    Outcome Settle(std::int64_t sale, const std::string& holder, bool clear);
+    enum class Settlement { kLock, kClear, kUnlock };
+    Outcome Settle(std::int64_t sale, const std::string& holder, Settlement step);
     std::optional<Totalizer> ReadTotals(Pump& pump, int nozzle);
     std::optional<std::pair<std::int64_t, std::int64_t>> ReadFilling(Pump& pump);
     bool Answered(const Pump& pump) const;

@@ -71,6 +71,7 @@ CREATE TABLE IF NOT EXISTS sales(id INTEGER PRIMARY KEY AUTOINCREMENT, pump INTE
   locked_by TEXT NOT NULL DEFAULT '', cleared TEXT NOT NULL DEFAULT '', reconciled INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS sales_state ON sales(state, pump);
 CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, envelope TEXT NOT NULL);
+CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
 )";
 
 constexpr const char* kSaleColumns =
@@ -265,6 +266,19 @@ SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale) 
     return SaleChange::kDone;
 }
 
+SaleChange Store::Unlock(std::int64_t id, Sale& sale) {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*this);
+    if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
+    if (sale.state != "locked") return SaleChange::kNotLocked;
+    Statement st(db_, "UPDATE sales SET state = 'payable', locked_by = '' WHERE id = ?");
+    st.Bind(1, id).Step();
+    tx.Commit();
+    sale.state = "payable";
+    sale.locked_by.clear();
+    return SaleChange::kDone;
+}
+
 std::vector<Sale> Store::List(const SaleFilter& f) {
     std::lock_guard lock(mutex_);
     std::string sql = std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id > ?";
@@ -325,6 +339,19 @@ std::int64_t Store::LastSeq() {
     Statement st(db_, "SELECT COALESCE(MAX(seq), 0) FROM events");
     st.Step();
     return st.Int(0);
+}
+
+std::int64_t Store::ReservedSeq() {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "SELECT COALESCE(MAX(reserved), 0) FROM event_seq");
+    st.Step();
+    return st.Int(0);
+}
+
+void Store::ReserveSeq(std::int64_t upto) {
+    std::lock_guard lock(mutex_);
+    Statement st(db_, "INSERT INTO event_seq(id, reserved) VALUES (1, ?) ON CONFLICT(id) DO UPDATE SET reserved = excluded.reserved");
+    st.Bind(1, upto).Step();
 }
 
 bool Store::Healthy() {

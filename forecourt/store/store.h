@@ -59,6 +59,8 @@ public:
                     const std::optional<Totalizer>& after, bool reconciled);
     SaleChange Lock(std::int64_t id, const std::string& holder, Sale& sale);
     SaleChange Clear(std::int64_t id, const std::string& holder, Sale& sale);
+    // A manager's release of a lock whose till is gone: the sale is payable again.
+    SaleChange Unlock(std::int64_t id, Sale& sale);
     std::optional<Sale> Find(std::int64_t id);
     std::vector<Sale> List(const SaleFilter& filter);
     // Payable and locked sales per pump.
@@ -69,6 +71,10 @@ public:
     void Journal(const std::vector<JournalEvent>& events, std::size_t keep);
     std::vector<JournalEvent> JournalAfter(std::int64_t seq, std::size_t limit);
     std::int64_t LastSeq();
+    // The sequence numbers handed out may run ahead of the journal (written in batches) up to
+    // the reserved mark, which is stored before any number past the last mark is given.
+    std::int64_t ReservedSeq();
+    void ReserveSeq(std::int64_t upto);
     bool Healthy();
 
 private:

@@ -69,6 +69,9 @@ const Bad kBad[] = {
     {"broker_without_port", "mqtts://broker.example:8883", "mqtts://broker.example", "uplink.broker"},
     {"station_with_topic_wildcard", "station = \"north-1\"", "station = \"north/#\"", "uplink.station"},
     {"short_token", "[uplink]", "[[tokens]]\nname = \"pos\"\ntoken = \"short\"\nrole = \"pos\"\n[uplink]", "tokens[0].token"},
+    {"token_name_twice", "[uplink]",
+     "[[tokens]]\nname = \"till\"\ntoken = \"0123456789abcdef\"\nrole = \"pos\"\n[[tokens]]\nname = \"till\"\ntoken = \"fedcba9876543210\"\nrole = \"pos\"\n[uplink]",
+     "tokens[1].name: \"till\" is used twice"},
     {"unknown_role", "[uplink]", "[[tokens]]\nname = \"pos\"\ntoken = \"0123456789abcdef\"\nrole = \"owner\"\n[uplink]", "tokens[0].role"},
 };
 

@@ -45,6 +45,9 @@ const Body kBodies[] = {
     {"preset_unknown_kind", R"({"preset": {"litres": 5}})", false, {}, 0},
     {"preset_zero", R"({"preset": {"volume": 0}})", false, {}, 0},
     {"preset_thousandths", R"({"preset": {"volume": 0.001}})", false, {}, 0},
+    {"preset_rounding_to_zero", R"({"preset": {"amount": 1e-9}})", false, {}, 0},
+    {"preset_rounding_to_a_cent", R"({"preset": {"volume": 1.000000001}})", false, {}, 0},
+    {"preset_of_two_decimals_in_binary", R"({"preset": {"amount": 0.29}})", true, {Preset::Kind::kAmount, 29}, 0},
     {"preset_beyond_five_digits", R"({"preset": {"volume": 1000}})", false, {}, 0},
     {"preset_as_text", R"({"preset": {"amount": "10"}})", false, {}, 0},
     {"unknown_field", R"({"pump": 1})", false, {}, 0},
@@ -69,7 +72,7 @@ TEST(RequestDecoder, PricesAndNozzles) {
     ASSERT_EQ(prices.index(), 0u);
     EXPECT_EQ(std::get<0>(prices)[0].second, 199);
     EXPECT_EQ(std::get<0>(prices)[1].second, 200);
-    for (const char* bad : {R"({"grades": []})", R"({"grades": [{"grade": "95"}]})", R"({"grades": [{"grade": "95", "price": 0}]})",
+    for (const char* bad : {R"({"grades": []})", R"({"grades": [{"grade": "95"}]})", R"({"grades": [{"grade": "95", "price": 0}]})", R"({"grades": [{"grade": "95", "price": 1e-9}]})",
                             R"({"grades": [{"grade": "95", "price": 1}, {"grade": "95", "price": 2}]})", R"({"grades": {}})"})
         EXPECT_TRUE(std::holds_alternative<std::string>(DecodePrices(bad))) << bad;
     EXPECT_EQ(std::get<int>(DecodeNozzle("")), 1);

@@ -11,7 +11,9 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <atomic>
 #include <cmath>
+#include <fstream>
 #include <sqlite3.h>
 #include <thread>
 
@@ -137,8 +139,15 @@ const Scenario kScenarios[] = {
          const std::string lock = "/api/v1/sales/{id}/lock", clear = "/api/v1/sales/{id}/clear";
          EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos2").status, 409) << "cleared before a lock";
          EXPECT_EQ(Call("POST", lock, "/api/v1/sales/" + id + "/lock", "", "pos2").Json()["locked_by"], "pos2");
-         EXPECT_EQ(Call("POST", lock, "/api/v1/sales/" + id + "/lock", "", "pos1").status, 409);
+         const auto taken = Call("POST", lock, "/api/v1/sales/" + id + "/lock", "", "pos1").Json();
+         EXPECT_EQ(taken["error"], "sale_locked");
+         EXPECT_EQ(taken["holder"], "pos2");
          EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos1").status, 409);
+         // A till gone with its lock: only a manager releases it, and the sale is payable again.
+         const std::string unlock = "/api/v1/sales/{id}/unlock";
+         EXPECT_EQ(Call("POST", unlock, "/api/v1/sales/" + id + "/unlock", "", "pos1").status, 403);
+         EXPECT_EQ(Call("POST", unlock, "/api/v1/sales/" + id + "/unlock", "", "manager").Json()["state"], "payable");
+         EXPECT_EQ(Call("POST", lock, "/api/v1/sales/" + id + "/lock", "", "pos2").Json()["locked_by"], "pos2");
          EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "viewer").status, 403);
          EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos2").Json()["state"], "cleared");
          EXPECT_EQ(Call("POST", clear, "/api/v1/sales/" + id + "/clear", "", "pos2").status, 409) << "cleared twice";
@@ -202,8 +211,25 @@ const Scenario kScenarios[] = {
          auto offline = events.Until([](const json& e) { return e["type"] == "line" && e["data"]["online"] == false; });
          ASSERT_TRUE(offline);
          EXPECT_EQ(CheckSchema("LineHealth", (*offline)["data"]), "");
+         // A stop of every pump is no success while a line's pumps could not be told; with every
+         // line silent it still answers, and so does the service after it.
+         auto stopped = [](const json& answer) {
+             std::string pumps;
+             for (const auto& r : answer["results"]) pumps += r["stopped"].get<bool>() ? "s" : "-";
+             return pumps;
+         };
+         const auto one_silent = Call("POST", "/api/v1/stop", "/api/v1/stop");
+         EXPECT_EQ(one_silent.status, 503);
+         EXPECT_EQ(one_silent.Json()["error"], "stop_incomplete");
+         EXPECT_EQ(stopped(one_silent.Json()), "ssss----");
+         EXPECT_EQ(Shared().Emulate(1, "fault silence 0"), "ok");
+         ASSERT_TRUE(Shared().WaitState(1, "offline"));
+         EXPECT_EQ(stopped(Call("POST", "/api/v1/stop", "/api/v1/stop").Json()), "--------");
+         EXPECT_EQ(Shared().Emulate(1, "clear-faults"), "ok");
+         EXPECT_TRUE(Shared().WaitState(1, "idle"));
          EXPECT_EQ(Shared().Emulate(2, "clear-faults"), "ok");
          EXPECT_TRUE(Shared().WaitState(8, "idle")) << Shared().Get(PumpPath(8)).dump();
+         EXPECT_EQ(stopped(Call("POST", "/api/v1/stop", "/api/v1/stop").Json()), "ssssssss");
          EXPECT_TRUE(events.Until([](const json& e) { return e["type"] == "line" && e["data"]["online"] == true; }));
      }},
     {"events_carry_every_change_and_a_reconnect_replays_what_was_missed",
@@ -276,6 +302,27 @@ const Scenario kScenarios[] = {
          put("95", 185);
          put("D", 172);
      }},
+    {"readers_past_their_share_of_the_line_are_told_to_come_back_and_a_till_is_served",
+     [] {
+         std::atomic<int> read{0}, later{0};
+         {
+             std::vector<std::jthread> viewers;
+             for (int i = 0; i < 20; ++i)
+                 viewers.emplace_back([&] {
+                     for (int k = 0; k < 5; ++k) {
+                         const auto reply = Shared().Request("GET", PumpPath(1, "/totals"), "", "viewer");
+                         if (reply.status == 429) {
+                             EXPECT_EQ(reply.Json()["error"], "too_many_requests");
+                         }
+                         ++(reply.status == 200 ? read : later);
+                     }
+                 });
+             const json sale = Fill(2, "{\"volume\": 1.25}", 2);
+             EXPECT_DOUBLE_EQ(sale["volume"].get<double>(), 1.25);
+         }
+         EXPECT_GT(read.load(), 0);
+         EXPECT_GT(later.load(), 0);
+     }},
 };
 
 class ServiceScenario : public ::testing::TestWithParam<Scenario> {};
@@ -308,6 +355,9 @@ const BadInput kBadInputs[] = {
     {"preset_beyond_the_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": 1000}})", "pos1", 400, "bad_request"},
     {"preset_thousandths", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"amount": 1.005}})", "pos1", 400, "bad_request"},
     {"unknown_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozle": 1})", "pos1", 400, "bad_request"},
+    {"amount_beyond_the_dose", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize",
+     R"({"nozzle": 1, "preset": {"amount": 5000}})", "pos1", 400, "preset_too_large"},
+    {"no_nozzle_lifted", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{}", "pos1", 409, "nozzle_not_lifted"},
     {"huge_body", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", std::string(5000, ' ') + "{}", "pos1", 413, "payload_too_large"},
     {"unknown_route", "GET", "", "/api/v1/nothing", "", "viewer", 404, "not_found"},
     {"unknown_pump", "GET", "/api/v1/pumps/{n}", "/api/v1/pumps/99", "", "viewer", 404, "not_found"},
@@ -363,6 +413,71 @@ TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
 
 // A write the database refuses (here another process holds its write lock past the wait) is
 // answered 503 store_failed, and the service goes on.
+// Nozzle n of the pump at column c sits at address c + 4 (n - 1) when the driver and the station
+// file both say 4: each sale lands on the nozzle the emulator saw deliver it, at its grade's price.
+// A driver whose own setting says otherwise keeps the service from starting.
+TEST(ServicePistStep, EachSaleIsOnTheNozzleThatDeliveredIt) {
+    Station station(StationOptions{.lines = 1, .flow = 10.0, .extra_toml = "", .tokens = false, .tls = false, .connections = 0, .pist_step = 4});
+    auto totals = [&](int address) {
+        const std::string answer = station.Emulate(1, "totals " + std::to_string(address));
+        return std::stoll(answer.substr(3, answer.find(' ', 3) - 3));
+    };
+    for (const auto& [pump, nozzle, grade] : {std::tuple{2, 2, "D"}, std::tuple{3, 1, "95"}}) {
+        SCOPED_TRACE("pump " + std::to_string(pump) + " nozzle " + std::to_string(nozzle));
+        const int address = pump + 4 * (nozzle - 1);
+        const auto before = totals(address);
+        const std::string emulator = "/api/v1/emulator/pumps/" + std::to_string(pump);
+        const std::string nozzle_body = "{\"nozzle\": " + std::to_string(nozzle) + "}";
+        ASSERT_EQ(station.Request("POST", emulator + "/lift", nozzle_body).status, 200);
+        const auto authorized = station.Request("POST", PumpPath(pump, "/authorize"), nozzle_body.substr(0, nozzle_body.size() - 1) + R"(, "preset": {"volume": 1.25}})");
+        ASSERT_EQ(authorized.status, 200) << authorized.body;
+        ASSERT_TRUE(station.WaitState(pump, "finished")) << station.Get(PumpPath(pump)).dump();
+        const json sale = station.Get("/api/v1/sales/" + authorized.Json()["sale"].dump());
+        EXPECT_EQ(sale["grade"], grade);
+        EXPECT_EQ(totals(address) - before, std::llround(sale["volume"].get<double>() * 100));
+        EXPECT_DOUBLE_EQ(sale["amount"].get<double>(), Money(sale["price"].get<double>(), sale["volume"].get<double>()));
+        ASSERT_EQ(station.Request("POST", emulator + "/hang", nozzle_body).status, 200);
+    }
+    station.KillService();
+    std::ofstream(station.DriverSettingsFile()) << "[Dorv]\nPistStep=1\n";
+    const auto [code, said] = station.RunToExit();
+    EXPECT_EQ(code, 2) << said;
+    EXPECT_NE(said.find("pist_step is 4"), std::string::npos) << said;
+    EXPECT_NE(said.find("PistStep=1"), std::string::npos) << said;
+}
+
+// Sequence numbers given before a crash are never given again, and a client reconnecting after
+// one hears either the whole replay or that it must read the state again. A second service on
+// the same database refuses to start, naming the one that holds it.
+TEST(ServiceRestart, NoEventNumberIsGivenTwiceAndOneServiceHoldsTheDatabase) {
+    Station station(StationOptions{.lines = 1, .flow = 10.0, .extra_toml = "", .tokens = false});
+    const auto [code, said] = station.RunToExit();
+    EXPECT_EQ(code, 2) << said;
+    EXPECT_NE(said.find("in use by another dorv-forecourt (pid "), std::string::npos) << said;
+    std::int64_t last = 0;
+    {
+        EventClient events(station.port(), "/api/v1/events");
+        for (const char* price : {"1.91", "1.92", "1.93"})
+            station.Request("PUT", "/api/v1/prices", std::string(R"({"grades": [{"grade": "95", "price": )") + price + "}]}");
+        const auto seen = events.Until([](const json& e) { return e["type"] == "prices" && e["data"]["grades"][0]["price"] == 1.93; });
+        ASSERT_TRUE(seen);
+        last = (*seen)["seq"];
+        station.KillService();  // most likely before the journal's next batch reached the disk
+    }
+    station.StartService();
+    EventClient live(station.port(), "/api/v1/events");
+    EventClient replay(station.port(), "/api/v1/events?after=" + std::to_string(last));
+    station.Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1.85}]})");
+    const auto next = live.Until([](const json& e) { return e["type"] == "prices"; });
+    ASSERT_TRUE(next);
+    EXPECT_GT((*next)["seq"].get<std::int64_t>(), last);
+    const auto first = replay.Next();
+    ASSERT_TRUE(first);
+    if ((*first)["type"] != "resync") {
+        EXPECT_EQ((*first)["seq"], last + 1) << first->dump();
+    }
+}
+
 TEST(ServiceStore, AWriteTheDatabaseRefusesIsAnswered503AndTheServiceGoesOn) {
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open(Shared().database().c_str(), &holder), SQLITE_OK);

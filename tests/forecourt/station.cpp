@@ -122,7 +122,8 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
         toml << "[[lines]]\nline = " << line << "\ndevice = \"" << emulators_.back()->pty << "\"\nemulator = \""
              << emulators_.back()->control << "\"\n";
         for (int i = 0; i < 4; ++i)
-            toml << "[[pumps]]\npump = " << (line - 1) * 4 + i + 1 << "\nline = " << line << "\ncolumn = " << 1 + 2 * i
+            toml << "[[pumps]]\npump = " << (line - 1) * 4 + i + 1 << "\nline = " << line << "\ncolumn = "
+                 << (options_.pist_step == 1 ? 1 + 2 * i : 1 + i)
                  << "\nnozzles = [{ nozzle = 1, grade = \"95\" }, { nozzle = 2, grade = \"D\" }]\n";
     }
     if (options_.tokens)
@@ -138,6 +139,10 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
         if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
         toml << "[tls]\ncert = \"" << certificate_ << "\"\nkey = \"" << key << "\"\n";
     }
+    if (options_.pist_step != 1) {
+        toml << "[driver]\npist_step = " << options_.pist_step << "\n";
+        std::ofstream(DriverSettingsFile()) << "[Dorv]\nPistStep=" << options_.pist_step << "\n";
+    }
     toml << options_.extra_toml;
     toml.close();
     StartService();
@@ -146,6 +151,17 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
 Station::~Station() {
     service_.reset();
     emulators_.clear();
+}
+
+std::pair<int, std::string> Station::RunToExit() const {
+    const std::string command = std::string("timeout 20 '") + FORECOURT_PATH + "' --config '" + config_ + "' --listen 127.0.0.1:0 2>&1";
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) throw std::runtime_error("cannot run " + command);
+    std::string output;
+    char chunk[512];
+    while (const std::size_t n = std::fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+    const int status = ::pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
 }
 
 void Station::StartService() {

@@ -55,6 +55,7 @@ struct StationOptions {
     bool tokens = true;      // pos1, pos2, viewer, manager tokens
     bool tls = false;        // a certificate for 127.0.0.1; requests then verify it
     int connections = 0;     // [limits] connections, when not 0
+    int pist_step = 1;       // the station file's and the driver's; other than 1, pumps sit at columns 1..4
 };
 
 class Station {
@@ -75,6 +76,10 @@ public:
     const std::string& database() const { return database_; }
     static std::string Token(const std::string& name);
     const std::string& certificate() const { return certificate_; }
+    // Runs the service on the station's files until it exits (20 s at most): its exit code and
+    // what it wrote.
+    std::pair<int, std::string> RunToExit() const;
+    std::string DriverSettingsFile() const { return dir_.File("cnf.INI"); }
 
 private:
     dorv::test::TempDir dir_;  // the driver's settings folder too; goes last
