@@ -69,6 +69,8 @@ const Bad kBad[] = {
     {"broker_without_port", "mqtts://broker.example:8883", "mqtts://broker.example", "uplink.broker"},
     {"station_with_topic_wildcard", "station = \"north-1\"", "station = \"north/#\"", "uplink.station"},
     {"short_token", "[uplink]", "[[tokens]]\nname = \"pos\"\ntoken = \"short\"\nrole = \"pos\"\n[uplink]", "tokens[0].token"},
+    {"origin_with_a_path", "[uplink]", "[http]\norigins = [\"https://till.example/pos\"]\n[uplink]", "http.origins[0]"},
+    {"host_with_a_port", "[uplink]", "[http]\nhosts = [\"forecourt.example:8050\"]\n[uplink]", "http.hosts[0]"},
     {"unknown_role", "[uplink]", "[[tokens]]\nname = \"pos\"\ntoken = \"0123456789abcdef\"\nrole = \"owner\"\n[uplink]", "tokens[0].role"},
 };
 

@@ -179,7 +179,8 @@ HttpReply Exchange(Stream& stream, const beast::http::request<beast::http::strin
 
 }  // namespace
 
-HttpReply Station::Request(const std::string& method, const std::string& target, const std::string& body, const std::string& token) {
+HttpReply Station::Request(const std::string& method, const std::string& target, const std::string& body, const std::string& token,
+                           const std::vector<std::pair<std::string, std::string>>& headers) {
     beast::http::request<beast::http::string_body> req{beast::http::string_to_verb(method), target, 11};
     req.set(beast::http::field::host, "127.0.0.1");
     if (!token.empty() && options_.tokens) req.set(beast::http::field::authorization, "Bearer " + Token(token));
@@ -188,6 +189,9 @@ HttpReply Station::Request(const std::string& method, const std::string& target,
         req.body() = body;
     }
     req.prepare_payload();
+    for (const auto& [name, value] : headers)
+        if (value.empty()) req.erase(name);
+        else req.set(name, value);
     net::io_context io;
     const tcp::endpoint service(net::ip::make_address("127.0.0.1"), port_);
     if (options_.tls) {

@@ -65,8 +65,9 @@ public:
     void StartService();  // (again) on the same database and emulators
     void KillService();   // SIGKILL
 
+    // `headers` are set after the usual ones; an empty value takes one away.
     HttpReply Request(const std::string& method, const std::string& target, const std::string& body = "",
-                      const std::string& token = "pos1");
+                      const std::string& token = "pos1", const std::vector<std::pair<std::string, std::string>>& headers = {});
     json Get(const std::string& target, const std::string& token = "viewer");
     // Polls GET /pumps/{n} until its state is `state`; false after `seconds`.
     bool WaitState(int pump, const std::string& state, double seconds = 20);
