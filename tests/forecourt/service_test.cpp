@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <cmath>
+#include <fstream>
 #include <sqlite3.h>
 #include <thread>
 
@@ -394,6 +395,28 @@ TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
     Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "D", "price": 1.72}]})", "manager");
 }
 
+
+// What event clients send is dropped: large messages pin none of the service's memory.
+TEST(ServiceEventClients, LargeMessagesPinNoMemory) {
+    auto rss_kb = [] {
+        std::ifstream status("/proc/" + std::to_string(Shared().pid()) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return 0L;
+    };
+    const long before = rss_kb();
+    std::vector<std::unique_ptr<EventClient>> clients;
+    for (int i = 0; i < 20; ++i) {
+        clients.push_back(std::make_unique<EventClient>(Shared().port(), "/api/v1/events?token=" + Station::Token("viewer")));
+        try {
+            clients.back()->Send(std::string(8 << 20, 'x'));
+        } catch (const std::exception&) {  // the service may close the stream before it is all sent
+        }
+    }
+    EXPECT_LT(rss_kb() - before, 64 * 1024);
+    EXPECT_EQ(Shared().Request("GET", "/healthz").status, 200);
+}
 
 // A write the database refuses (here another process holds its write lock past the wait) is
 // answered 503 store_failed, and the service goes on.

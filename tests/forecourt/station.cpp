@@ -274,6 +274,11 @@ std::optional<json> EventClient::Until(const std::function<bool(const json&)>& m
     return std::nullopt;
 }
 
+void EventClient::Send(const std::string& text) {
+    impl_->ws.text(true);
+    impl_->ws.write(net::buffer(text));
+}
+
 SilentClient::~SilentClient() {
     if (fd >= 0) ::close(fd);
 }

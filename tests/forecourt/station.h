@@ -73,6 +73,7 @@ public:
     bool WaitState(int pump, const std::string& state, double seconds = 20);
     std::string Emulate(int line, const std::string& command) { return emulators_.at(static_cast<std::size_t>(line - 1))->Command(command); }
     std::uint16_t port() const { return port_; }
+    int pid() const { return service_->pid(); }
     const std::string& database() const { return database_; }
     static std::string Token(const std::string& name);
     const std::string& certificate() const { return certificate_; }
@@ -97,6 +98,7 @@ public:
     std::optional<json> Next(int timeout_ms = 10000);
     // Reads until an event satisfies `match`.
     std::optional<json> Until(const std::function<bool(const json&)>& match, int timeout_ms = 20000);
+    void Send(const std::string& text);  // raises when the stream is closed
 
 private:
     struct Impl;
