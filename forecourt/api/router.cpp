@@ -155,7 +155,7 @@ std::variant<EventsRequest, Response> Router::Events(const Request& request) {
 }
 
 void Router::Handle(const Request& request, Respond respond) {
-    // One answer a request, whatever a route does; nothing a route throws leaves the router.
+    // One answer per request, whatever a route does; nothing a route throws leaves the router.
     auto answered = std::make_shared<std::atomic<bool>>(false);
     Respond answer = [answered, reader = guard_.Reader(request), respond = std::move(respond)](Response res) {
         if (answered->exchange(true)) return;
