@@ -150,7 +150,7 @@ Window Measure(Http& http, int lines, int baud, double seconds, const std::funct
 std::string WriteConfig(const std::string& dir, const std::vector<Emulated>& lines) {
     const std::string path = dir + "/bench.toml";
     std::ofstream toml(path);
-    toml << "database = \"" << dir << "/bench.db\"\npoll_interval_ms = 0\n[limits]\nconnections = 1000\n"
+    toml << "database = \"" << dir << "/bench.db\"\npoll_interval_ms = 0\n[limits]\nconnections = 1000\nevents = 1000\n"
          << "[[grades]]\nid = \"95\"\nprice = 1.85\n";
     for (std::size_t l = 0; l < lines.size(); ++l) {
         toml << "[[lines]]\nline = " << l + 1 << "\ndevice = \"" << lines[l].pty->slave_path() << "\"\n";

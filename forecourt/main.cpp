@@ -153,7 +153,20 @@ int Run(Config config, const std::string& self) {
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code&, int) { io.stop(); });
     std::vector<std::thread> threads;
-    for (int i = 0; i < 2; ++i) threads.emplace_back([&io] { io.run(); });
+    // Nothing a client sends may end the service: a web thread outlives whatever a handler throws.
+    for (int i = 0; i < 2; ++i)
+        threads.emplace_back([&io] {
+            for (;;) {
+                try {
+                    io.run();
+                    return;
+                } catch (const std::exception& e) {
+                    std::cerr << "dorv-forecourt: a web handler failed: " << e.what() << std::endl;
+                } catch (...) {
+                    std::cerr << "dorv-forecourt: a web handler failed" << std::endl;
+                }
+            }
+        });
     for (auto& t : threads) t.join();
     forecourt.Stop();
     feed.reset();

@@ -1,6 +1,9 @@
 #include "router.h"
 
 #include <nlohmann/json.hpp>
+#include <algorithm>
+#include <cctype>
+#include <iostream>
 #include <sstream>
 
 #include "events/event_hub.h"
@@ -92,13 +95,18 @@ Response ErrorResponse(const Request& request, http::status status, const std::s
                        int code) {
     json body = {{"error", error}, {"message", message}};
     if (code) body["code"] = code;
-    auto res = JsonResponse(request, status, body.dump());
+    // A message may quote what the client sent, which need not be UTF-8.
+    auto res = JsonResponse(request, status, body.dump(-1, ' ', false, json::error_handler_t::replace));
     if (status == http::status::unauthorized) res.set(http::field::www_authenticate, "Bearer");
     return res;
 }
 
 Router::Router(const Config& config, Forecourt& forecourt, Store& store, EventHub& hub, std::vector<StaticFile> statics)
-    : config_(config), forecourt_(forecourt), store_(store), hub_(hub), statics_(std::move(statics)) {}
+    : config_(config), forecourt_(forecourt), store_(store), hub_(hub), statics_(std::move(statics)), guard_(config) {}
+
+bool Router::Trusted(const Request& request) {
+    return !config_.tokens.empty() && std::holds_alternative<Identity>(Authenticate(request, nullptr));
+}
 
 std::variant<Identity, Response> Router::Authenticate(const Request& request, const std::string* query_token) {
     // Without tokens the service listens on loopback only (checked at start): every role.
@@ -106,10 +114,17 @@ std::variant<Identity, Response> Router::Authenticate(const Request& request, co
     std::string token;
     const auto header = request[http::field::authorization];
     if (!header.empty()) {
-        const std::string_view h(header.data(), header.size());
-        if (h.size() < 7 || h.substr(0, 7) != "Bearer ")
-            return ErrorResponse(request, http::status::unauthorized, "unauthorized", "use Authorization: Bearer TOKEN");
-        token = std::string(h.substr(7));
+        std::string_view h(header.data(), header.size());
+        // The scheme's name is case-insensitive.
+        static constexpr std::string_view kScheme = "bearer ";
+        const bool bearer = h.size() > kScheme.size() && std::equal(kScheme.begin(), kScheme.end(), h.begin(), [](char a, char b) {
+                                return a == std::tolower(static_cast<unsigned char>(b));
+                            });
+        if (!bearer) return ErrorResponse(request, http::status::unauthorized, "unauthorized", "use Authorization: Bearer TOKEN");
+        h.remove_prefix(kScheme.size());
+        while (!h.empty() && h.front() == ' ') h.remove_prefix(1);
+        while (!h.empty() && (h.back() == ' ' || h.back() == '\t')) h.remove_suffix(1);
+        token = std::string(h);
     } else if (query_token) {
         token = *query_token;
     }
@@ -120,6 +135,7 @@ std::variant<Identity, Response> Router::Authenticate(const Request& request, co
 }
 
 std::variant<EventsRequest, Response> Router::Events(const Request& request) {
+    if (auto refused = guard_.Check(request)) return std::move(*refused);
     auto target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
     if (!target) return BadRequest(request, "malformed request target");
     const auto token = target->query.find("token");
@@ -135,6 +151,26 @@ std::variant<EventsRequest, Response> Router::Events(const Request& request) {
 }
 
 void Router::Handle(const Request& request, Respond respond) {
+    // One answer per request, whatever a route does; nothing a route throws leaves the router.
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    Respond answer = [answered, reader = guard_.Reader(request), respond = std::move(respond)](Response res) {
+        if (answered->exchange(true)) return;
+        RequestGuard::AllowReader(reader, res);
+        respond(std::move(res));
+    };
+    try {
+        if (auto refused = guard_.Check(request)) return answer(std::move(*refused));
+        if (auto preflight = guard_.Preflight(request)) return answer(std::move(*preflight));
+        Dispatch(request, answer);
+    } catch (const std::exception& e) {
+        std::cerr << "dorv-forecourt: " << request.method_string() << " failed: " << e.what() << std::endl;
+        answer(ErrorResponse(request, http::status::internal_server_error, "internal", "the request could not be served"));
+    } catch (...) {
+        answer(ErrorResponse(request, http::status::internal_server_error, "internal", "the request could not be served"));
+    }
+}
+
+void Router::Dispatch(const Request& request, Respond respond) {
     const auto target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
     if (!target) return respond(BadRequest(request, "malformed request target"));
     const auto& path = target->path;

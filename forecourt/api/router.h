@@ -16,6 +16,7 @@
 
 #include "config/config.h"
 #include "http_types.h"
+#include "request_guard.h"
 #include "static_files.h"
 
 namespace forecourt {
@@ -41,6 +42,8 @@ public:
     void Handle(const Request& request, Respond respond);
     // The event stream's upgrade request: who asks and from where to replay, or the refusal.
     std::variant<EventsRequest, Response> Events(const Request& request);
+    // The request carries a token the station knows (false when none are configured).
+    bool Trusted(const Request& request);
 
     std::atomic<int> connections{0};
     std::atomic<int> event_clients{0};
@@ -54,12 +57,14 @@ private:
     // The caller, or the 401 to answer.
     std::variant<Identity, Response> Authenticate(const Request& request, const std::string* query_token);
     Response Metrics(const Request& request);
+    void Dispatch(const Request& request, Respond respond);
 
     const Config& config_;
     Forecourt& forecourt_;
     Store& store_;
     EventHub& hub_;
     std::vector<StaticFile> statics_;
+    RequestGuard guard_;
 };
 
 Response JsonResponse(const Request& request, http::status status, const std::string& body);

@@ -7,8 +7,12 @@
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/ip/tcp.hpp>
 #include <boost/asio/ssl/context.hpp>
+#include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "config/config.h"
 
@@ -16,6 +20,26 @@ namespace forecourt {
 
 class EventHub;
 class Router;
+
+// Who holds the HTTP connections. At the limit (or an address's cap) a newcomer takes the place
+// of the connection that has waited longest for its request, one that never showed a known token
+// first; it is turned away only when every place holds a request in progress.
+class ConnectionTable : public std::enable_shared_from_this<ConnectionTable> {
+public:
+    struct Slot;
+    // The newcomer's place (given up when the last copy goes), or null.
+    std::shared_ptr<Slot> Admit(const std::string& address, int limit, int per_address);
+    // How to close the connection when its place is taken; called on any thread.
+    void Bind(Slot& slot, std::function<void()> close);
+    void Wait(Slot& slot);
+    // The connection has read a request; false when its place was already taken.
+    bool Start(Slot& slot);
+    void Trust(Slot& slot);
+
+private:
+    std::mutex mutex_;
+    std::vector<Slot*> slots_;
+};
 
 class Server {
 public:
@@ -34,6 +58,7 @@ private:
     EventHub& hub_;
     boost::asio::ip::tcp::acceptor acceptor_;
     std::unique_ptr<boost::asio::ssl::context> tls_;
+    std::shared_ptr<ConnectionTable> table_ = std::make_shared<ConnectionTable>();
 };
 
 }  // namespace forecourt

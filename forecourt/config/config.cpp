@@ -1,6 +1,7 @@
 #include "config.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <set>
@@ -130,6 +131,62 @@ void ReadPumps(Reader& root, Config& c) {
     });
 }
 
+std::string Lower(std::string text) {
+    for (auto& ch : text) ch = static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+    return text;
+}
+
+bool IsHostName(const std::string& name) {
+    return !name.empty() && name.size() <= 253 && name.front() != '.' && name.front() != '-' &&
+           std::all_of(name.begin(), name.end(), [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-'; });
+}
+
+// A list of strings, each checked by `check` (which names what is wrong, or returns empty).
+std::vector<std::string> Strings(Reader& r, const std::string& key, std::string (*check)(const std::string&)) {
+    std::vector<std::string> out;
+    const auto* array = r.Array(key);
+    if (!array) return out;
+    for (std::size_t i = 0; i < array->size(); ++i) {
+        const std::string where = r.Key(key) + "[" + std::to_string(i) + "]";
+        const auto* text = array->get(i)->as_string();
+        if (!text) Fail(where, "must be a string");
+        const std::string value = Lower(text->get());
+        if (const auto why = check(value); !why.empty()) Fail(where, why);
+        out.push_back(value);
+    }
+    return out;
+}
+
+std::string CheckHost(const std::string& host) { return IsHostName(host) ? "" : "must be a host name without scheme or port"; }
+
+std::string CheckOrigin(const std::string& origin) {
+    const auto sep = origin.find("://");
+    if (sep == std::string::npos || (origin.substr(0, sep) != "http" && origin.substr(0, sep) != "https"))
+        return "must be http://HOST[:PORT] or https://HOST[:PORT]";
+    std::string host = origin.substr(sep + 3);
+    if (host.size() > 2 && host.front() == '[') {
+        const auto close = host.find(']');
+        if (close == std::string::npos) return "must be http://HOST[:PORT] or https://HOST[:PORT]";
+        host = "x" + host.substr(close + 1);  // an IPv6 address; its port is checked below
+    }
+    if (const auto colon = host.rfind(':'); colon != std::string::npos) {
+        const std::string port = host.substr(colon + 1);
+        if (port.empty() || port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
+            return "must be http://HOST[:PORT] or https://HOST[:PORT]";
+        host = host.substr(0, colon);
+    }
+    return IsHostName(host) ? "" : "must be http://HOST[:PORT] or https://HOST[:PORT], without a path";
+}
+
+void ReadHttp(Reader& root, Config& c) {
+    const auto* table = root.Table("http");
+    if (!table) return;
+    Reader r(*table, "http");
+    c.http.hosts = Strings(r, "hosts", CheckHost);
+    c.http.origins = Strings(r, "origins", CheckOrigin);
+    r.Finish();
+}
+
 void ReadUplink(Reader& root, Config& c) {
     const auto* table = root.Table("uplink");
     if (!table) return;
@@ -235,10 +292,14 @@ Config ParseConfig(const std::string& text, const std::string& source) {
         Reader l(*limits, "limits");
         c.limits.body_bytes = static_cast<std::size_t>(l.Integer("body_bytes", 256, 16 << 20).value_or(c.limits.body_bytes));
         c.limits.connections = static_cast<int>(l.Integer("connections", 1, 100000).value_or(c.limits.connections));
+        c.limits.per_address = static_cast<int>(l.Integer("per_address", 1, 100000).value_or(c.limits.per_address));
+        c.limits.events = static_cast<int>(l.Integer("events", 1, 100000).value_or(c.limits.events));
+        c.limits.header_seconds = static_cast<int>(l.Integer("header_seconds", 1, 300).value_or(c.limits.header_seconds));
         c.limits.client_backlog = static_cast<std::size_t>(l.Integer("client_backlog", 1, 1 << 20).value_or(c.limits.client_backlog));
         c.limits.journal = static_cast<std::size_t>(l.Integer("journal", 10, 10000000).value_or(c.limits.journal));
         l.Finish();
     }
+    ReadHttp(r, c);
     ReadLines(r, c);
     ForTables(r, "grades", [&](Reader& g) {
         GradeConfig grade;

@@ -65,7 +65,10 @@ struct TlsConfig {
 
 struct Limits {
     std::size_t body_bytes = 64 * 1024;
-    int connections = 256;
+    int connections = 256;   // HTTP connections; event clients have their own limit
+    int per_address = 64;    // HTTP connections of one client address
+    int events = 64;         // event (WebSocket) clients
+    int header_seconds = 5;  // to connect (TLS included) or wait after an answer, and send a request's head
     std::size_t client_backlog = 512;  // events queued to one client before it is dropped
     std::size_t journal = 10000;       // events kept for replay
 };
@@ -80,6 +83,13 @@ struct UplinkConfig {
     std::string username;
     std::string password;
     bool enabled() const { return !scheme.empty(); }
+};
+
+// Who may call from a browser: the names the service answers to beside IP addresses and
+// localhost, and the web origins besides its own that may send requests.
+struct HttpConfig {
+    std::vector<std::string> hosts;    // lower case, no port
+    std::vector<std::string> origins;  // "scheme://host[:port]", lower case
 };
 
 struct EmulatorOptions {
@@ -99,6 +109,7 @@ struct Config {
     int pist_step = 1;  // must match the driver's own setting: it places the nozzles' addresses
     TlsConfig tls;
     Limits limits;
+    HttpConfig http;
     UplinkConfig uplink;
     std::vector<LineConfig> lines;
     std::vector<GradeConfig> grades;

@@ -72,6 +72,8 @@ const Bad kBad[] = {
     {"token_name_twice", "[uplink]",
      "[[tokens]]\nname = \"till\"\ntoken = \"0123456789abcdef\"\nrole = \"pos\"\n[[tokens]]\nname = \"till\"\ntoken = \"fedcba9876543210\"\nrole = \"pos\"\n[uplink]",
      "tokens[1].name: \"till\" is used twice"},
+    {"origin_with_a_path", "[uplink]", "[http]\norigins = [\"https://till.example/pos\"]\n[uplink]", "http.origins[0]"},
+    {"host_with_a_port", "[uplink]", "[http]\nhosts = [\"forecourt.example:8050\"]\n[uplink]", "http.hosts[0]"},
     {"unknown_role", "[uplink]", "[[tokens]]\nname = \"pos\"\ntoken = \"0123456789abcdef\"\nrole = \"owner\"\n[uplink]", "tokens[0].role"},
 };
 

@@ -195,7 +195,8 @@ HttpReply Exchange(Stream& stream, const beast::http::request<beast::http::strin
 
 }  // namespace
 
-HttpReply Station::Request(const std::string& method, const std::string& target, const std::string& body, const std::string& token) {
+HttpReply Station::Request(const std::string& method, const std::string& target, const std::string& body, const std::string& token,
+                           const std::vector<std::pair<std::string, std::string>>& headers) {
     beast::http::request<beast::http::string_body> req{beast::http::string_to_verb(method), target, 11};
     req.set(beast::http::field::host, "127.0.0.1");
     if (!token.empty() && options_.tokens) req.set(beast::http::field::authorization, "Bearer " + Token(token));
@@ -204,6 +205,9 @@ HttpReply Station::Request(const std::string& method, const std::string& target,
         req.body() = body;
     }
     req.prepare_payload();
+    for (const auto& [name, value] : headers)
+        if (value.empty()) req.erase(name);
+        else req.set(name, value);
     net::io_context io;
     const tcp::endpoint service(net::ip::make_address("127.0.0.1"), port_);
     if (options_.tls) {
@@ -284,6 +288,11 @@ std::optional<json> EventClient::Until(const std::function<bool(const json&)>& m
         if (match(*event)) return event;
     }
     return std::nullopt;
+}
+
+void EventClient::Send(const std::string& text) {
+    impl_->ws.text(true);
+    impl_->ws.write(net::buffer(text));
 }
 
 SilentClient::~SilentClient() {

@@ -66,13 +66,15 @@ public:
     void StartService();  // (again) on the same database and emulators
     void KillService();   // SIGKILL
 
+    // `headers` are set after the usual ones; an empty value takes one away.
     HttpReply Request(const std::string& method, const std::string& target, const std::string& body = "",
-                      const std::string& token = "pos1");
+                      const std::string& token = "pos1", const std::vector<std::pair<std::string, std::string>>& headers = {});
     json Get(const std::string& target, const std::string& token = "viewer");
     // Polls GET /pumps/{n} until its state is `state`; false after `seconds`.
     bool WaitState(int pump, const std::string& state, double seconds = 20);
     std::string Emulate(int line, const std::string& command) { return emulators_.at(static_cast<std::size_t>(line - 1))->Command(command); }
     std::uint16_t port() const { return port_; }
+    int pid() const { return service_->pid(); }
     const std::string& database() const { return database_; }
     static std::string Token(const std::string& name);
     const std::string& certificate() const { return certificate_; }
@@ -101,6 +103,7 @@ public:
     std::optional<json> Next(int timeout_ms = 10000);
     // Reads until an event satisfies `match`.
     std::optional<json> Until(const std::function<bool(const json&)>& match, int timeout_ms = 20000);
+    void Send(const std::string& text);  // raises when the stream is closed
 
 private:
     struct Impl;
