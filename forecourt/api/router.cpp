@@ -1,5 +1,8 @@
 #include "router.h"
 
+#include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <sstream>
 
@@ -25,6 +28,64 @@ std::vector<std::string> Segments(const std::string& path) {
         start = slash + 1;
     }
     return parts;
+}
+
+// An instant with its zone (2026-12-08T21:00:00Z, ...+03:00, with or without a fraction) as the
+// store writes times: UTC to the millisecond, so that text order is time order.
+std::optional<std::string> StoreTime(const std::string& text) {
+    int y, mo, d, h, mi, sec, consumed = 0;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &consumed) != 6 || consumed != 19)
+        return std::nullopt;
+    std::size_t at = 19;
+    int millis = 0;
+    if (at < text.size() && text[at] == '.') {
+        std::size_t digits = 0;
+        for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at, ++digits)
+            if (digits < 3) millis = millis * 10 + (text[at] - '0');
+        if (digits == 0) return std::nullopt;
+        for (; digits < 3; ++digits) millis *= 10;
+    }
+    long offset = 0;
+    if (at + 1 == text.size() && (text[at] == 'Z' || text[at] == 'z')) {
+        offset = 0;
+    } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == ' ' || text[at] == '-') && text[at + 3] == ':' &&
+               std::isdigit(static_cast<unsigned char>(text[at + 1])) && std::isdigit(static_cast<unsigned char>(text[at + 2])) &&
+               std::isdigit(static_cast<unsigned char>(text[at + 4])) && std::isdigit(static_cast<unsigned char>(text[at + 5]))) {
+        const int oh = std::stoi(text.substr(at + 1, 2)), om = std::stoi(text.substr(at + 4, 2));
+        if (oh > 23 || om > 59) return std::nullopt;
+        // An unescaped '+' in a query arrives as a space.
+        offset = (text[at] == '-' ? -1 : 1) * (oh * 3600L + om * 60L);
+    } else {
+        return std::nullopt;
+    }
+    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) return std::nullopt;
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = sec;
+    const std::time_t local = ::timegm(&tm);  // normalises tm: a 31st of a short month moves on
+    if (tm.tm_mday != d || tm.tm_mon != mo - 1) return std::nullopt;
+    const std::time_t utc = local - offset;
+    std::tm out{};
+    if (!::gmtime_r(&utc, &out)) return std::nullopt;
+    char buffer[40];
+    const auto n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &out);
+    std::snprintf(buffer + n, sizeof buffer - n, ".%03dZ", millis);
+    return std::string(buffer);
+}
+
+// The optional from and to of a sales query; false when either is not an instant.
+bool TimeRange(const std::map<std::string, std::string>& q, SaleFilter& filter) {
+    for (auto [name, field] : {std::pair{"from", &filter.from}, std::pair{"to", &filter.to}}) {
+        const auto it = q.find(name);
+        if (it == q.end()) continue;
+        *field = StoreTime(it->second);
+        if (!*field) return false;
+    }
+    return true;
 }
 
 // Tokens are compared in a time that does not depend on where they first differ.
@@ -177,6 +238,8 @@ void Router::Handle(const Request& request, Respond respond) {
             // The role lets a client show what it may do without trying it.
             json body = forecourt_.ForecourtJson();
             body["role"] = RoleName(who.role);
+            // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
+            body["caller"] = who.name;
             body["uplink"] = uplink_status ? uplink_status() : json(nullptr);
             respond(JsonResponse(request, http::status::ok, body.dump()));
         });
@@ -237,9 +300,29 @@ void Router::Handle(const Request& request, Respond respond) {
                 if (!limit || *limit < 1 || *limit > 1000) return respond(BadRequest(request, "limit must be from 1 to 1000"));
                 filter.limit = static_cast<int>(*limit);
             }
+            if (!TimeRange(q, filter)) return respond(BadRequest(request, "from and to must be instants with a zone (RFC 3339)"));
             auto sales = json::array();
             for (const auto& sale : store_.List(filter)) sales.push_back(SaleJson(sale));
             respond(JsonResponse(request, http::status::ok, json{{"sales", sales}}.dump()));
+        });
+    } else if (s.size() == 4 && s[2] == "sales" && s[3] == "summary") {
+        need(http::verb::get, Role::kViewer, [&](const Identity&) {
+            SaleFilter filter;
+            if (!TimeRange(target->query, filter))
+                return respond(BadRequest(request, "from and to must be instants with a zone (RFC 3339)"));
+            auto grades = json::array();
+            GradeTotal all;
+            for (const auto& g : store_.Summary(filter)) {
+                grades.push_back({{"grade", g.grade}, {"sales", g.sales}, {"volume", Hundredths(g.volume_cl)}, {"amount", Hundredths(g.amount_cents)}});
+                all.sales += g.sales;
+                all.volume_cl += g.volume_cl;
+                all.amount_cents += g.amount_cents;
+            }
+            const json body = {{"from", filter.from ? json(*filter.from) : json(nullptr)},
+                               {"to", filter.to ? json(*filter.to) : json(nullptr)},
+                               {"grades", grades},
+                               {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}}};
+            respond(JsonResponse(request, http::status::ok, body.dump()));
         });
     } else if (s.size() >= 4 && s[2] == "sales" && number >= 0) {
         const std::int64_t id = number;
