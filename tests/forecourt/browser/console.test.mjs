@@ -209,7 +209,7 @@ const scenarios = [
     const page = await openConsole(browser, emu.url, '', { language: 'ru' });
     await emu.api('POST', '/emulator/pumps/3/lift', { nozzle: 1 });
     await waitState(page, 3, 'calling');
-    assert.equal(await page.locator('#announce').textContent(), 'ТРК 3: вызов');
+    await page.locator('#announce', { hasText: 'ТРК 3: вызов' }).waitFor({ state: 'attached' });
     await page.keyboard.press('3');
     await page.keyboard.press('Enter');
     const value = page.locator('#authorize-dialog input[name="value"]');
