@@ -82,6 +82,10 @@ class App {
       localStorage.setItem(SOUND_KEY, sound.checked ? '1' : '0');
       if (sound.checked) this.beep();
     });
+    // A browser lets a page sound only after a touch or a key: the first one readies it.
+    const ready = () => { if (sound.checked) (this.audio ??= new AudioContext()).resume().catch(() => {}); };
+    document.addEventListener('pointerdown', ready, { once: true });
+    document.addEventListener('keydown', ready, { once: true });
     document.getElementById('authorize-all').addEventListener('click', action(() => this.authorizeAll()));
     document.addEventListener('keydown', (e) => this.pumpKey(e));
     for (const id of ['log-type', 'log-pump']) document.getElementById(id).addEventListener('change', () => renderLog(this));
@@ -292,7 +296,7 @@ class App {
     if (status === 'live') this.hadConnection = true;
     // A stream that cannot open may be a token the service refuses: ask it once per loss.
     if (status === 'lost' && previous !== 'lost') this.probeToken();
-    if ((previous === 'live') !== (status === 'live') && this.forecourt) this.forecourt.renderAll();
+    if ((previous === 'live') !== (status === 'live') && this.forecourt) this.redraw({ all: true });
   }
 
   async probeToken() {

@@ -3,6 +3,7 @@
 export const PUMP_STATES = ['offline', 'idle', 'calling', 'authorized', 'fuelling', 'stopped', 'finished'];
 const DEFAULT_DECIMALS = { volume: 2, amount: 2, price: 2 };
 const RANK = { payable: 0, locked: 1, cleared: 2 };
+const SALES_KEPT = 2000;
 
 export class ForecourtState {
   constructor() {
@@ -43,6 +44,8 @@ export class ForecourtState {
   putSale(sale) {
     const known = this.sales.get(sale.id);
     if (!known || RANK[sale.state] >= RANK[known.state]) this.sales.set(sale.id, sale);
+    // Bounded: the oldest seen go first; a tile that needs one again reads it from the service.
+    if (this.sales.size > SALES_KEPT) this.sales.delete(this.sales.keys().next().value);
     if (sale.state === 'cleared') {
       this.cleared.add(sale.id);
       this.unpaid.delete(sale.id);

@@ -158,12 +158,13 @@ export class ForecourtView {
     const refs = this.tiles.get(n);
     const totals = await this.app.readTotals(n);
     const model = this.app.state;
-    refs.totals.replaceChildren(...(totals.nozzles ?? []).map((nz) => {
+    const lines = (totals.nozzles ?? []).map((nz) => {
       const d = model.decimals(nz.grade);
       return el('div', {}, t('totals_line', {
         n: nz.nozzle, grade: model.gradeName(nz.grade), v: fmt.number(nz.volume, d.volume), a: fmt.number(nz.amount, d.amount),
       }));
-    }));
+    });
+    refs.totals.replaceChildren(el('div', { class: 'note' }, t('totals_at', { time: fmt.time(new Date().toISOString()) })), ...lines);
   }
 
   // Keys 1-9: the tile's own action when it has one to take, else the tile.
