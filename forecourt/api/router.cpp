@@ -33,32 +33,36 @@ std::vector<std::string> Segments(const std::string& path) {
 // An instant with its zone (2026-12-08T21:00:00Z, ...+03:00, with or without a fraction) as the
 // store writes times: UTC to the millisecond, so that text order is time order.
 std::optional<std::string> StoreTime(const std::string& text) {
-    int y, mo, d, h, mi, sec, consumed = 0;
-    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%n", &y, &mo, &d, &h, &mi, &sec, &consumed) != 6 || consumed != 19)
+    const auto digits = [&](std::size_t at, std::size_t count) {
+        int value = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const int y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2), mi = digits(14, 2), sec = digits(17, 2);
+    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59 ||
+        text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != 't') || text[13] != ':' || text[16] != ':')
         return std::nullopt;
     std::size_t at = 19;
     int millis = 0;
     if (at < text.size() && text[at] == '.') {
-        std::size_t digits = 0;
-        for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at, ++digits)
-            if (digits < 3) millis = millis * 10 + (text[at] - '0');
-        if (digits == 0) return std::nullopt;
-        for (; digits < 3; ++digits) millis *= 10;
+        std::size_t count = 0;
+        for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at, ++count)
+            if (count < 3) millis = millis * 10 + (text[at] - '0');
+        if (count == 0) return std::nullopt;
+        for (; count < 3; ++count) millis *= 10;
     }
     long offset = 0;
-    if (at + 1 == text.size() && (text[at] == 'Z' || text[at] == 'z')) {
-        offset = 0;
-    } else if (at + 6 == text.size() && (text[at] == '+' || text[at] == ' ' || text[at] == '-') && text[at + 3] == ':' &&
-               std::isdigit(static_cast<unsigned char>(text[at + 1])) && std::isdigit(static_cast<unsigned char>(text[at + 2])) &&
-               std::isdigit(static_cast<unsigned char>(text[at + 4])) && std::isdigit(static_cast<unsigned char>(text[at + 5]))) {
-        const int oh = std::stoi(text.substr(at + 1, 2)), om = std::stoi(text.substr(at + 4, 2));
-        if (oh > 23 || om > 59) return std::nullopt;
+    if (at + 6 == text.size() && (text[at] == '+' || text[at] == ' ' || text[at] == '-') && text[at + 3] == ':') {
+        const int oh = digits(at + 1, 2), om = digits(at + 4, 2);
+        if (oh < 0 || oh > 23 || om < 0 || om > 59) return std::nullopt;
         // An unescaped '+' in a query arrives as a space.
         offset = (text[at] == '-' ? -1 : 1) * (oh * 3600L + om * 60L);
-    } else {
+    } else if (at + 1 != text.size() || (text[at] != 'Z' && text[at] != 'z')) {
         return std::nullopt;
     }
-    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59 || sec > 60) return std::nullopt;
     std::tm tm{};
     tm.tm_year = y - 1900;
     tm.tm_mon = mo - 1;
