@@ -54,7 +54,7 @@ export function parseDecimal(text, decimals) {
   const seps = new Set(['.', decimalSeparator()]);
   const match = /^(\d{1,7})(?:(.)(\d+))?$/.exec(typed);
   if (!match || (match[2] !== undefined && !seps.has(match[2]))) {
-    return { error: 'value_invalid', params: { example: number(20.5, Math.min(decimals, 2) || 1) } };
+    return { error: 'value_invalid', params: { example: decimals ? number(20.5, Math.min(decimals, 2)) : '20' } };
   }
   const fraction = match[3] ?? '';
   if (fraction.length > decimals) return { error: 'value_decimals', params: { d: decimals } };

@@ -69,7 +69,8 @@ export function errorText(error) {
     const holder = error.body?.holder ? ` (${error.body.holder})` : '';
     return t(`err_${code}`, { code: error.body?.code ?? '', holder });
   }
-  const status = error?.status ?? 0;
+  const status = error?.status;
+  if (typeof status !== 'number') return t('err_page');  // a fault of the page, not an answer
   return t(status >= 500 ? 'err_status_5' : 'err_status_4', { status });
 }
 
