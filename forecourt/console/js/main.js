@@ -181,6 +181,9 @@ class App {
   // A refused token is said as such; the stream is not reopened for it until a new token.
   refuse() {
     this.stream.close();
+    // Nothing read with an earlier token stays on show.
+    this.state.pumps.clear();
+    this.state.unpaid.clear();
     this.roles = rolesOf(null);
     this.showRole();
     this.showConnection('refused');

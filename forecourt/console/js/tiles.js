@@ -41,8 +41,9 @@ export class ForecourtView {
     refs.symbol = el('span', { 'aria-hidden': 'true' });
     refs.word = el('span', { class: 'state-word' });
     refs.meta = el('div', { class: 'meta' });
-    refs.volume = el('output', { class: 'volume' });
-    refs.amount = el('output', { class: 'amount' });
+    // Running figures are not read out at every tick: calls, ends and failures are announced.
+    refs.volume = el('output', { class: 'volume', 'aria-live': 'off' });
+    refs.amount = el('output', { class: 'amount', 'aria-live': 'off' });
     refs.volumeLabel = el('span', { class: 'label' });
     refs.amountLabel = el('span', { class: 'label' });
     refs.preset = el('div', { class: 'preset' });
