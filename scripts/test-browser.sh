@@ -10,6 +10,6 @@ command -v npm >/dev/null || scripts/install-packages.sh nodejs npm
 build="${BUILD_DIR:-build}"
 TARGETS="dorv-forecourt dorv-emulator" BUILD_DIR="$build" scripts/build.sh
 cd tests/forecourt/browser
-[ -d node_modules/playwright-core ] || npm ci --no-audit --no-fund
+{ [ -d node_modules/playwright-core ] && [ -d node_modules/axe-core ]; } || npm ci --no-audit --no-fund
 FORECOURT_BIN="$OLDPWD/$build/forecourt/dorv-forecourt" DORV_EMULATOR="$OLDPWD/$build/emulator/dorv-emulator" \
   node --test

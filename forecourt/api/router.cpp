@@ -1,5 +1,8 @@
 #include "router.h"
 
+#include <cctype>
+#include <cstdio>
+#include <ctime>
 #include <nlohmann/json.hpp>
 #include <algorithm>
 #include <cctype>
@@ -28,6 +31,68 @@ std::vector<std::string> Segments(const std::string& path) {
         start = slash + 1;
     }
     return parts;
+}
+
+// An instant with its zone (2026-12-08T21:00:00Z, ...+03:00, with or without a fraction) as the
+// store writes times: UTC to the millisecond, so that text order is time order.
+std::optional<std::string> StoreTime(const std::string& text) {
+    const auto digits = [&](std::size_t at, std::size_t count) {
+        int value = 0;
+        for (std::size_t i = at; i < at + count; ++i) {
+            if (i >= text.size() || !std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+            value = value * 10 + (text[i] - '0');
+        }
+        return value;
+    };
+    const int y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2), mi = digits(14, 2), sec = digits(17, 2);
+    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59 ||
+        text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != 't') || text[13] != ':' || text[16] != ':')
+        return std::nullopt;
+    std::size_t at = 19;
+    int millis = 0;
+    if (at < text.size() && text[at] == '.') {
+        std::size_t count = 0;
+        for (++at; at < text.size() && std::isdigit(static_cast<unsigned char>(text[at])); ++at, ++count)
+            if (count < 3) millis = millis * 10 + (text[at] - '0');
+        if (count == 0) return std::nullopt;
+        for (; count < 3; ++count) millis *= 10;
+    }
+    long offset = 0;
+    if (at + 6 == text.size() && (text[at] == '+' || text[at] == ' ' || text[at] == '-') && text[at + 3] == ':') {
+        const int oh = digits(at + 1, 2), om = digits(at + 4, 2);
+        if (oh < 0 || oh > 23 || om < 0 || om > 59) return std::nullopt;
+        // An unescaped '+' in a query arrives as a space.
+        offset = (text[at] == '-' ? -1 : 1) * (oh * 3600L + om * 60L);
+    } else if (at + 1 != text.size() || (text[at] != 'Z' && text[at] != 'z')) {
+        return std::nullopt;
+    }
+    std::tm tm{};
+    tm.tm_year = y - 1900;
+    tm.tm_mon = mo - 1;
+    tm.tm_mday = d;
+    tm.tm_hour = h;
+    tm.tm_min = mi;
+    tm.tm_sec = sec;
+    const std::time_t local = ::timegm(&tm);  // normalises tm: a 31st of a short month moves on
+    if (tm.tm_mday != d || tm.tm_mon != mo - 1) return std::nullopt;
+    const std::time_t utc = local - offset;
+    std::tm out{};
+    if (!::gmtime_r(&utc, &out)) return std::nullopt;
+    char buffer[40];
+    const auto n = std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &out);
+    std::snprintf(buffer + n, sizeof buffer - n, ".%03dZ", millis);
+    return std::string(buffer);
+}
+
+// The optional from and to of a sales query; false when either is not an instant.
+bool TimeRange(const std::map<std::string, std::string>& q, SaleFilter& filter) {
+    for (auto [name, field] : {std::pair{"from", &filter.from}, std::pair{"to", &filter.to}}) {
+        const auto it = q.find(name);
+        if (it == q.end()) continue;
+        *field = StoreTime(it->second);
+        if (!*field) return false;
+    }
+    return true;
 }
 
 // Tokens are compared in a time that does not depend on where they first differ.
@@ -209,6 +274,8 @@ void Router::Dispatch(const Request& request, Respond respond) {
             // The role lets a client show what it may do without trying it.
             json body = forecourt_.ForecourtJson();
             body["role"] = RoleName(who.role);
+            // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
+            body["caller"] = who.name;
             body["uplink"] = uplink_status ? uplink_status() : json(nullptr);
             respond(JsonResponse(request, http::status::ok, body.dump()));
         });
@@ -269,9 +336,29 @@ void Router::Dispatch(const Request& request, Respond respond) {
                 if (!limit || *limit < 1 || *limit > 1000) return respond(BadRequest(request, "limit must be from 1 to 1000"));
                 filter.limit = static_cast<int>(*limit);
             }
+            if (!TimeRange(q, filter)) return respond(BadRequest(request, "from and to must be instants with a zone (RFC 3339)"));
             auto sales = json::array();
             for (const auto& sale : store_.List(filter)) sales.push_back(SaleJson(sale));
             respond(JsonResponse(request, http::status::ok, json{{"sales", sales}}.dump()));
+        });
+    } else if (s.size() == 4 && s[2] == "sales" && s[3] == "summary") {
+        need(http::verb::get, Role::kViewer, [&](const Identity&) {
+            SaleFilter filter;
+            if (!TimeRange(target->query, filter))
+                return respond(BadRequest(request, "from and to must be instants with a zone (RFC 3339)"));
+            auto grades = json::array();
+            GradeTotal all;
+            for (const auto& g : store_.Summary(filter)) {
+                grades.push_back({{"grade", g.grade}, {"sales", g.sales}, {"volume", Hundredths(g.volume_cl)}, {"amount", Hundredths(g.amount_cents)}});
+                all.sales += g.sales;
+                all.volume_cl += g.volume_cl;
+                all.amount_cents += g.amount_cents;
+            }
+            const json body = {{"from", filter.from ? json(*filter.from) : json(nullptr)},
+                               {"to", filter.to ? json(*filter.to) : json(nullptr)},
+                               {"grades", grades},
+                               {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}}};
+            respond(JsonResponse(request, http::status::ok, body.dump()));
         });
     } else if (s.size() >= 4 && s[2] == "sales" && number >= 0) {
         const std::int64_t id = number;

@@ -70,6 +70,7 @@ CREATE TABLE IF NOT EXISTS sales(id INTEGER PRIMARY KEY AUTOINCREMENT, pump INTE
   before_volume INTEGER, before_amount INTEGER, after_volume INTEGER, after_amount INTEGER,
   locked_by TEXT NOT NULL DEFAULT '', cleared TEXT NOT NULL DEFAULT '', reconciled INTEGER NOT NULL DEFAULT 0);
 CREATE INDEX IF NOT EXISTS sales_state ON sales(state, pump);
+CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
 CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, envelope TEXT NOT NULL);
 CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
 )";
@@ -284,16 +285,36 @@ std::vector<Sale> Store::List(const SaleFilter& f) {
     std::string sql = std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id > ?";
     sql += f.state ? " AND state = ?" : " AND state IN ('payable', 'locked', 'cleared')";
     if (f.pump) sql += " AND pump = ?";
+    if (f.from) sql += " AND ended >= ?";
+    if (f.to) sql += " AND ended < ?";
     sql += " ORDER BY id LIMIT ?";
     Statement st(db_, sql.c_str());
     int i = 1;
     st.Bind(i++, f.after);
     if (f.state) st.Bind(i++, *f.state);
     if (f.pump) st.Bind(i++, *f.pump);
+    if (f.from) st.Bind(i++, *f.from);
+    if (f.to) st.Bind(i++, *f.to);
     st.Bind(i, f.limit);
     std::vector<Sale> sales;
     while (st.Step()) sales.push_back(ReadSale(st));
     return sales;
+}
+
+std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
+    std::lock_guard lock(mutex_);
+    std::string sql = "SELECT grade, COUNT(*), SUM(volume_cl), SUM(amount_cents) FROM sales"
+                      " WHERE state IN ('payable', 'locked', 'cleared')";
+    if (f.from) sql += " AND ended >= ?";
+    if (f.to) sql += " AND ended < ?";
+    sql += " GROUP BY grade ORDER BY grade";
+    Statement st(db_, sql.c_str());
+    int i = 1;
+    if (f.from) st.Bind(i++, *f.from);
+    if (f.to) st.Bind(i++, *f.to);
+    std::vector<GradeTotal> totals;
+    while (st.Step()) totals.push_back({st.Text(0), st.Int(1), st.Int(2), st.Int(3)});
+    return totals;
 }
 
 std::map<int, int> Store::Unpaid() {

@@ -31,6 +31,16 @@ struct SaleFilter {
     std::optional<int> pump;
     std::int64_t after = 0;
     int limit = 100;
+    // Ended in [from, to); both in the store's own UTC text (UtcNow's form), so text order is time order.
+    std::optional<std::string> from;
+    std::optional<std::string> to;
+};
+
+struct GradeTotal {
+    std::string grade;
+    std::int64_t sales = 0;
+    std::int64_t volume_cl = 0;
+    std::int64_t amount_cents = 0;
 };
 
 enum class SaleChange { kDone, kNotFound, kLockedByOther, kNotLocked, kAlreadyCleared };
@@ -63,6 +73,9 @@ public:
     SaleChange Unlock(std::int64_t id, Sale& sale);
     std::optional<Sale> Find(std::int64_t id);
     std::vector<Sale> List(const SaleFilter& filter);
+    // Totals per grade of the finished sales (payable, locked, cleared) that ended in the
+    // filter's [from, to); its state, pump, after and limit are not used.
+    std::vector<GradeTotal> Summary(const SaleFilter& filter);
     // Payable and locked sales per pump.
     std::map<int, int> Unpaid();
     std::map<std::string, std::int64_t> CountByState();

@@ -259,8 +259,32 @@ const Scenario kScenarios[] = {
          for (const char* token : {"viewer", "pos1", "manager"}) {
              const json forecourt = Call("GET", "/api/v1/forecourt", "/api/v1/forecourt", "", token).Json();
              EXPECT_EQ(forecourt["role"], std::string(token) == "pos1" ? "pos" : token);
+             EXPECT_EQ(forecourt["caller"], token);
              EXPECT_TRUE(forecourt.contains("uplink") && forecourt["uplink"].is_null()) << forecourt.dump();
          }
+     }},
+    {"sales_and_their_totals_keep_to_the_half_open_range_of_instants_asked",
+     [] {
+         const json sale = Fill(4, "{\"volume\": 1.25}", 2);
+         const std::string ended = sale["ended"], id = std::to_string(sale["id"].get<int>());
+         const std::string later = "2999-01-01T03:00:00+03:00", before = std::to_string(sale["id"].get<int>() - 1);
+         auto ids = [](const json& list) {
+             std::vector<int> out;
+             for (const auto& s : list["sales"]) out.push_back(s["id"].get<int>());
+             return out;
+         };
+         const auto from = Call("GET", "/api/v1/sales", "/api/v1/sales?pump=4&from=" + ended + "&to=" + later).Json();
+         EXPECT_EQ(ids(from), std::vector<int>{sale["id"].get<int>()}) << from.dump();
+         const auto to = Call("GET", "/api/v1/sales", "/api/v1/sales?pump=4&after=" + before + "&to=" + ended).Json();
+         EXPECT_EQ(ids(to), std::vector<int>{}) << to.dump();
+         const auto sum = Call("GET", "/api/v1/sales/summary", "/api/v1/sales/summary?from=" + ended + "&to=" + later).Json();
+         ASSERT_EQ(sum["grades"].size(), 1u) << sum.dump();
+         EXPECT_EQ(sum["grades"][0], json({{"grade", "D"}, {"sales", 1}, {"volume", 1.25}, {"amount", sale["amount"]}}));
+         EXPECT_EQ(sum["total"], json({{"sales", 1}, {"volume", 1.25}, {"amount", sale["amount"]}}));
+         EXPECT_EQ(sum["to"], "2999-01-01T00:00:00.000Z");
+         const auto none = Call("GET", "/api/v1/sales/summary", "/api/v1/sales/summary?from=" + ended + "&to=" + ended).Json();
+         EXPECT_EQ(none["grades"], json::array()) << none.dump();
+         Settle(4, std::stoll(id));
      }},
     {"an_authorization_whose_reply_is_lost_still_ends_in_one_sale",
      [] {
@@ -376,6 +400,8 @@ const BadInput kBadInputs[] = {
     {"price_beyond_the_field", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 100}]})", "manager", 400, "bad_request"},
     {"sales_of_unknown_state", "GET", "/api/v1/sales", "/api/v1/sales?state=paid", "", "viewer", 400, "bad_request"},
     {"sales_after_in_hex", "GET", "/api/v1/sales", "/api/v1/sales?after=0x10", "", "viewer", 400, "bad_request"},
+    {"sales_from_without_a_zone", "GET", "/api/v1/sales", "/api/v1/sales?from=2026-12-08T10:00:00", "", "viewer", 400, "bad_request"},
+    {"summary_to_a_day_the_month_lacks", "GET", "/api/v1/sales/summary", "/api/v1/sales/summary?to=2026-02-30T00:00:00Z", "", "viewer", 400, "bad_request"},
     {"lock_unknown_sale", "POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/999999/lock", "", "pos1", 404, "not_found"},
     {"events_without_upgrade", "GET", "/api/v1/events", "/api/v1/events", "", "viewer", 400, "bad_request"},
     {"target_not_utf8", "GET", "", "/api/v1/%ff%c0", "", "", 404, "not_found"},

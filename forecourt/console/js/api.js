@@ -3,12 +3,16 @@
 const TOKEN_KEY = 'dorv-forecourt-token';
 
 export class ApiError extends Error {
-  constructor(status, code, message) {
+  constructor(status, code, message, body = null) {
     super(message || code || `HTTP ${status}`);
     this.status = status;
     this.code = code;
+    this.body = body;  // the whole answer: a stop of several pumps carries each pump's result
   }
 }
+
+// A call the service leaves unanswered (every line silent, say) fails rather than hangs.
+const TIMEOUT_MS = 20000;
 
 export function token() { return sessionStorage.getItem(TOKEN_KEY) || ''; }
 
@@ -22,17 +26,21 @@ export async function call(method, path, body) {
   if (token()) headers.Authorization = `Bearer ${token()}`;
   if (body !== undefined) headers['Content-Type'] = 'application/json';
   let response;
+  const abort = new AbortController();
+  const timer = setTimeout(() => abort.abort(), TIMEOUT_MS);
   try {
     response = await fetch(`/api/v1${path}`, {
-      method, headers, body: body === undefined ? undefined : JSON.stringify(body), cache: 'no-store',
+      method, headers, body: body === undefined ? undefined : JSON.stringify(body), cache: 'no-store', signal: abort.signal,
     });
   } catch {
-    throw new ApiError(0, 'network', '');
+    throw new ApiError(0, abort.signal.aborted ? 'timeout' : 'network', '');
+  } finally {
+    clearTimeout(timer);
   }
   const text = await response.text();
   let json = null;
   try { json = text ? JSON.parse(text) : null; } catch { json = null; }
-  if (!response.ok) throw new ApiError(response.status, json?.error, json?.message);
+  if (!response.ok) throw new ApiError(response.status, json?.error, json?.message, json);
   return json;
 }
 

@@ -1,35 +1,71 @@
 // The authorize dialog: the nozzle, and a preset by volume, by amount or a full tank.
-// Answers the request body the service takes, or null when cancelled.
+// Answers the request body the service takes, or null when cancelled. The value is read as
+// the cashier typed it (decimal comma or point) and echoed before it is sent; what cannot be
+// read exactly is refused in the dialog, never sent rounded or with a character dropped.
 import { t } from './i18n.js';
+import * as fmt from './format.js';
 import { el } from './ui.js';
 
-export function askAuthorization(pump, gradeName) {
+export function askAuthorization(pump, model) {
   const dialog = document.getElementById('authorize-dialog');
   const form = document.getElementById('authorize-form');
+  const echo = document.getElementById('authorize-echo');
   dialog.querySelector('#authorize-title').textContent = t('authorize_title', { n: pump.pump });
   const nozzles = form.elements.nozzle;
   nozzles.replaceChildren(...(pump.nozzles ?? []).map((nz) =>
-    el('option', { value: nz.nozzle }, `${t('nozzle_n', { n: nz.nozzle })} · ${gradeName(nz.grade)}`)));
+    el('option', { value: nz.nozzle }, `${t('nozzle_n', { n: nz.nozzle })} · ${model.gradeName(nz.grade)}`)));
   if (pump.nozzle) nozzles.value = String(pump.nozzle);
   const value = form.elements.value;
-  const syncValue = () => {
-    const full = form.elements.kind.value === 'full';
-    value.disabled = full;
-    value.required = !full;
+  value.value = '';
+  const kind = () => form.elements.kind.value;
+  const gradeOf = () => (pump.nozzles ?? []).find((nz) => String(nz.nozzle) === nozzles.value)?.grade ?? pump.grade;
+  // {preset} when the form can be sent, {error} otherwise; echoed beside the value.
+  const read = () => {
+    if (kind() === 'full') return { preset: null, text: t('preset_none') };
+    const d = model.decimals(gradeOf());
+    const decimals = kind() === 'volume' ? d.volume : d.amount;
+    const parsed = fmt.parseDecimal(value.value, decimals);
+    if (parsed.error) return { error: t(parsed.error, parsed.params) };
+    const shown = fmt.number(parsed.value, decimals);
+    return {
+      preset: { [kind()]: parsed.value },
+      text: kind() === 'volume' ? t('preset_volume', { v: shown }) : t('preset_amount', { v: shown }),
+    };
   };
-  for (const radio of form.elements.kind) radio.onchange = syncValue;
-  syncValue();
+  const sync = (showError) => {
+    const full = kind() === 'full';
+    value.disabled = full;
+    const r = read();
+    const bad = Boolean(r.error) && (showError || value.value !== '');
+    value.setAttribute('aria-invalid', String(bad));
+    echo.dataset.kind = r.error ? 'error' : 'ok';
+    echo.textContent = r.error ? (bad ? r.error : '') : t('will_authorize', { what: r.text });
+    return r;
+  };
+  for (const radio of form.elements.kind) radio.onchange = () => sync(false);
+  nozzles.onchange = () => sync(false);
+  value.oninput = () => sync(false);
+  form.elements.cancel.onclick = () => dialog.close('cancel');
+  sync(false);
   dialog.returnValue = '';
   dialog.showModal();
-  (form.elements.kind.value === 'full' ? nozzles : value).focus();
+  (kind() === 'full' ? nozzles : value).focus();
   return new Promise((resolve) => {
+    let chosen = null;
+    // Enter in any field submits; a value that cannot be read keeps the dialog open and says why.
+    form.onsubmit = (e) => {
+      e.preventDefault();
+      const r = sync(true);
+      if (r.error) {
+        value.focus();
+        return;
+      }
+      chosen = { nozzle: Number(nozzles.value), preset: r.preset };
+      dialog.close('ok');
+    };
     dialog.addEventListener('close', () => {
-      if (dialog.returnValue !== 'ok') return resolve(null);
-      const kind = form.elements.kind.value;
-      const amount = Number(value.value);
-      const body = { nozzle: Number(nozzles.value) };
-      body.preset = kind === 'full' ? null : { [kind]: amount };
-      resolve(body);
+      form.onsubmit = null;
+      resolve(dialog.returnValue === 'ok' ? chosen : null);
     }, { once: true });
   });
 }

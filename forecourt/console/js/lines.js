@@ -45,9 +45,23 @@ export function describe(event, app) {
   }
 }
 
+// The log as filtered by type and pump; a pump's filter also keeps its line's events.
 export function renderLog(app) {
   const body = document.querySelector('#log-table tbody');
-  body.replaceChildren(...app.state.log.map((e) => el('tr', { dataset: { type: e.type } },
+  const type = document.getElementById('log-type').value;
+  const pumpChoice = document.getElementById('log-pump');
+  const chosen = pumpChoice.value;
+  const pumps = app.state.sortedPumps();
+  if (pumpChoice.options.length !== pumps.length + 1) {
+    pumpChoice.replaceChildren(el('option', { value: '' }, t('all')), ...pumps.map((p) => el('option', { value: p.pump }, String(p.pump))));
+    pumpChoice.value = chosen;
+  }
+  for (const option of document.getElementById('log-type').options) option.textContent = option.value ? t(`ev_${option.value}`) : t('all');
+  pumpChoice.options[0].textContent = t('all');
+  const line = app.state.pumps.get(Number(chosen))?.line;
+  const shown = app.state.log.filter((e) => (!type || e.type === type)
+    && (!chosen || (e.type === 'line' ? e.data?.line === line : String(e.data?.pump) === chosen)));
+  body.replaceChildren(...shown.map((e) => el('tr', { dataset: { type: e.type } },
     el('td', { class: 'num' }, String(e.seq)), el('td', {}, fmt.time(e.time)),
     el('td', {}, t(`ev_${e.type}`)), el('td', {}, describe(e, app)))));
 }

@@ -1,9 +1,10 @@
 // The price board: the current price set, and for a manager new prices per grade. Only the
-// grades whose price was changed are sent; the service makes a new price set of them.
+// grades whose price was changed are sent; the service makes a new price set of them. A price
+// is read as typed (decimal comma or point), echoed, and goes live only after a confirmation.
 import { t } from './i18n.js';
 import * as fmt from './format.js';
 import { put } from './api.js';
-import { el, allow, action, toast } from './ui.js';
+import { el, allow, action, toast, confirmDialog } from './ui.js';
 
 export class PricesView {
   constructor(app) {
@@ -11,8 +12,10 @@ export class PricesView {
     this.form = document.getElementById('prices-form');
     this.body = this.form.querySelector('tbody');
     this.apply = document.getElementById('prices-apply');
-    this.form.addEventListener('submit', (e) => e.preventDefault());
+    // Enter in a price field applies, as the button does.
+    this.form.addEventListener('submit', (e) => { e.preventDefault(); this.apply.click(); });
     this.apply.addEventListener('click', action(() => this.submit()));
+    this.form.addEventListener('input', (e) => { if (e.target.matches('input')) this.check(e.target); });
   }
 
   render() {
@@ -24,26 +27,53 @@ export class PricesView {
     this.body.replaceChildren(...(prices?.grades ?? []).map((g) => {
       const d = this.app.state.decimals(g.grade);
       const input = el('input', {
-        type: 'number', name: g.grade, min: 0, step: 10 ** -d.price, inputmode: 'decimal',
-        'aria-label': `${t('new_price')}: ${g.name}`,
+        type: 'text', name: g.grade, inputmode: 'decimal', autocomplete: 'off',
+        'aria-label': `${t('new_price')}: ${g.name}`, 'aria-describedby': `price-echo-${g.grade}`,
       });
       input.value = typed.get(g.grade) ?? '';
       input.readOnly = !manager;
       if (!manager) input.title = t('why_role_manager');
-      return el('tr', { dataset: { grade: g.grade } }, el('td', {}, g.name),
-        el('td', { class: 'num price' }, fmt.number(g.price, d.price)), el('td', {}, input));
+      const echo = el('output', { id: `price-echo-${g.grade}`, class: 'echo' });
+      const row = el('tr', { dataset: { grade: g.grade } }, el('td', {}, g.name),
+        el('td', { class: 'num price' }, fmt.number(g.price, d.price)), el('td', {}, input, ' ', echo));
+      this.check(input);
+      return row;
     }));
     allow(this.apply, manager ? null : t('why_role_manager'));
   }
 
+  // Reads one typed price and says what it understood, or why it cannot.
+  check(input, showEmpty = false) {
+    const echo = input.parentElement?.querySelector('.echo');
+    const d = this.app.state.decimals(input.name);
+    const parsed = input.value.trim() === '' && !showEmpty ? null : fmt.parseDecimal(input.value, d.price);
+    input.setAttribute('aria-invalid', String(Boolean(parsed?.error)));
+    if (echo) {
+      echo.dataset.kind = parsed?.error ? 'error' : 'ok';
+      echo.textContent = !parsed ? '' : parsed.error ? t(parsed.error, parsed.params) : `→ ${fmt.number(parsed.value, d.price)}`;
+    }
+    return parsed;
+  }
+
   async submit() {
-    const grades = [...this.body.querySelectorAll('input')]
-      .filter((i) => i.value !== '')
-      .map((i) => ({ grade: i.name, price: Number(i.value) }));
-    if (!grades.length) {
+    const typed = [...this.body.querySelectorAll('input')].filter((i) => i.value.trim() !== '');
+    if (!typed.length) {
       toast(t('why_no_change'), 'error');
       return;
     }
+    const bad = typed.find((i) => this.check(i).error);
+    if (bad) {
+      const { error, params } = this.check(bad);
+      bad.focus();
+      toast(`${this.app.state.gradeName(bad.name)}: ${t(error, params)}`, 'error');
+      return;
+    }
+    const grades = typed.map((i) => ({ grade: i.name, price: this.check(i).value }));
+    const list = grades.map((g) => {
+      const d = this.app.state.decimals(g.grade);
+      return `${this.app.state.gradeName(g.grade)}: ${fmt.number(this.app.state.gradeEntry(g.grade)?.price, d.price)} → ${fmt.number(g.price, d.price)}`;
+    }).join('; ');
+    if (!(await confirmDialog(t('prices_confirm', { list })))) return;
     const prices = await put('/prices', { grades });
     for (const input of this.body.querySelectorAll('input')) input.value = '';
     this.app.state.prices = prices;

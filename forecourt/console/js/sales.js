@@ -1,5 +1,6 @@
 // The sales list: filtered by state, pump and local day, with the day's totals per grade.
-// A sale event updates the rows shown rather than reloading them.
+// The service is asked for the local day's instants, so a long history does not hide today;
+// the day follows midnight while it shows today. A sale event updates the rows shown.
 import { t } from './i18n.js';
 import * as fmt from './format.js';
 import { get } from './api.js';
@@ -15,9 +16,23 @@ export class SalesView {
     this.body = document.querySelector('#sales-table tbody');
     this.totals = document.querySelector('#sales-totals tbody');
     this.sales = new Map();
-    this.form.elements.day.value = fmt.localDay();
+    this.today = fmt.localDay();
+    this.form.elements.day.value = this.today;
     this.form.addEventListener('submit', (e) => { e.preventDefault(); this.load(); });
     this.form.addEventListener('change', () => this.load());
+    setInterval(() => this.followMidnight(), 30000);
+  }
+
+  followMidnight() {
+    const today = fmt.localDay();
+    if (today === this.today) return;
+    const day = this.form.elements.day;
+    const wasToday = day.value === this.today;
+    this.today = today;
+    if (!wasToday) return;
+    day.value = today;
+    this.sales.clear();
+    if (this.app.visible('view-sales')) this.load();
   }
 
   filters() {
@@ -44,6 +59,11 @@ export class SalesView {
     const query = new URLSearchParams({ limit: String(PAGE) });
     if (f.state) query.set('state', f.state);
     if (f.pump) query.set('pump', f.pump);
+    const range = f.day ? fmt.dayRange(f.day) : null;
+    if (range) {
+      query.set('from', range.from);
+      query.set('to', range.to);
+    }
     const found = new Map();
     try {
       let after = 0;
@@ -59,12 +79,20 @@ export class SalesView {
       return;
     }
     this.sales = found;
+    this.summary = null;
+    // The service's totals of the day when no other filter narrows what is shown.
+    if (range && !f.state && !f.pump) {
+      this.summary = await get(`/sales/summary?${new URLSearchParams(range)}`).catch(() => null);
+    }
     this.render();
   }
 
   onSale(sale) {
+    const known = this.sales.get(sale.id);
     if (this.matches(sale)) this.sales.set(sale.id, sale);
     else this.sales.delete(sale.id);
+    // A new sale of the day moves the service's totals: they are counted here from then on.
+    if (!known && this.matches(sale)) this.summary = null;
   }
 
   render() {
@@ -84,11 +112,17 @@ export class SalesView {
     this.renderTotals(sorted);
   }
 
+  // The service's summary as per-grade sums; null when there is none for what is shown.
+  summed() {
+    if (!this.summary) return null;
+    return new Map(this.summary.grades.map((g) => [g.grade, { count: g.sales, volume: g.volume, amount: g.amount }]));
+  }
+
   // Totals of the sales shown: the day's, as filtered.
   renderTotals(sales) {
     const model = this.app.state;
-    const byGrade = new Map();
-    for (const s of sales) {
+    const byGrade = this.summed() ?? new Map();
+    for (const s of this.summary ? [] : sales) {
       const sum = byGrade.get(s.grade) ?? { count: 0, volume: 0, amount: 0 };
       sum.count += 1;
       sum.volume += s.volume;

@@ -49,19 +49,46 @@ export function action(handler) {
 }
 
 let toastTimer;
-export function toast(text, kind = 'info') {
+export function toast(text, kind = 'info', detail = '') {
   const box = document.getElementById('toast');
   box.textContent = text;
+  if (detail) box.title = detail;
+  else box.removeAttribute('title');
   box.dataset.kind = kind;
   box.hidden = false;
   clearTimeout(toastTimer);
   toastTimer = setTimeout(() => { box.hidden = true; }, kind === 'error' ? 8000 : 3000);
 }
 
+// A refusal in the reader's language, from the service's stable code; the service's own
+// (English) message is kept for the tooltip only.
+export function errorText(error) {
+  const code = error?.code;
+  if (error?.status === 0) return t(code === 'timeout' ? 'err_timeout' : 'error_network');
+  if (code && t(`err_${code}`) !== `err_${code}`) {
+    const holder = error.body?.holder ? ` (${error.body.holder})` : '';
+    return t(`err_${code}`, { code: error.body?.code ?? '', holder });
+  }
+  const status = error?.status;
+  if (typeof status !== 'number') return t('err_page');  // a fault of the page, not an answer
+  return t(status >= 500 ? 'err_status_5' : 'err_status_4', { status });
+}
+
+// Told of every failure shown, so one that needs a person can also raise an alarm.
+let errorHook = null;
+export function onError(hook) { errorHook = hook; }
+
 export function showError(error) {
-  const detail = error.status === 0 ? t('error_network') : error.message;
-  const code = error.code ? ` (${error.code})` : '';
-  toast(`${t('error')}: ${detail}${code}`, 'error');
+  errorHook?.(error);
+  toast(`${t('error')}: ${errorText(error)}`, 'error', error?.message);
+}
+
+// The polite announcement line: what changed on the forecourt, for a screen reader.
+export function announce(text) {
+  const box = document.getElementById('announce');
+  box.textContent = '';
+  // A new text node is read even when the words repeat.
+  setTimeout(() => { box.textContent = text; }, 30);
 }
 
 export function confirmDialog(text) {

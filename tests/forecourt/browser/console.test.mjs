@@ -88,9 +88,9 @@ const scenarios = [
     assert.equal(await theirs.locator('button.clear').getAttribute('aria-disabled'), 'true');
     await theirs.locator('button.clear').press('Enter');
     await second.locator('#toast[data-kind="error"]', { hasText: 'another POS' }).waitFor();
-    // Taking the lock over is refused by the service and said; the sale stays the first's.
+    // Taking the lock over is refused and said; the sale stays the first's.
     await second.evaluate(() => { document.getElementById('toast').hidden = true; });
-    await theirs.locator('button.lock').click();
+    await theirs.locator('button.lock').press('Enter');
     await second.locator('#toast[data-kind="error"]:not([hidden])').waitFor();
     const held = await station.api('GET', `/sales/${sale.id}`);
     assert.deepEqual([held.state, held.locked_by], ['locked', 'pos1']);
@@ -108,6 +108,7 @@ const scenarios = [
     await page.locator('#tab-prices').click();
     await page.locator(`#prices-form tr[data-grade="${grade}"] input`).fill(raised);
     await page.locator('#prices-apply').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
     await page.locator(`#prices-form tr[data-grade="${grade}"] .price`, { hasText: raised }).waitFor();
     await page.locator('#tab-forecourt').click();
     assert.match(await tile(page, 3).locator('.meta').textContent(), new RegExp(`Price ${old.toFixed(2)}$`));
@@ -185,6 +186,9 @@ const scenarios = [
     const carried = proxy.requests.length;
     await proxy.cut();
     await page.locator('#connection[data-state="lost"]').waitFor();
+    // While the service cannot be reached the tiles say their figures may be old, and act on nothing.
+    await page.locator('.tile[data-pump="7"].stale').waitFor();
+    assert.equal(await tile(page, 7).locator('button.stop').getAttribute('aria-disabled'), 'true');
     await emu.api('POST', '/pumps/6/authorize', { nozzle: 1, preset: { volume: 1 } });
     await proxy.restore();
     await page.locator('#connection[data-state="live"]').waitFor();
@@ -197,6 +201,187 @@ const scenarios = [
       await emu.api('POST', `/pumps/${n}/stop`);
       await waitState(page, n, 'idle');
     }
+    await page.context().close();
+  }],
+
+  // Rows as a Russian cashier meets the page: by keyboard, numbers with a decimal comma.
+  ['a value is read as typed: a comma is a decimal, garbage is refused, Enter authorizes', async () => {
+    const page = await openConsole(browser, emu.url, '', { language: 'ru' });
+    await emu.api('POST', '/emulator/pumps/3/lift', { nozzle: 1 });
+    await waitState(page, 3, 'calling');
+    await page.locator('#announce', { hasText: 'ТРК 3: вызов' }).waitFor({ state: 'attached' });
+    await page.keyboard.press('3');
+    await page.keyboard.press('Enter');
+    const value = page.locator('#authorize-dialog input[name="value"]');
+    await value.pressSequentially('1,5.');
+    await value.press('Enter');
+    assert.equal(await value.getAttribute('aria-invalid'), 'true');
+    await value.fill('');
+    await value.pressSequentially('1,5');
+    assert.equal(await page.locator('#authorize-echo').textContent(), 'Будет разрешено: 1,50 л');
+    await value.press('Enter');
+    await waitState(page, 3, 'finished');
+    const pump = await pumpOf(emu, 3);
+    assert.deepEqual((await emu.api('GET', `/sales/${pump.sale}`)).preset, { volume: 1.5 });
+    assert.equal(await tile(page, 3).locator('.preset').textContent(), 'Доза: 1,50 из 1,50 л');
+    await stopAndSettle(emu, 3, false);
+    await page.context().close();
+  }],
+
+  ['a price typed with a comma goes live only once confirmed; a refusal is said in Russian', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.manager, { language: 'ru' });
+    await page.locator('#tab-prices').click();
+    const input = page.locator('#prices-form tr[data-grade="D"] input');
+    await input.pressSequentially('100');
+    await input.press('Enter');
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    const refusal = await page.locator('#toast[data-kind="error"]').textContent();
+    assert.equal(refusal, 'Ошибка: Сервис не принял запрос');
+    await input.fill('');
+    await input.pressSequentially('62,4');
+    await input.press('Enter');
+    assert.equal(await page.locator('#confirm-text').textContent(), 'Установить эти цены сейчас? DT: 61,90 → 62,40');
+    await page.keyboard.press('Tab');
+    await page.keyboard.press('Enter');
+    await page.locator('#prices-form tr[data-grade="D"] .price', { hasText: '62,40' }).waitFor();
+    assert.equal((await station.api('GET', '/prices')).grades.find((g) => g.grade === 'D').price, 62.4);
+    await page.context().close();
+  }],
+
+  ['stop every pump with a line silenced names the pump it could not stop and keeps it marked', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.pos1, { language: 'ru' });
+    for (const n of [1, 6]) await startFuelling(station, n);
+    await station.service.silence(2, true);
+    await waitState(page, 6, 'offline');
+    assert.match(await tile(page, 6).locator('.note-line').textContent(), /последнее известное: Налив/);
+    await page.locator('#stop-all').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    await page.locator('#toast[data-kind="error"]', { hasText: /Не остановлены: .*ТРК 6 \(/ }).waitFor();
+    await page.locator('.tile[data-pump="6"][data-unstopped="true"]').waitFor();
+    await page.locator('#alarms li[data-alarm="stop-6"]').waitFor();
+    await page.locator('#alarms li[data-alarm="line-2"]').waitFor();
+    assert.notEqual(await tile(page, 1).getAttribute('data-unstopped'), 'true');
+    await shot(page, 'console-stop-incomplete.png');
+    await station.service.silence(2, false);
+    await until('pump 6 back', async () => (await pumpOf(station, 6)).state !== 'offline');
+    await stopAndSettle(station, 1, false);
+    await stopAndSettle(station, 6);
+    await page.locator('#alarms li[data-alarm="stop-6"] button.ack').press('Enter');
+    await page.locator('#alarms li[data-alarm="stop-6"]').waitFor({ state: 'detached' });
+    await page.context().close();
+  }],
+
+  ['a tile shows its own sale: stopped mid-fill, at its own price; a new call shows none of it', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.pos1, { language: 'ru' });
+    await startFuelling(station, 7, { volume: 30 });
+    await waitState(page, 7, 'fuelling');
+    await page.keyboard.press('7');
+    await page.keyboard.press('Enter');
+    const { price: old } = await pumpOf(station, 7);
+    await apiClient(station.service.port, TOKENS.manager)('PUT', '/prices', { grades: [{ grade: '95', price: old + 2 }] });
+    await waitState(page, 7, 'finished');
+    const sale = await station.api('GET', `/sales/${(await pumpOf(station, 7)).sale}`);
+    const ru = (v) => v.toFixed(2).replace('.', ',');
+    assert.equal(await tile(page, 7).locator('.outcome').textContent(), 'остановлен досрочно');
+    assert.equal(await tile(page, 7).locator('.preset').textContent(), `Доза: ${ru(sale.volume)} из 30,00 л`);
+    assert.match(await tile(page, 7).locator('.meta').textContent(), new RegExp(`Цена ${ru(old)}$`));
+    await station.api('POST', '/emulator/pumps/7/hang', { nozzle: 1 });
+    await waitState(page, 7, 'idle');
+    await station.api('POST', '/emulator/pumps/7/lift', { nozzle: 1 });
+    await waitState(page, 7, 'calling');
+    assert.deepEqual(await tile(page, 7).locator('output').allTextContents(), ['—', '—']);
+    await station.api('POST', '/emulator/pumps/7/hang', { nozzle: 1 });
+    await station.api('POST', `/sales/${sale.id}/lock`);
+    await station.api('POST', `/sales/${sale.id}/clear`);
+    await page.context().close();
+  }],
+
+  ['a refused token is said as such, not as a lost connection', async () => {
+    const page = await openConsole(browser, station.url, 'not-a-token', { language: 'ru', live: false });
+    await page.locator('#connection[data-state="refused"]', { hasText: 'Токен не принят: введите другой' }).waitFor();
+    await new Promise((r) => setTimeout(r, 1000));
+    assert.equal(await page.locator('#connection').getAttribute('data-state'), 'refused');
+    await page.context().close();
+  }],
+
+  ['a second tab of the same cashier holds its lock and clears it; focus goes back to the tile', async () => {
+    const sale = await saleOn(station, 8);
+    const [first, second] = await Promise.all([1, 2].map(() => openConsole(browser, station.url, TOKENS.pos1, { language: 'ru' })));
+    await first.locator(`li[data-sale="${sale.id}"] button.lock`).press('Enter');
+    const row = second.locator(`li[data-sale="${sale.id}"][data-state="locked"]`);
+    assert.equal(await row.locator('.lock-state').textContent(), 'взята вами');
+    await row.locator('button.clear').press('Enter');
+    await row.waitFor({ state: 'detached' });
+    assert.equal(await second.evaluate(() => document.activeElement.dataset.pump), '8');
+    await Promise.all([first, second].map((p) => p.context().close()));
+  }],
+
+  ['the sales view asks for the local day and follows midnight', async () => {
+    const now = new Date();
+    const late = new Date(now.getFullYear(), now.getMonth(), now.getDate(), 23, 59, 40);
+    const page = await openConsole(browser, emu.url, '', { language: 'ru', clock: late });
+    const asked = [];
+    page.on('request', (r) => asked.push(new URL(r.url()).searchParams.get('from')));
+    await page.locator('#tab-sales').click();
+    const tomorrow = new Date(late.getFullYear(), late.getMonth(), late.getDate() + 1);
+    await until('the first day asked', () => asked.includes(new Date(late.getFullYear(), late.getMonth(), late.getDate()).toISOString()));
+    await page.clock.fastForward('01:00');
+    await until('the next day asked', () => asked.includes(tomorrow.toISOString()));
+    assert.equal(await page.locator('#sales-filters input[name="day"]').inputValue(),
+      `${tomorrow.getFullYear()}-${String(tomorrow.getMonth() + 1).padStart(2, '0')}-${String(tomorrow.getDate()).padStart(2, '0')}`);
+    await page.context().close();
+  }],
+
+  ['the log keeps state changes, not volume ticks, and filters by pump', async () => {
+    const page = await openConsole(browser, emu.url, '', { language: 'ru' });
+    await emu.api('POST', '/pumps/4/authorize', { nozzle: 1, preset: { volume: 3 } });
+    await emu.api('POST', '/emulator/pumps/4/lift', { nozzle: 1 });
+    await waitState(page, 4, 'finished');
+    await page.locator('#tab-log').click();
+    await page.locator('#log-pump').selectOption('4');
+    const rows = await page.locator('#log-table tbody tr').allTextContents();
+    assert.ok(rows.length >= 3 && rows.length <= 8 && rows.every((r) => /ТРК 4/.test(r)), rows.join('\n'));
+    await stopAndSettle(emu, 4, false);
+    await page.context().close();
+  }],
+
+  ['every view has no serious or critical accessibility finding', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.pos1, { language: 'ru' });
+    await page.addScriptTag({ path: path.join(repo, 'tests/forecourt/browser/node_modules/axe-core/axe.min.js') });
+    const findings = [];
+    const check = async (view) => {
+      const { violations } = await page.evaluate(() => window.axe.run(document, { resultTypes: ['violations'] }));
+      for (const v of violations) if (['serious', 'critical'].includes(v.impact)) findings.push(`${view}: ${v.id} ${v.nodes.map((n) => n.target).join(' ')}`);
+    };
+    await station.api('POST', '/emulator/pumps/2/lift', { nozzle: 1 });
+    await waitState(page, 2, 'calling');
+    for (const tab of ['forecourt', 'sales', 'prices', 'lines', 'log']) {
+      await page.locator(`#tab-${tab}`).click();
+      await check(tab);
+    }
+    await page.keyboard.press('2');
+    await page.keyboard.press('Enter');
+    await check('authorize');
+    await page.keyboard.press('Escape');
+    await station.api('POST', '/emulator/pumps/2/hang', { nozzle: 1 });
+    assert.deepEqual(findings, []);
+    await page.context().close();
+  }],
+
+  ['every call authorized at once, confirmed; a tile reads its totalizers; the sound choice is kept', async () => {
+    const page = await openConsole(browser, emu.url, '', { language: 'ru' });
+    for (const n of [4, 8]) await emu.api('POST', `/emulator/pumps/${n}/lift`, { nozzle: 1 });
+    for (const n of [4, 8]) await waitState(page, n, 'calling');
+    await page.locator('#authorize-all').click();
+    assert.equal(await page.locator('#confirm-text').textContent(), 'Разрешить налив до полного бака ТРК 4, 8?');
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    await page.locator('#toast', { hasText: 'Разрешены ТРК 4, 8' }).waitFor();
+    for (const n of [4, 8]) await stopAndSettle(emu, n);
+    await tile(page, 8).locator('button.read-totals').click();
+    await tile(page, 8).locator('.totals', { hasText: 'Пистолет 1 · Unleaded 95' }).waitFor();
+    await page.locator('#sound').check();
+    await page.reload();
+    assert.equal(await page.locator('#sound').isChecked(), true);
     await page.context().close();
   }],
 ];

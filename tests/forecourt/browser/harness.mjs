@@ -187,8 +187,9 @@ export function apiClient(port, token) {
 }
 
 // A browser context of its own (its own session storage), signed in with a token.
-export async function openConsole(browser, url, token, { viewport = { width: 1280, height: 800 }, language = 'en' } = {}) {
+export async function openConsole(browser, url, token, { viewport = { width: 1280, height: 800 }, language = 'en', live = true, clock } = {}) {
   const context = await browser.newContext({ viewport, locale: language === 'ru' ? 'ru-RU' : 'en-GB' });
+  if (clock) await context.clock.install({ time: clock });
   await context.addInitScript(([t, lang]) => {
     if (t && !sessionStorage.getItem('dorv-forecourt-token')) sessionStorage.setItem('dorv-forecourt-token', t);
     if (!localStorage.getItem('dorv-forecourt-language')) localStorage.setItem('dorv-forecourt-language', lang);
@@ -199,6 +200,7 @@ export async function openConsole(browser, url, token, { viewport = { width: 128
   page.on('pageerror', (e) => errors.push(e.message));
   page.errors = errors;
   await page.goto(url);
+  if (!live) return page;
   await page.locator('#connection[data-state="live"]').waitFor();
   await page.locator('.tile[data-pump="1"]').waitFor();
   return page;
