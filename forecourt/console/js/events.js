@@ -52,6 +52,13 @@ export class EventStream {
     socket.onmessage = (message) => {
       let event;
       try { event = JSON.parse(message.data); } catch { return; }
+      if (event.type === 'resync') {
+        // The journal cannot replay what followed our last event: read the state again, as of
+        // this event's number, from which the live events go on.
+        this.expectSeq = null;
+        this.handlers.onResync(event.seq);
+        return;
+      }
       if (this.expectSeq !== null) {
         // A replay that starts later than asked means the journal no longer holds the gap.
         if (event.seq > this.expectSeq) this.handlers.onGap();

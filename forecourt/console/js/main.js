@@ -49,6 +49,10 @@ class App {
       onBatch: (events) => this.onBatch(events),
       onStatus: (status) => this.showConnection(status),
       onGap: () => this.reload(),
+      onResync: (seq) => {
+        this.state.lastSeq = seq;
+        this.reload();
+      },
     });
   }
 
