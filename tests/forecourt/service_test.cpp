@@ -394,7 +394,11 @@ TEST(ServiceStore, ABackupTakenDuringAFillingHoldsEverySaleAndPassesTheFullCheck
     ASSERT_EQ(sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
     const auto value = [db](const std::string& sql) {
         std::string text;
-        sqlite3_exec(db, sql.c_str(), [](void* out, int, char** row, char**) { return *static_cast<std::string*>(out) = row[0], 0; }, &text, nullptr);
+        const auto keep = [](void* out, int, char** row, char**) {
+            *static_cast<std::string*>(out) = row[0] ? row[0] : "";
+            return 0;
+        };
+        sqlite3_exec(db, sql.c_str(), keep, &text, nullptr);
         return text;
     };
     EXPECT_EQ(value("PRAGMA integrity_check"), "ok");
