@@ -4,7 +4,7 @@
 # and the manual pages. Prints the package's path.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh dpkg-dev >/dev/null
+scripts/deps.sh dpkg-dev file >/dev/null  # dpkg-shlibdeps and file: the package's dependencies
 build="${BUILD_DIR:-build}"
 # Only what the package holds is built: CPack installs without building the whole tree first.
 TARGETS="dorv-forecourt dorv-emulator Dorv5000 forecourt_package_docs" BUILD_DIR="$build" \
