@@ -7,6 +7,7 @@
 #include <boost/asio/signal_set.hpp>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -216,7 +217,13 @@ int main(int argc, char** argv) {
         }
         if (!o.check.empty()) {
             o.config = o.check;
-            Describe(MakeConfig(o));
+            const Config c = MakeConfig(o);
+            // The files the service reads as it starts, read as the user running the check.
+            const std::pair<const char*, std::string> files[] = {
+                {"tls.cert", c.tls.cert}, {"tls.key", c.tls.key}, {"uplink.ca_file", c.uplink.ca_file}};
+            for (const auto& [key, path] : files)
+                if (!path.empty() && !std::ifstream(path)) throw ConfigError(std::string(key) + ": " + path + " cannot be read");
+            Describe(c);
             return 0;
         }
         return Run(MakeConfig(o), argv[0]);
@@ -226,6 +233,9 @@ int main(int argc, char** argv) {
     } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 2;
+    } catch (const DatabaseRefused& e) {  // as permanent as a wrong file: not worth a restart
+        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        return 3;
     } catch (const std::exception& e) {
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 1;

@@ -123,3 +123,10 @@ curl -sf "$api/sales?state=payable" | grep '"pump":1' >/dev/null || fail "the re
 kill -TERM "$service"
 wait "$service" || fail "the service on the restored copy did not stop cleanly"
 echo "installed service: restored from the backup, sale there"
+
+# A damaged database is refused with the status the unit does not restart on.
+head -c 8192 /dev/urandom >"$root/damaged.db"
+status=0
+"$root/usr/bin/dorv-forecourt" --config "$config" --database "$root/damaged.db" 2>"$out" || status=$?
+[ "$status" = 3 ] && grep damaged "$out" >/dev/null || fail "a damaged database gave status $status: $(cat "$out")"
+echo "installed service: a damaged database refused"

@@ -9,7 +9,6 @@
 #include <memory>
 #include <thread>
 
-#include "store.h"
 #include "uplink/outbox_schema.h"
 
 namespace forecourt {
@@ -83,7 +82,7 @@ void PrepareSchema(sqlite3* db, const std::vector<Migration>& steps) {
     try {
         CheckIntact(db, false);
     } catch (const StoreError& e) {
-        throw StoreError(std::string(e.what()) + ": not used and left as it is; restore a backup or move it away");
+        throw DatabaseRefused(std::string(e.what()) + ": not used and left as it is; restore a backup or move it away");
     }
     // Taken before reading the version, so two services starting on one file cannot both
     // upgrade it.
@@ -94,7 +93,7 @@ void PrepareSchema(sqlite3* db, const std::vector<Migration>& steps) {
             version = 1;  // a file of release 2.41
         const int latest = steps.back().version;
         if (version > latest)
-            throw StoreError("schema version " + std::to_string(version) + " is from a newer dorv-forecourt, this one knows versions up to " +
+            throw DatabaseRefused("schema version " + std::to_string(version) + " is from a newer dorv-forecourt, this one knows versions up to " +
                              std::to_string(latest) + ": not used and left as it is; run the newer release on it");
         for (const auto& step : steps)
             if (step.version > version) Exec(db, step.sql);

@@ -7,9 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "store.h"
+
 struct sqlite3;
 
 namespace forecourt {
+
+// A file the service will not run on (damaged, or from a newer service): no retry changes that.
+class DatabaseRefused : public StoreError {
+public:
+    using StoreError::StoreError;
+};
 
 // The statements that bring the layout from `version - 1` to `version`.
 struct Migration {
@@ -21,8 +29,8 @@ struct Migration {
 const std::vector<Migration>& Migrations();
 int SchemaVersion();
 
-// Refuses a damaged file or one of a newer layout than `steps` reach, and applies the missing
-// steps in one transaction. Raises StoreError saying why, without naming the file.
+// Refuses a damaged file or one of a newer layout than `steps` reach (DatabaseRefused), and
+// applies the missing steps in one transaction. Says why without naming the file.
 void PrepareSchema(sqlite3* db, const std::vector<Migration>& steps = Migrations());
 
 // Copies `database` to `copy` while the service may be writing it: one consistent read of the

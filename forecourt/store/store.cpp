@@ -79,6 +79,9 @@ Store::Store(const std::string& path, std::string outbox_topic, std::string stat
         // own connection) never block the service's writes.
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=FULL");
+    } catch (const DatabaseRefused& e) {
+        sqlite3_close(db_);
+        throw DatabaseRefused("database " + path + ": " + e.what());
     } catch (const StoreError& e) {
         sqlite3_close(db_);
         throw StoreError("database " + path + ": " + e.what());

@@ -99,7 +99,7 @@ TEST_P(Refused, AtStartAndTheFileIsLeftAsItWas) {
     try {
         Store store(path_);
         ADD_FAILURE() << "opened";
-    } catch (const StoreError& e) {
+    } catch (const DatabaseRefused& e) {
         for (const auto& word : GetParam().words) EXPECT_NE(std::string(e.what()).find(word), std::string::npos) << e.what();
     }
     EXPECT_EQ(Read(path_), before);
