@@ -206,7 +206,11 @@ int main(int argc, char** argv) {
     auto* backup = app.add_subcommand("backup", "copy the database while the service runs (SQLite's online backup)");
     backup->add_option("--database", backup_from, "the service's SQLite file")->required()->type_name("FILE");
     backup->add_option("--to", backup_to, "the copy: written whole and checked, then moved to this name")->required()->type_name("COPY");
-    CLI11_PARSE(app, argc, argv);
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;  // --help is no error; a wrong option is one, as a wrong file is
+    }
     ::signal(SIGPIPE, SIG_IGN);
     try {
         if (*backup) {
