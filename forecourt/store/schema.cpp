@@ -93,8 +93,9 @@ void PrepareSchema(sqlite3* db, const std::vector<Migration>& steps) {
             version = 1;  // a file of release 2.41
         const int latest = steps.back().version;
         if (version > latest)
-            throw DatabaseRefused("schema version " + std::to_string(version) + " is from a newer dorv-forecourt, this one knows versions up to " +
-                             std::to_string(latest) + ": not used and left as it is; run the newer release on it");
+            throw DatabaseRefused("schema version " + std::to_string(version) +
+                                  " is from a newer dorv-forecourt, this one knows versions up to " + std::to_string(latest) +
+                                  ": not used and left as it is; run the newer release on it");
         for (const auto& step : steps)
             if (step.version > version) Exec(db, step.sql);
         // The outbox belongs to the uplink, which creates it on its own connection too.
