@@ -119,5 +119,39 @@ TEST_F(SchemaTest, AStepThatFailsLeavesTheFileAtItsVersion) {
     EXPECT_EQ(Sql(path_, "SELECT COUNT(*) FROM pragma_table_info('sales') WHERE name = 'till'"), "0");
 }
 
+// Backups that would overwrite what they must not: each is refused, and the target keeps its bytes.
+struct RefusedBackup {
+    const char* name;
+    std::string to;         // beside the database: its name plus this
+    const char* beside_to;  // a file made beside the target first, or none
+};
+void PrintTo(const RefusedBackup& row, std::ostream* out) { *out << row.name; }
+
+const RefusedBackup kRefusedBackups[] = {
+    {"onto_the_database_itself", "", nullptr},
+    {"onto_a_database_in_use", ".other", "-wal"},
+};
+
+class BackupRefused : public SchemaTest, public ::testing::WithParamInterface<RefusedBackup> {};
+
+TEST_P(BackupRefused, AndTheTargetIsLeftAsItWas) {
+    Release241(path_);
+    Sql(path_, "PRAGMA journal_mode=WAL");  // as the service leaves it: a copy's header differs
+    const std::string to = path_ + GetParam().to;
+    if (GetParam().beside_to) {
+        std::ofstream(to) << "the other database";
+        std::ofstream(to + GetParam().beside_to) << "its journal";
+    }
+    const std::string before = Read(to);
+    EXPECT_THROW(BackupDatabase(path_, to), StoreError);
+    EXPECT_EQ(Read(to), before);
+    if (GetParam().beside_to) {
+        std::filesystem::remove(to);
+        std::filesystem::remove(to + GetParam().beside_to);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Schema, BackupRefused, ::testing::ValuesIn(kRefusedBackups), [](const auto& info) { return std::string(info.param.name); });
+
 }  // namespace
 }  // namespace forecourt
