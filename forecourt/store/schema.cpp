@@ -30,6 +30,13 @@ CREATE INDEX IF NOT EXISTS sales_state ON sales(state, pump);
 CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, envelope TEXT NOT NULL);
 )";
 
+// Version 2: sales found by the day they ended; event numbers reserved ahead, so none is given
+// twice across a restart.
+constexpr const char* kLayout2 = R"(
+CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
+CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
+)";
+
 void Exec(sqlite3* db, const std::string& sql) {
     char* error = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
@@ -72,6 +79,7 @@ void CheckIntact(sqlite3* db, bool full) {
 const std::vector<Migration>& Migrations() {
     static const std::vector<Migration> steps = {
         {1, kLayout1},
+        {2, kLayout2},
     };
     return steps;
 }

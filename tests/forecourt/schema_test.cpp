@@ -63,6 +63,7 @@ TEST_F(SchemaTest, AFileOfTheReleaseBeforeVersionsIsTakenUpWithEverySale) {
         EXPECT_EQ(store.Clear(3, "local", sale), SaleChange::kDone) << "a sale locked before the upgrade is cleared after it";
     }
     EXPECT_EQ(Sql(path_, "PRAGMA user_version"), std::to_string(SchemaVersion()));
+    EXPECT_EQ(Sql(path_, "SELECT COUNT(*) FROM sqlite_master WHERE name IN ('sales_ended', 'event_seq')"), "2");
     EXPECT_EQ(Sql(path_, "PRAGMA integrity_check"), "ok");
 }
 
