@@ -7,6 +7,7 @@
 #include <boost/asio/signal_set.hpp>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <thread>
@@ -22,6 +23,7 @@
 #include "pumps/forecourt.h"
 #include "pumps/station_link.h"
 #include "store/database_lock.h"
+#include "store/schema.h"
 #include "store/store.h"
 #include "uplink/uplink.h"
 
@@ -39,6 +41,7 @@ struct Options {
     int poll_ms = -1;
     double flow = 0;
     int baud = -1;
+    std::string check;  // --check-config FILE
 };
 
 // The uplink's settings from the service's [uplink] table or --uplink/--station.
@@ -75,6 +78,34 @@ Config MakeConfig(const Options& o) {
         }
     }
     return c;
+}
+
+std::string HostPort(const std::string& host, int port) {
+    return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
+}
+
+// What --check-config prints: the station as the service would run it, one item a line.
+void Describe(const Config& c) {
+    std::cout << "station " << c.station << "\n"
+              << "listen " << (c.tls.enabled() ? "https" : "http") << "://" << HostPort(c.listen.host, c.listen.port) << " ("
+              << c.tokens.size() << " tokens)\n"
+              << "database " << c.database << "\n";
+    for (const auto& line : c.lines) {
+        std::cout << "line " << line.line << ": ";
+        if (line.tcp) std::cout << "tcp " << HostPort(line.tcp->host, line.tcp->port);
+        else std::cout << "serial " << line.device;
+        if (line.emulator) std::cout << " (emulator control " << HostPort(line.emulator->host, line.emulator->port) << ")";
+        std::cout << "\n";
+    }
+    for (const auto& g : c.grades)
+        std::cout << "grade " << g.id << ": " << g.name << ", " << g.price_cents / 100 << "." << (g.price_cents % 100 < 10 ? "0" : "")
+                  << g.price_cents % 100 << " a litre at the first start\n";
+    for (const auto& p : c.pumps) {
+        std::cout << "pump " << p.pump << ": line " << p.line << ", column " << p.column << ", nozzles";
+        for (const auto& n : p.nozzles) std::cout << " " << n.nozzle << " (" << n.grade << ")";
+        std::cout << "\n";
+    }
+    std::cout << "uplink " << (c.uplink.enabled() ? c.uplink.url + " as station " + c.uplink.station : "none") << "\n";
 }
 
 // Feeds the event hub to the uplink from construction to destruction.
@@ -179,8 +210,14 @@ int Run(Config config, const std::string& self) {
 int main(int argc, char** argv) {
     CLI::App app{"dorv-forecourt: every pump of the station behind one network API"};
     Options o;
-    app.add_option("--config", o.config, "station configuration (TOML)");
-    app.add_flag("--emulator", o.emulator, "2 lines x 4 pumps x 2 nozzles on dorv-emulator processes");
+    auto* config = app.add_option("--config", o.config, "station configuration (TOML)");
+    auto* emulator = app.add_flag("--emulator", o.emulator, "2 lines x 4 pumps x 2 nozzles on dorv-emulator processes");
+    app.add_option("--check-config", o.check,
+                   "read FILE as the service would, print the lines, pumps, listen address and database it would run, "
+                   "exit 0 (good) or 2 (wrong); no line is opened")
+        ->type_name("FILE")
+        ->excludes(config)
+        ->excludes(emulator);
     app.add_option("--listen", o.listen, "HOST:PORT to listen on (default 127.0.0.1:8050; port 0 picks one)");
     app.add_option("--database", o.database, "SQLite file (default forecourt.db in the working folder)");
     app.add_option("--uplink", o.uplink, "MQTT broker, mqtt://HOST:PORT or mqtts://HOST:PORT");
@@ -188,9 +225,34 @@ int main(int argc, char** argv) {
     app.add_option("--poll-ms", o.poll_ms, "pause between poll cycles, milliseconds")->check(CLI::Range(0, 60000));
     app.add_option("--emulator-flow", o.flow, "--emulator: litres per second")->check(CLI::Range(0.01, 1000.0));
     app.add_option("--emulator-baud", o.baud, "--emulator: line speed, 0 = unpaced")->check(CLI::Range(0, 115200));
-    CLI11_PARSE(app, argc, argv);
+    std::string backup_from, backup_to;
+    auto* backup = app.add_subcommand("backup", "copy the database while the service runs (SQLite's online backup)");
+    backup->add_option("--database", backup_from, "the service's SQLite file")->required()->type_name("FILE");
+    backup->add_option("--to", backup_to, "the copy: written whole and checked, then moved to this name")->required()->type_name("COPY");
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        return app.exit(e) == 0 ? 0 : 2;  // --help is no error; a wrong option is one, as a wrong file is
+    }
     ::signal(SIGPIPE, SIG_IGN);
     try {
+        if (*backup) {
+            const int pages = BackupDatabase(backup_from, backup_to);
+            std::cout << "dorv-forecourt: " << backup_from << " copied to " << backup_to << " (" << pages
+                      << " pages, integrity check ok)" << std::endl;
+            return 0;
+        }
+        if (!o.check.empty()) {
+            o.config = o.check;
+            const Config c = MakeConfig(o);
+            // The files the service reads as it starts, read as the user running the check.
+            const std::pair<const char*, std::string> files[] = {
+                {"tls.cert", c.tls.cert}, {"tls.key", c.tls.key}, {"uplink.ca_file", c.uplink.ca_file}};
+            for (const auto& [key, path] : files)
+                if (!path.empty() && !std::ifstream(path)) throw ConfigError(std::string(key) + ": " + path + " cannot be read");
+            Describe(c);
+            return 0;
+        }
         return Run(MakeConfig(o), argv[0]);
     } catch (const ConfigError& e) {
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
@@ -201,6 +263,9 @@ int main(int argc, char** argv) {
     } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 2;
+    } catch (const DatabaseRefused& e) {  // as permanent as a wrong file: not worth a restart
+        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        return 3;
     } catch (const std::exception& e) {
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 1;

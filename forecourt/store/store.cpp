@@ -2,7 +2,7 @@
 
 #include <sqlite3.h>
 
-#include "uplink/outbox_schema.h"
+#include "schema.h"
 
 namespace forecourt {
 
@@ -58,23 +58,6 @@ private:
 
 namespace {
 
-constexpr const char* kSchema = R"(
-CREATE TABLE IF NOT EXISTS price_sets(id INTEGER PRIMARY KEY, since TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS prices(price_set INTEGER NOT NULL, grade TEXT NOT NULL, name TEXT NOT NULL,
-  price_cents INTEGER NOT NULL, PRIMARY KEY(price_set, grade));
-CREATE TABLE IF NOT EXISTS sales(id INTEGER PRIMARY KEY AUTOINCREMENT, pump INTEGER NOT NULL,
-  nozzle INTEGER NOT NULL, grade TEXT NOT NULL, price_cents INTEGER NOT NULL, price_set INTEGER NOT NULL,
-  preset_kind INTEGER NOT NULL, preset INTEGER NOT NULL, state TEXT NOT NULL,
-  volume_cl INTEGER NOT NULL DEFAULT 0, amount_cents INTEGER NOT NULL DEFAULT 0,
-  started TEXT NOT NULL, ended TEXT NOT NULL DEFAULT '',
-  before_volume INTEGER, before_amount INTEGER, after_volume INTEGER, after_amount INTEGER,
-  locked_by TEXT NOT NULL DEFAULT '', cleared TEXT NOT NULL DEFAULT '', reconciled INTEGER NOT NULL DEFAULT 0);
-CREATE INDEX IF NOT EXISTS sales_state ON sales(state, pump);
-CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
-CREATE TABLE IF NOT EXISTS events(seq INTEGER PRIMARY KEY, envelope TEXT NOT NULL);
-CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
-)";
-
 constexpr const char* kSaleColumns =
     "id, pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, volume_cl, amount_cents, started, ended, "
     "before_volume, before_amount, after_volume, after_amount, locked_by, cleared, reconciled";
@@ -91,12 +74,14 @@ Store::Store(const std::string& path, std::string outbox_topic, std::string stat
     }
     sqlite3_busy_timeout(db_, 5000);
     try {
+        PrepareSchema(db_);
         // WAL with full sync: a commit is on disk when it returns, and readers (the uplink's
         // own connection) never block the service's writes.
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=FULL");
-        Exec(kSchema);
-        Exec(uplink::kOutboxSchema);
+    } catch (const DatabaseRefused& e) {
+        sqlite3_close(db_);
+        throw DatabaseRefused("database " + path + ": " + e.what());
     } catch (const StoreError& e) {
         sqlite3_close(db_);
         throw StoreError("database " + path + ": " + e.what());

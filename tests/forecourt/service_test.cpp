@@ -13,6 +13,7 @@
 #include <boost/beast/ssl.hpp>
 #include <atomic>
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <sqlite3.h>
 #include <thread>
@@ -571,6 +572,40 @@ TEST(ServiceStore, AWriteTheDatabaseRefusesIsAnswered503AndTheServiceGoesOn) {
     EXPECT_EQ(refused.status, 503) << refused.body;
     EXPECT_EQ(refused.Json()["error"], "store_failed");
     EXPECT_EQ(Call("PUT", "/api/v1/prices", "/api/v1/prices", body, "manager").status, 200);
+}
+
+// A backup taken while a pump fuels is one whole file holding every sale stored before it,
+// the running filling's open one too.
+TEST(ServiceStore, ABackupTakenDuringAFillingHoldsEverySaleAndPassesTheFullCheck) {
+    Lift(8);
+    const auto authorized = Authorize(8, "{\"volume\": 50}");
+    ASSERT_EQ(authorized.status, 200) << authorized.body;
+    const auto open = authorized.Json()["sale"].get<std::int64_t>();
+    ASSERT_TRUE(Shared().WaitState(8, "fuelling"));
+    const json sales = Shared().Get("/api/v1/sales?limit=1000")["sales"];
+    const std::string copy = Shared().database() + ".copy";
+    EXPECT_NE(Process({FORECOURT_PATH, "backup", "--database", Shared().database(), "--to", copy}).ReadLine().find("integrity check ok"),
+              std::string::npos);
+    EXPECT_EQ(Shared().Get(PumpPath(8))["state"], "fuelling") << "the backup came after the filling's end";
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(copy.c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+    const auto value = [db](const std::string& sql) {
+        std::string text;
+        const auto keep = [](void* out, int, char** row, char**) {
+            *static_cast<std::string*>(out) = row[0] ? row[0] : "";
+            return 0;
+        };
+        sqlite3_exec(db, sql.c_str(), keep, &text, nullptr);
+        return text;
+    };
+    EXPECT_EQ(value("PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(value("SELECT state FROM sales WHERE id = " + std::to_string(open)), "open");
+    for (const auto& sale : sales) EXPECT_EQ(value("SELECT state FROM sales WHERE id = " + sale["id"].dump()), sale["state"]);
+    sqlite3_close(db);
+    std::filesystem::remove(copy);
+    ASSERT_TRUE(Shared().WaitState(8, "finished"));
+    Hang(8);
+    Settle(8, open);
 }
 
 // What a client that connects and sends `text` reads back before the service closes (at most
