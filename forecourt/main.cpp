@@ -84,6 +84,15 @@ std::string HostPort(const std::string& host, int port) {
     return (host.find(':') != std::string::npos ? "[" + host + "]" : host) + ":" + std::to_string(port);
 }
 
+// The driver places the nozzles by its own setting: a station file that says otherwise would
+// have the service bill other nozzles than the ones it authorized.
+void CheckDriverPistStep(const Config& config) {
+    if (const auto driver = ReadDriverPistStep(); driver.step != config.pist_step)
+        throw ConfigError("[driver] pist_step is " + std::to_string(config.pist_step) + " in the station file, but the driver's "
+                          "settings file " + driver.file + " has PistStep=" + std::to_string(driver.step) +
+                          ": set both to the same value");
+}
+
 // What --check-config prints: the station as the service would run it, one item a line.
 void Describe(const Config& c) {
     std::cout << "station " << c.station << "\n"
@@ -142,12 +151,7 @@ int Run(Config config, const std::string& self) {
         }
         emulators = std::make_unique<EmulatorLines>(config, self);
     }
-    // The driver places the nozzles by its own setting: a station file that says otherwise
-    // would have the service bill other nozzles than the ones it authorized.
-    if (const auto driver = ReadDriverPistStep(); driver.step != config.pist_step)
-        throw ConfigError("[driver] pist_step is " + std::to_string(config.pist_step) + " in the station file, but the driver's "
-                          "settings file " + driver.file + " has PistStep=" + std::to_string(driver.step) +
-                          ": set both to the same value");
+    CheckDriverPistStep(config);
     const DatabaseLock held(config.database);
     const std::string topic = config.uplink.enabled() ? uplink::StationTopic(config.uplink.station, "sales") : "";
     Store store(config.database, topic, config.uplink.station);
@@ -250,6 +254,7 @@ int main(int argc, char** argv) {
                 {"tls.cert", c.tls.cert}, {"tls.key", c.tls.key}, {"uplink.ca_file", c.uplink.ca_file}};
             for (const auto& [key, path] : files)
                 if (!path.empty() && !std::ifstream(path)) throw ConfigError(std::string(key) + ": " + path + " cannot be read");
+            if (!c.emulator) CheckDriverPistStep(c);  // the emulated station's driver takes the file's
             Describe(c);
             return 0;
         }
