@@ -98,9 +98,9 @@ until_state() {
     for _ in $(seq 200); do [ "$(state)" = "$1" ] && return 0; sleep 0.1; done
     fail "pump 1 never became $1"
 }
-curl -sf -X POST "$api/emulator/pumps/1/lift" -d '{"nozzle": 1}' >/dev/null
+curl -sf -X POST -H 'Content-Type: application/json' "$api/emulator/pumps/1/lift" -d '{"nozzle": 1}' >/dev/null
 until_state calling
-curl -sf -X POST "$api/pumps/1/authorize" -d '{"nozzle": 1, "preset": {"volume": 5}}' >/dev/null
+curl -sf -X POST -H 'Content-Type: application/json' "$api/pumps/1/authorize" -d '{"nozzle": 1, "preset": {"volume": 5}}' >/dev/null
 until_state finished
 "$root/usr/bin/dorv-forecourt" backup --database "$root/var/lib/dorv/forecourt.db" --to "$root/backup.db" >/dev/null
 [ "$(sqlite3 "$root/backup.db" 'PRAGMA integrity_check')" = ok ] || fail "the backup fails its check"
