@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -29,6 +30,17 @@ struct Identity {
     std::string name;
     Role role = Role::kViewer;
 };
+
+// A route as the API document names it: its method, path, the role it needs (none for the
+// open ones) and the document's operationId.
+struct RouteInfo {
+    http::verb method;
+    std::string_view path;
+    std::optional<Role> role;
+    std::string_view operation;
+};
+// Every route of the API (the console's static files aside), in the order they are matched.
+std::vector<RouteInfo> ApiRoutes();
 
 struct EventsRequest {
     Identity who;
@@ -54,9 +66,13 @@ public:
     std::function<nlohmann::json()> uplink_status;
 
 private:
+    friend struct RouteTable;
+    struct Call;
     // The caller, or the 401 to answer.
     std::variant<Identity, Response> Authenticate(const Request& request, const std::string* query_token);
     Response Metrics(const Request& request);
+    void Sales(const Call& call);
+    void Summary(const Call& call);
     void Dispatch(const Request& request, Respond respond);
 
     const Config& config_;
