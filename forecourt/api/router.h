@@ -1,6 +1,8 @@
 // The API's routes: who may call them (Bearer tokens with roles), what they take and what
-// they answer, as the OpenAPI document describes. Knows no socket: the server hands it whole
-// requests and writes what it answers.
+// they answer, as the OpenAPI document describes. Each route is declared once, in a table with
+// its method, role and the document's operationId; a request is looked up there, HEAD served
+// as GET is without the body, and a method a path does not take answered 405 with Allow.
+// Knows no socket: the server hands it whole requests and writes what it answers.
 //
 // Threads: Handle may run on several threads at once; `respond` may be called on a line's
 // thread, after Handle returned.
