@@ -56,6 +56,15 @@ std::optional<std::int64_t> Hundredths(const json& value, double max) {
     return cents;
 }
 
+// A nozzle from 1 to 4. A JSON number without a fraction is a whole number however it is
+// written, so 1.0 and 1e0 are nozzle 1 as clients' schema checks take them to be.
+std::optional<int> NozzleNumber(const json& value) {
+    if (!value.is_number()) return std::nullopt;
+    const double v = value.get<double>();
+    if (!(v >= 1 && v <= 4) || v != std::floor(v)) return std::nullopt;
+    return static_cast<int>(v);
+}
+
 }  // namespace
 
 std::optional<Target> ParseTarget(std::string_view target) {
@@ -98,9 +107,9 @@ Decoded<AuthorizeRequest> DecodeAuthorize(std::string_view body) {
     AuthorizeRequest request;
     for (const auto& [key, value] : object->items()) {
         if (key == "nozzle") {
-            if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > 4)
-                return std::string("nozzle must be a whole number from 1 to 4");
-            request.nozzle = value.get<int>();
+            const auto nozzle = NozzleNumber(value);
+            if (!nozzle) return std::string("nozzle must be a whole number from 1 to 4");
+            request.nozzle = *nozzle;
         } else if (key == "preset") {
             if (value.is_null()) continue;
             if (!value.is_object() || value.size() != 1)
@@ -150,9 +159,9 @@ Decoded<int> DecodeNozzle(std::string_view body) {
     int nozzle = 1;
     for (const auto& [key, value] : object->items()) {
         if (key != "nozzle") return "unknown field " + key;
-        if (!value.is_number_integer() || value.get<std::int64_t>() < 1 || value.get<std::int64_t>() > 4)
-            return std::string("nozzle must be a whole number from 1 to 4");
-        nozzle = value.get<int>();
+        const auto number = NozzleNumber(value);
+        if (!number) return std::string("nozzle must be a whole number from 1 to 4");
+        nozzle = *number;
     }
     return nozzle;
 }

@@ -1,11 +1,10 @@
 #include "router.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
 #include <nlohmann/json.hpp>
-#include <algorithm>
-#include <cctype>
 #include <iostream>
 #include <sstream>
 
@@ -20,18 +19,6 @@ namespace {
 
 using nlohmann::json;
 using K = Outcome::Kind;
-
-std::vector<std::string> Segments(const std::string& path) {
-    std::vector<std::string> parts;
-    std::size_t start = 1;
-    while (start <= path.size()) {
-        const auto slash = path.find('/', start);
-        parts.push_back(path.substr(start, slash == std::string::npos ? std::string::npos : slash - start));
-        if (slash == std::string::npos) break;
-        start = slash + 1;
-    }
-    return parts;
-}
 
 // An instant with its zone (2026-12-08T21:00:00Z, ...+03:00, with or without a fraction) as the
 // store writes times: UTC to the millisecond, so that text order is time order.
@@ -138,12 +125,6 @@ Response BadRequest(const Request& request, const std::string& message) {
     return ErrorResponse(request, http::status::bad_request, "bad_request", message);
 }
 
-// A route's method and the role it needs.
-struct Route {
-    http::verb method;
-    Role role;
-};
-
 }  // namespace
 
 Response JsonResponse(const Request& request, http::status status, const std::string& body) {
@@ -218,9 +199,16 @@ std::variant<EventsRequest, Response> Router::Events(const Request& request) {
 void Router::Handle(const Request& request, Respond respond) {
     // One answer per request, whatever a route does; nothing a route throws leaves the router.
     auto answered = std::make_shared<std::atomic<bool>>(false);
-    Respond answer = [answered, reader = guard_.Reader(request), respond = std::move(respond)](Response res) {
+    const bool head = request.method() == http::verb::head;
+    Respond answer = [answered, head, reader = guard_.Reader(request), respond = std::move(respond)](Response res) {
         if (answered->exchange(true)) return;
         RequestGuard::AllowReader(reader, res);
+        // A HEAD is told the length the GET's body would have, and gets none.
+        if (head && !res.body().empty()) {
+            const auto length = res.body().size();
+            res.body().clear();
+            res.content_length(length);
+        }
         respond(std::move(res));
     };
     try {
@@ -235,180 +223,263 @@ void Router::Handle(const Request& request, Respond respond) {
     }
 }
 
+// A request that found its route: the target, the path's number ({n} or {id}; -1 when the path
+// has none), the caller (nobody on an open route) and where the answer goes.
+struct Router::Call {
+    const Request& request;
+    const Target& target;
+    std::int64_t number;
+    Identity who;
+    Respond respond;
+
+    void Ok(const json& body) const { respond(JsonResponse(request, http::status::ok, body.dump())); }
+    void Fail(http::status status, const std::string& error, const std::string& message) const {
+        respond(ErrorResponse(request, status, error, message));
+    }
+    // The answer of an outcome that may come later, from a line's thread.
+    std::function<void(Outcome)> Done() const {
+        return [request = request, respond = respond](Outcome o) { respond(FromOutcome(request, o)); };
+    }
+    int pump() const { return static_cast<int>(number); }
+};
+
+struct RouteTable {
+    using Handler = void (*)(Router&, const Router::Call&);
+    struct Entry {
+        RouteInfo info;
+        Handler handler;
+    };
+
+    static const std::vector<Entry>& All();
+
+    static void Health(Router& r, const Router::Call& c) {
+        const bool ok = r.store_.Healthy();
+        json body = {{"status", ok ? "ok" : "store_failed"}, {"lines", r.config_.lines.size()}, {"lines_online", r.forecourt_.LinesOnline()}};
+        c.respond(JsonResponse(c.request, ok ? http::status::ok : http::status::service_unavailable, body.dump()));
+    }
+    static void Metrics(Router& r, const Router::Call& c) { c.respond(r.Metrics(c.request)); }
+    static void OpenApi(Router&, const Router::Call& c) {
+        c.respond(JsonResponse(c.request, http::status::ok, std::string(OpenApiDocument())));
+    }
+    static void AsyncApi(Router&, const Router::Call& c) {
+        c.respond(JsonResponse(c.request, http::status::ok, std::string(AsyncApiDocument())));
+    }
+    static void Forecourt(Router& r, const Router::Call& c) {
+        // The role lets a client show what it may do without trying it.
+        json body = r.forecourt_.ForecourtJson();
+        body["role"] = RoleName(c.who.role);
+        // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
+        body["caller"] = c.who.name;
+        body["uplink"] = r.uplink_status ? r.uplink_status() : json(nullptr);
+        c.Ok(body);
+    }
+    static void Pumps(Router& r, const Router::Call& c) { c.Ok(r.forecourt_.PumpsJson()); }
+    static void Pump(Router& r, const Router::Call& c) {
+        auto pump = r.forecourt_.PumpJson(c.pump());
+        if (!pump) return c.Fail(http::status::not_found, "not_found", "no pump " + std::to_string(c.pump()));
+        c.Ok(*pump);
+    }
+    static void Authorize(Router& r, const Router::Call& c) {
+        auto decoded = DecodeAuthorize(c.request.body());
+        if (auto* error = std::get_if<std::string>(&decoded)) return c.respond(BadRequest(c.request, *error));
+        r.forecourt_.Authorize(c.pump(), std::get<AuthorizeRequest>(decoded), c.who.name, c.Done());
+    }
+    static void StopPump(Router& r, const Router::Call& c) { r.forecourt_.StopPump(c.pump(), c.Done()); }
+    static void StopAll(Router& r, const Router::Call& c) { r.forecourt_.StopAll(c.Done()); }
+    static void Totals(Router& r, const Router::Call& c) { r.forecourt_.Totals(c.pump(), c.who.name, c.Done()); }
+    static void Prices(Router& r, const Router::Call& c) { c.Ok(PriceSetJson(r.forecourt_.Prices())); }
+    static void SetPrices(Router& r, const Router::Call& c) {
+        auto decoded = DecodePrices(c.request.body());
+        if (auto* error = std::get_if<std::string>(&decoded)) return c.respond(BadRequest(c.request, *error));
+        c.Done()(r.forecourt_.SetPrices(std::get<0>(decoded)));
+    }
+    static void Sales(Router& r, const Router::Call& c) { r.Sales(c); }
+    static void Summary(Router& r, const Router::Call& c) { r.Summary(c); }
+    static void Sale(Router& r, const Router::Call& c) {
+        auto sale = r.store_.Find(c.number);
+        // Open and void sales are the service's own bookkeeping: no client has seen them.
+        if (!sale || sale->state == "open" || sale->state == "void")
+            return c.Fail(http::status::not_found, "not_found", "no sale " + std::to_string(c.number));
+        c.Ok(SaleJson(*sale));
+    }
+    static void Lock(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Lock(c.number, c.who.name)); }
+    static void Clear(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Clear(c.number, c.who.name)); }
+    static void Unlock(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Unlock(c.number)); }
+    static void Events(Router&, const Router::Call& c) {
+        c.respond(BadRequest(c.request, "the event stream is a WebSocket: send an upgrade request"));
+    }
+    static void Nozzle(Router& r, const Router::Call& c, bool lift) {
+        auto nozzle = DecodeNozzle(c.request.body());
+        if (auto* error = std::get_if<std::string>(&nozzle)) return c.respond(BadRequest(c.request, *error));
+        c.Done()(r.forecourt_.MoveNozzle(c.pump(), std::get<int>(nozzle), lift));
+    }
+    static void Lift(Router& r, const Router::Call& c) { Nozzle(r, c, true); }
+    static void Hang(Router& r, const Router::Call& c) { Nozzle(r, c, false); }
+};
+
+namespace {
+
+constexpr auto kGet = http::verb::get, kPost = http::verb::post, kPut = http::verb::put;
+constexpr std::optional<Role> kOpen, kViewer = Role::kViewer, kPos = Role::kPos, kManager = Role::kManager;
+// Pump numbers run to this; a larger {n} names no route.
+constexpr std::int64_t kMaxPump = 100000;
+
+// The path's number when `path` is the pattern's (-1 when the pattern has none); nothing when
+// it is not. {n} is a pump, {id} a sale: decimal digits only.
+std::optional<std::int64_t> Match(std::string_view pattern, std::string_view path) {
+    std::int64_t number = -1;
+    while (!pattern.empty() || !path.empty()) {
+        if (pattern.empty() || path.empty() || pattern.front() != '/' || path.front() != '/') return std::nullopt;
+        pattern.remove_prefix(1);
+        path.remove_prefix(1);
+        const auto want = pattern.substr(0, pattern.find('/')), got = path.substr(0, path.find('/'));
+        pattern.remove_prefix(want.size());
+        path.remove_prefix(got.size());
+        if (want == "{n}" || want == "{id}") {
+            const auto id = ParseId(got);
+            if (!id || (want == "{n}" && *id > kMaxPump)) return std::nullopt;
+            number = *id;
+        } else if (want != got) {
+            return std::nullopt;
+        }
+    }
+    return number;
+}
+
+}  // namespace
+
+const std::vector<RouteTable::Entry>& RouteTable::All() {
+    using T = RouteTable;
+    static const std::vector<Entry> routes = {
+        {{kGet, "/healthz", kOpen, "getHealth"}, T::Health},
+        {{kGet, "/metrics", kOpen, "getMetrics"}, T::Metrics},
+        {{kGet, "/api/v1/openapi.json", kOpen, "getOpenApiDocument"}, T::OpenApi},
+        {{kGet, "/api/v1/asyncapi.json", kOpen, "getAsyncApiDocument"}, T::AsyncApi},
+        {{kGet, "/api/v1/forecourt", kViewer, "getForecourt"}, T::Forecourt},
+        {{kGet, "/api/v1/pumps", kViewer, "listPumps"}, T::Pumps},
+        {{kGet, "/api/v1/pumps/{n}", kViewer, "getPump"}, T::Pump},
+        {{kPost, "/api/v1/pumps/{n}/authorize", kPos, "authorizePump"}, T::Authorize},
+        {{kPost, "/api/v1/pumps/{n}/stop", kPos, "stopPump"}, T::StopPump},
+        {{kGet, "/api/v1/pumps/{n}/totals", kViewer, "getPumpTotals"}, T::Totals},
+        {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll},
+        {{kGet, "/api/v1/prices", kViewer, "getPrices"}, T::Prices},
+        {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices},
+        {{kGet, "/api/v1/sales", kViewer, "listSales"}, T::Sales},
+        {{kGet, "/api/v1/sales/summary", kViewer, "summarizeSales"}, T::Summary},
+        {{kGet, "/api/v1/sales/{id}", kViewer, "getSale"}, T::Sale},
+        {{kPost, "/api/v1/sales/{id}/lock", kPos, "lockSale"}, T::Lock},
+        {{kPost, "/api/v1/sales/{id}/clear", kPos, "clearSale"}, T::Clear},
+        {{kPost, "/api/v1/sales/{id}/unlock", kManager, "unlockSale"}, T::Unlock},
+        {{kGet, "/api/v1/events", kViewer, "subscribeEvents"}, T::Events},
+        {{kPost, "/api/v1/emulator/pumps/{n}/lift", kPos, "liftNozzle"}, T::Lift},
+        {{kPost, "/api/v1/emulator/pumps/{n}/hang", kPos, "hangNozzle"}, T::Hang},
+    };
+    return routes;
+}
+
+std::vector<RouteInfo> ApiRoutes() {
+    std::vector<RouteInfo> out;
+    for (const auto& route : RouteTable::All()) out.push_back(route.info);
+    return out;
+}
+
 void Router::Dispatch(const Request& request, Respond respond) {
     const auto target = ParseTarget(std::string_view(request.target().data(), request.target().size()));
     if (!target) return respond(BadRequest(request, "malformed request target"));
     const auto& path = target->path;
-    const auto method = request.method();
-    const auto s = Segments(path);
+    // HEAD is answered as GET is; the body is dropped where the answer leaves the router.
+    const auto method = request.method() == http::verb::head ? http::verb::get : request.method();
 
-    if (path == "/healthz" && method == http::verb::get) {
-        const bool ok = store_.Healthy();
-        json body = {{"status", ok ? "ok" : "store_failed"}, {"lines", config_.lines.size()}, {"lines_online", forecourt_.LinesOnline()}};
-        return respond(JsonResponse(request, ok ? http::status::ok : http::status::service_unavailable, body.dump()));
-    }
-    if (path == "/metrics" && method == http::verb::get) return respond(Metrics(request));
-    if (path == "/api/v1/openapi.json" && method == http::verb::get)
-        return respond(JsonResponse(request, http::status::ok, std::string(OpenApiDocument())));
-    if (s.size() < 2 || s[0] != "api" || s[1] != "v1") {
-        if (auto file = ServeStatic(statics_, request, path)) return respond(std::move(*file));
-        return respond(ErrorResponse(request, http::status::not_found, "not_found", "no route " + path));
-    }
-
-    // Route: the role it needs, then the handler.
-    std::optional<Route> route;
-    std::function<void(const Identity&)> run;
-    auto need = [&](http::verb m, Role role, std::function<void(const Identity&)> handler) {
-        route = Route{m, role};
-        run = std::move(handler);
-    };
-    // The number after the collection (a pump or a sale), -1 when there is none.
+    const RouteTable::Entry* found = nullptr;
     std::int64_t number = -1;
-    if (s.size() >= 4)
-        if (const auto id = ParseId(s[3])) number = *id;
-    auto done = [request, respond](Outcome o) { respond(FromOutcome(request, o)); };
-    const std::string body = request.body();
-
-    if (s.size() == 3 && s[2] == "forecourt") {
-        need(http::verb::get, Role::kViewer, [&](const Identity& who) {
-            // The role lets a client show what it may do without trying it.
-            json body = forecourt_.ForecourtJson();
-            body["role"] = RoleName(who.role);
-            // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
-            body["caller"] = who.name;
-            body["uplink"] = uplink_status ? uplink_status() : json(nullptr);
-            respond(JsonResponse(request, http::status::ok, body.dump()));
-        });
-    } else if (s.size() == 3 && s[2] == "pumps") {
-        need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, forecourt_.PumpsJson().dump())); });
-    } else if (s.size() == 3 && s[2] == "stop") {
-        need(http::verb::post, Role::kPos, [&](const Identity&) { forecourt_.StopAll(done); });
-    } else if (s.size() >= 4 && s[2] == "pumps" && number >= 0 && number <= 100000) {
-        const int pump = static_cast<int>(number);
-        if (s.size() == 4) {
-            need(http::verb::get, Role::kViewer, [&, pump](const Identity&) {
-                auto json = forecourt_.PumpJson(pump);
-                respond(json ? JsonResponse(request, http::status::ok, json->dump())
-                             : ErrorResponse(request, http::status::not_found, "not_found", "no pump " + std::to_string(pump)));
-            });
-        } else if (s.size() == 5 && s[4] == "authorize") {
-            need(http::verb::post, Role::kPos, [&, pump](const Identity& who) {
-                auto decoded = DecodeAuthorize(body);
-                if (auto* error = std::get_if<std::string>(&decoded)) return respond(BadRequest(request, *error));
-                forecourt_.Authorize(pump, std::get<AuthorizeRequest>(decoded), who.name, done);
-            });
-        } else if (s.size() == 5 && s[4] == "stop") {
-            need(http::verb::post, Role::kPos, [&, pump](const Identity&) { forecourt_.StopPump(pump, done); });
-        } else if (s.size() == 5 && s[4] == "totals") {
-            need(http::verb::get, Role::kViewer, [&, pump](const Identity& who) { forecourt_.Totals(pump, who.name, done); });
+    std::vector<http::verb> allowed;
+    for (const auto& route : RouteTable::All()) {
+        const auto matched = Match(route.info.path, path);
+        if (!matched) continue;
+        allowed.push_back(route.info.method);
+        if (route.info.method == method && !found) {
+            found = &route;
+            number = *matched;
         }
-    } else if (s.size() == 3 && s[2] == "prices") {
-        if (method == http::verb::put) {
-            need(http::verb::put, Role::kManager, [&](const Identity&) {
-                auto decoded = DecodePrices(body);
-                if (auto* error = std::get_if<std::string>(&decoded)) return respond(BadRequest(request, *error));
-                done(forecourt_.SetPrices(std::get<0>(decoded)));
-            });
-        } else {
-            need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, PriceSetJson(forecourt_.Prices()).dump())); });
+    }
+    const bool is_static = std::any_of(statics_.begin(), statics_.end(), [&](const StaticFile& f) { return f.path == path; });
+    if (allowed.empty() && is_static) allowed.push_back(http::verb::get);
+    if (allowed.empty()) return respond(ErrorResponse(request, http::status::not_found, "not_found", "no route " + path));
+    if (!found) {
+        if (is_static && method == http::verb::get)
+            if (auto file = ServeStatic(statics_, request, path)) return respond(std::move(*file));
+        std::string allow;
+        for (const auto m : allowed) {
+            allow += (allow.empty() ? "" : ", ") + std::string(http::to_string(m));
+            if (m == http::verb::get) allow += ", HEAD";
         }
-    } else if (s.size() == 3 && s[2] == "sales") {
-        need(http::verb::get, Role::kViewer, [&](const Identity&) {
-            SaleFilter filter;
-            const auto& q = target->query;
-            if (auto it = q.find("state"); it != q.end()) {
-                if (it->second != "payable" && it->second != "locked" && it->second != "cleared")
-                    return respond(BadRequest(request, "state must be payable, locked or cleared"));
-                filter.state = it->second;
-            }
-            if (auto it = q.find("pump"); it != q.end()) {
-                const auto pump = ParseId(it->second);
-                if (!pump || *pump > 100000) return respond(BadRequest(request, "pump must be a pump number"));
-                filter.pump = static_cast<int>(*pump);
-            }
-            if (auto it = q.find("after"); it != q.end()) {
-                const auto after = ParseId(it->second);
-                if (!after) return respond(BadRequest(request, "after must be a sale id"));
-                filter.after = *after;
-            }
-            if (auto it = q.find("limit"); it != q.end()) {
-                const auto limit = ParseId(it->second);
-                if (!limit || *limit < 1 || *limit > 1000) return respond(BadRequest(request, "limit must be from 1 to 1000"));
-                filter.limit = static_cast<int>(*limit);
-            }
-            if (!TimeRange(q, filter)) return respond(BadRequest(request, "from and to must be instants with a zone (RFC 3339)"));
-            auto sales = json::array();
-            for (const auto& sale : store_.List(filter)) sales.push_back(SaleJson(sale));
-            respond(JsonResponse(request, http::status::ok, json{{"sales", sales}}.dump()));
-        });
-    } else if (s.size() == 4 && s[2] == "sales" && s[3] == "summary") {
-        need(http::verb::get, Role::kViewer, [&](const Identity&) {
-            SaleFilter filter;
-            if (!TimeRange(target->query, filter))
-                return respond(BadRequest(request, "from and to must be instants with a zone (RFC 3339)"));
-            auto grades = json::array();
-            GradeTotal all;
-            for (const auto& g : store_.Summary(filter)) {
-                grades.push_back({{"grade", g.grade}, {"sales", g.sales}, {"volume", Hundredths(g.volume_cl)}, {"amount", Hundredths(g.amount_cents)}});
-                all.sales += g.sales;
-                all.volume_cl += g.volume_cl;
-                all.amount_cents += g.amount_cents;
-            }
-            const json body = {{"from", filter.from ? json(*filter.from) : json(nullptr)},
-                               {"to", filter.to ? json(*filter.to) : json(nullptr)},
-                               {"grades", grades},
-                               {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}}};
-            respond(JsonResponse(request, http::status::ok, body.dump()));
-        });
-    } else if (s.size() >= 4 && s[2] == "sales" && number >= 0) {
-        const std::int64_t id = number;
-        if (s.size() == 4) {
-            need(http::verb::get, Role::kViewer, [&, id](const Identity&) {
-                auto sale = store_.Find(id);
-                if (!sale || sale->state == "open" || sale->state == "void")
-                    return respond(ErrorResponse(request, http::status::not_found, "not_found", "no sale " + std::to_string(id)));
-                respond(JsonResponse(request, http::status::ok, SaleJson(*sale).dump()));
-            });
-        } else if (s.size() == 5 && s[4] == "unlock") {
-            need(http::verb::post, Role::kManager, [&, id](const Identity&) { done(forecourt_.Unlock(id)); });
-        } else if (s.size() == 5 && (s[4] == "lock" || s[4] == "clear")) {
-            const bool lock = s[4] == "lock";
-            need(http::verb::post, Role::kPos, [&, id, lock](const Identity& who) {
-                done(lock ? forecourt_.Lock(id, who.name) : forecourt_.Clear(id, who.name));
-            });
-        }
-    } else if (s.size() == 6 && s[2] == "emulator" && s[3] == "pumps" && (s[5] == "lift" || s[5] == "hang")) {
-        const auto parsed = ParseId(s[4]);
-        const int pump = parsed && *parsed <= 100000 ? static_cast<int>(*parsed) : -1;
-        const bool lift = s[5] == "lift";
-        if (pump >= 0) {
-            need(http::verb::post, Role::kPos, [&, pump, lift](const Identity&) {
-                auto nozzle = DecodeNozzle(body);
-                if (auto* error = std::get_if<std::string>(&nozzle)) return respond(BadRequest(request, *error));
-                done(forecourt_.MoveNozzle(pump, std::get<int>(nozzle), lift));
-            });
-        }
-    } else if (s.size() == 3 && s[2] == "events") {
-        need(http::verb::get, Role::kViewer, [&](const Identity&) {
-            respond(ErrorResponse(request, http::status::bad_request, "bad_request", "the event stream is a WebSocket: send an upgrade request"));
-        });
+        auto res = ErrorResponse(request, http::status::method_not_allowed, "method_not_allowed",
+                                 std::string(request.method_string()) + " is not allowed on " + path);
+        res.set(http::field::allow, allow);
+        return respond(std::move(res));
     }
 
-    if (!route) return respond(ErrorResponse(request, http::status::not_found, "not_found", "no route " + path));
-    if (method != route->method)
-        return respond(ErrorResponse(request, http::status::method_not_allowed, "method_not_allowed",
-                                     std::string(http::to_string(method)) + " is not allowed on " + path));
-    auto who = Authenticate(request, nullptr);
-    if (auto* refused = std::get_if<Response>(&who)) return respond(std::move(*refused));
-    const auto& identity = std::get<Identity>(who);
-    if (static_cast<int>(identity.role) < static_cast<int>(route->role))
-        return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
-                                     std::string("this needs the ") + RoleName(route->role) + " role"));
+    Identity who;
+    if (found->info.role) {
+        auto asked = Authenticate(request, nullptr);
+        if (auto* refused = std::get_if<Response>(&asked)) return respond(std::move(*refused));
+        who = std::get<Identity>(asked);
+        if (static_cast<int>(who.role) < static_cast<int>(*found->info.role))
+            return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
+                                         std::string("this needs the ") + RoleName(*found->info.role) + " role"));
+    }
+    const Call call{request, *target, number, std::move(who), respond};
     try {
-        run(identity);
+        found->handler(*this, call);
     } catch (const StoreError& e) {
         respond(FromOutcome(request, Outcome::Fail(K::kStoreFailed, e.what())));
     }
+}
+
+void Router::Sales(const Call& c) {
+    SaleFilter filter;
+    const auto& q = c.target.query;
+    if (auto it = q.find("state"); it != q.end()) {
+        if (it->second != "payable" && it->second != "locked" && it->second != "cleared")
+            return c.respond(BadRequest(c.request, "state must be payable, locked or cleared"));
+        filter.state = it->second;
+    }
+    if (auto it = q.find("pump"); it != q.end()) {
+        const auto pump = ParseId(it->second);
+        if (!pump || *pump > kMaxPump) return c.respond(BadRequest(c.request, "pump must be a pump number"));
+        filter.pump = static_cast<int>(*pump);
+    }
+    if (auto it = q.find("after"); it != q.end()) {
+        const auto after = ParseId(it->second);
+        if (!after) return c.respond(BadRequest(c.request, "after must be a sale id"));
+        filter.after = *after;
+    }
+    if (auto it = q.find("limit"); it != q.end()) {
+        const auto limit = ParseId(it->second);
+        if (!limit || *limit < 1 || *limit > 1000) return c.respond(BadRequest(c.request, "limit must be from 1 to 1000"));
+        filter.limit = static_cast<int>(*limit);
+    }
+    if (!TimeRange(q, filter)) return c.respond(BadRequest(c.request, "from and to must be instants with a zone (RFC 3339)"));
+    auto sales = json::array();
+    for (const auto& sale : store_.List(filter)) sales.push_back(SaleJson(sale));
+    c.Ok(json{{"sales", sales}});
+}
+
+void Router::Summary(const Call& c) {
+    SaleFilter filter;
+    if (!TimeRange(c.target.query, filter)) return c.respond(BadRequest(c.request, "from and to must be instants with a zone (RFC 3339)"));
+    auto grades = json::array();
+    GradeTotal all;
+    for (const auto& g : store_.Summary(filter)) {
+        grades.push_back({{"grade", g.grade}, {"sales", g.sales}, {"volume", Hundredths(g.volume_cl)}, {"amount", Hundredths(g.amount_cents)}});
+        all.sales += g.sales;
+        all.volume_cl += g.volume_cl;
+        all.amount_cents += g.amount_cents;
+    }
+    c.Ok({{"from", filter.from ? json(*filter.from) : json(nullptr)},
+          {"to", filter.to ? json(*filter.to) : json(nullptr)},
+          {"grades", grades},
+          {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}}});
 }
 
 Response Router::Metrics(const Request& request) {

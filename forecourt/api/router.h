@@ -1,6 +1,8 @@
 // The API's routes: who may call them (Bearer tokens with roles), what they take and what
-// they answer, as the OpenAPI document describes. Knows no socket: the server hands it whole
-// requests and writes what it answers.
+// they answer, as the OpenAPI document describes. Each route is declared once, in a table with
+// its method, role and the document's operationId; a request is looked up there, HEAD served
+// as GET is without the body, and a method a path does not take answered 405 with Allow.
+// Knows no socket: the server hands it whole requests and writes what it answers.
 //
 // Threads: Handle may run on several threads at once; `respond` may be called on a line's
 // thread, after Handle returned.
@@ -8,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <optional>
 #include <string>
 #include <variant>
 #include <vector>
@@ -29,6 +32,17 @@ struct Identity {
     std::string name;
     Role role = Role::kViewer;
 };
+
+// A route as the API document names it: its method, path, the role it needs (none for the
+// open ones) and the document's operationId.
+struct RouteInfo {
+    http::verb method;
+    std::string_view path;
+    std::optional<Role> role;
+    std::string_view operation;
+};
+// Every route of the API (the console's static files aside), in the order they are matched.
+std::vector<RouteInfo> ApiRoutes();
 
 struct EventsRequest {
     Identity who;
@@ -54,9 +68,13 @@ public:
     std::function<nlohmann::json()> uplink_status;
 
 private:
+    friend struct RouteTable;
+    struct Call;
     // The caller, or the 401 to answer.
     std::variant<Identity, Response> Authenticate(const Request& request, const std::string* query_token);
     Response Metrics(const Request& request);
+    void Sales(const Call& call);
+    void Summary(const Call& call);
     void Dispatch(const Request& request, Respond respond);
 
     const Config& config_;

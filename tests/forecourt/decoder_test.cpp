@@ -40,6 +40,7 @@ const Body kBodies[] = {
     {"array", R"([])", false, {}, 0},
     {"nozzle_as_text", R"({"nozzle": "1"})", false, {}, 0},
     {"nozzle_as_fraction", R"({"nozzle": 1.5})", false, {}, 0},
+    {"nozzle_written_with_a_point", R"({"nozzle": 2.0})", true, {}, 2},
     {"nozzle_zero", R"({"nozzle": 0})", false, {}, 0},
     {"preset_empty_object", R"({"preset": {}})", false, {}, 0},
     {"preset_unknown_kind", R"({"preset": {"litres": 5}})", false, {}, 0},

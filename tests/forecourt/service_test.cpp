@@ -370,6 +370,7 @@ struct BadInput {
     const char* token;
     int status;
     const char* error;
+    const char* allow = "";  // the methods a 405 names
 };
 void PrintTo(const BadInput& row, std::ostream* out) { *out << row.name; }
 
@@ -392,7 +393,15 @@ const BadInput kBadInputs[] = {
     {"unknown_pump", "GET", "/api/v1/pumps/{n}", "/api/v1/pumps/99", "", "viewer", 404, "not_found"},
     {"pump_number_in_hex", "GET", "", "/api/v1/pumps/0x1", "", "viewer", 404, "not_found"},
     {"bad_percent_escape", "GET", "", "/api/v1/pumps%zz", "", "viewer", 400, "bad_request"},
-    {"wrong_method", "DELETE", "", "/api/v1/pumps", "", "manager", 405, "method_not_allowed"},
+    {"wrong_method", "DELETE", "", "/api/v1/pumps", "", "manager", 405, "method_not_allowed", "GET, HEAD"},
+    {"post_to_a_reading", "POST", "", "/api/v1/pumps/1", "{}", "manager", 405, "method_not_allowed", "GET, HEAD"},
+    {"get_of_a_command", "GET", "", "/api/v1/sales/1/lock", "", "viewer", 405, "method_not_allowed", "POST"},
+    {"delete_of_a_route_with_two_methods", "DELETE", "", "/api/v1/prices", "", "manager", 405, "method_not_allowed", "GET, HEAD, PUT"},
+    {"put_on_an_open_route", "PUT", "", "/healthz", "", "", 405, "method_not_allowed", "GET, HEAD"},
+    {"head_as_get_without_the_body", "HEAD", "", "/api/v1/prices", "", "viewer", 200, ""},
+    {"head_needs_the_token_get_needs", "HEAD", "", "/api/v1/pumps", "", "", 401, ""},
+    {"nozzle_the_pump_lacks", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 3})", "pos1", 409, "no_such_nozzle"},
+    {"emulator_nozzle_the_pump_lacks", "POST", "/api/v1/emulator/pumps/{n}/lift", "/api/v1/emulator/pumps/1/lift", R"({"nozzle": 3})", "pos1", 409, "no_such_nozzle"},
     {"missing_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "", 401, "unauthorized"},
     {"wrong_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "intruder", 401, "unauthorized"},
     {"viewer_authorizes", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{}", "viewer", 403, "forbidden"},
@@ -412,10 +421,26 @@ class ServiceBadInput : public ::testing::TestWithParam<BadInput> {};
 
 using Headers = std::vector<std::pair<std::string, std::string>>;
 
+std::string RawExchange(std::uint16_t port, const std::string& text);
+
+// A HEAD is answered with the GET's status and length and nothing after its head.
+void ExpectHead(const BadInput& b) {
+    const auto get = Shared().Request("GET", b.target, "", b.token);
+    const std::string auth = *b.token ? "Authorization: Bearer " + Station::Token(b.token) + "\r\n" : "";
+    const auto head = RawExchange(Shared().port(), "HEAD " + b.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Connection: close\r\n\r\n");
+    EXPECT_EQ(head.rfind("HTTP/1.1 " + std::to_string(b.status) + " ", 0), 0u) << head;
+    EXPECT_EQ(head.find("\r\n\r\n"), head.size() - 4) << head;
+    EXPECT_NE(head.find("Content-Length: " + std::to_string(get.body.size()) + "\r\n"), std::string::npos) << head;
+}
+
 void ExpectRefused(const BadInput& b, const Headers& headers = {}) {
+    if (std::string(b.method) == "HEAD") return ExpectHead(b);
     const auto reply = Shared().Request(b.method, b.target, b.body, b.token, headers);
     EXPECT_EQ(reply.status, b.status) << reply.body;
     EXPECT_EQ(reply.Json().value("error", ""), b.error) << reply.body;
+    if (*b.allow) {
+        EXPECT_EQ(reply.headers.count("Allow") ? reply.headers.at("Allow") : "", b.allow);
+    }
     if (*b.route) {
         EXPECT_EQ(CheckResponse(b.method, b.route, reply.status, reply.Json()), "");
     }

@@ -189,8 +189,11 @@ HttpReply Exchange(Stream& stream, const beast::http::request<beast::http::strin
     beast::flat_buffer buffer;
     beast::http::response_parser<beast::http::string_body> parser;
     parser.body_limit(64 << 20);
+    parser.skip(req.method() == beast::http::verb::head);
     beast::http::read(stream, buffer, parser);
-    return {static_cast<int>(parser.get().result_int()), parser.get().body()};
+    HttpReply reply{static_cast<int>(parser.get().result_int()), parser.get().body(), {}};
+    for (const auto& field : parser.get()) reply.headers[std::string(field.name_string())] = std::string(field.value());
+    return reply;
 }
 
 }  // namespace
@@ -276,6 +279,7 @@ std::optional<json> EventClient::Next(int timeout_ms) {
     if (!s.done || s.closed) return std::nullopt;
     json event = json::parse(beast::buffers_to_string(s.buffer.data()), nullptr, false);
     s.buffer.consume(s.buffer.size());
+    if (auto fault = CheckEvent(event); !fault.empty()) throw std::runtime_error(fault + ": " + event.dump());
     return event;
 }
 
@@ -322,18 +326,24 @@ std::unique_ptr<SilentClient> SilentEventClient(std::uint16_t port, const std::s
 
 namespace {
 
+json Load(const char* path) {
+    std::ifstream in(path);
+    return json::parse(in);
+}
 const json& Document() {
-    static const json doc = [] {
-        std::ifstream in(FORECOURT_OPENAPI_PATH);
-        return json::parse(in);
-    }();
+    static const json doc = Load(FORECOURT_OPENAPI_PATH);
+    return doc;
+}
+const json& EventDocument() {
+    static const json doc = Load(FORECOURT_ASYNCAPI_PATH);
     return doc;
 }
 
-const json& Resolve(const json& node) {
+// `node`, or what its reference names in `doc`.
+const json& Resolve(const json& node, const json& doc) {
     if (!node.is_object() || !node.contains("$ref")) return node;
     const std::string ref = node["$ref"];
-    return Resolve(Document().at(json::json_pointer(ref.substr(1))));
+    return Resolve(doc.at(json::json_pointer(ref.substr(1))), doc);
 }
 
 bool HasType(const json& value, const std::string& type) {
@@ -347,11 +357,11 @@ bool HasType(const json& value, const std::string& type) {
     return false;
 }
 
-std::string Validate(const json& schema_ref, const json& value, const std::string& where) {
-    const json& schema = Resolve(schema_ref);
+std::string Validate(const json& schema_ref, const json& value, const std::string& where, const json& doc = Document()) {
+    const json& schema = Resolve(schema_ref, doc);
     if (schema.contains("oneOf")) {
         for (const auto& option : schema["oneOf"])
-            if (Validate(option, value, where).empty()) return "";
+            if (Validate(option, value, where, doc).empty()) return "";
         return where + ": matches none of oneOf";
     }
     if (schema.contains("type")) {
@@ -371,7 +381,7 @@ std::string Validate(const json& schema_ref, const json& value, const std::strin
         const json properties = schema.value("properties", json::object());
         for (const auto& [key, item] : value.items()) {
             if (properties.contains(key)) {
-                if (auto e = Validate(properties[key], item, where + "." + key); !e.empty()) return e;
+                if (auto e = Validate(properties[key], item, where + "." + key, doc); !e.empty()) return e;
             } else if (schema.value("additionalProperties", true) == false) {
                 return where + ": unexpected " + key;
             }
@@ -379,7 +389,7 @@ std::string Validate(const json& schema_ref, const json& value, const std::strin
     }
     if (value.is_array() && schema.contains("items"))
         for (std::size_t i = 0; i < value.size(); ++i)
-            if (auto e = Validate(schema["items"], value[i], where + "[" + std::to_string(i) + "]"); !e.empty()) return e;
+            if (auto e = Validate(schema["items"], value[i], where + "[" + std::to_string(i) + "]", doc); !e.empty()) return e;
     return "";
 }
 
@@ -392,12 +402,19 @@ std::string CheckResponse(const std::string& method, const std::string& route, i
     if (!paths.contains(route) || !paths[route].contains(m)) return "the document has no " + method + " " + route;
     const json& responses = paths[route][m]["responses"];
     if (!responses.contains(std::to_string(status))) return method + " " + route + " does not document " + std::to_string(status);
-    const json& response = Resolve(responses[std::to_string(status)]);
+    const json& response = Resolve(responses[std::to_string(status)], Document());
     return Validate(response["content"]["application/json"]["schema"], value, method + " " + route);
 }
 
 std::string CheckSchema(const std::string& schema, const json& value) {
     return Validate(json{{"$ref", "#/components/schemas/" + schema}}, value, schema);
+}
+
+std::string CheckEvent(const json& event) {
+    const json& messages = EventDocument()["components"]["messages"];
+    const std::string type = event.is_object() ? event.value("type", "") : "";
+    if (!messages.contains(type)) return "the event document has no message " + type;
+    return Validate(messages[type]["payload"], event, "event " + type, EventDocument());
 }
 
 }  // namespace forecourt::test

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <optional>
@@ -36,6 +37,7 @@ private:
 struct HttpReply {
     int status = 0;
     std::string body;
+    std::map<std::string, std::string> headers;
     json Json() const;
 };
 
@@ -121,5 +123,7 @@ std::unique_ptr<SilentClient> SilentEventClient(std::uint16_t port, const std::s
 std::string CheckResponse(const std::string& method, const std::string& route, int status, const json& value);
 // Checks `value` against a named schema of the document.
 std::string CheckSchema(const std::string& schema, const json& value);
+// Checks an event against its type's message in the event stream's AsyncAPI document.
+std::string CheckEvent(const json& event);
 
 }  // namespace forecourt::test
