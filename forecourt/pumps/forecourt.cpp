@@ -163,15 +163,19 @@ Forecourt::Line& Forecourt::LineOf(const Pump& pump) { return *lines_[pump.line]
 // Runs what is queued between two polls: every stop, the authorizations, and one read, so a
 // crowd of readers never holds up the poll nor a till's authorization.
 void Forecourt::RunQueued(Line& line) {
-    int reads = 0;
+    bool read = false;
     for (;;) {
         Line::Queued next;
         {
             std::lock_guard lock(line.queue_mutex);
-            auto& queue = !line.queues[0].empty() ? line.queues[0] : !line.queues[1].empty() ? line.queues[1] : line.queues[2];
-            if (queue.empty() || (&queue == &line.queues[2] && reads++ > 0)) return;
-            next = std::move(queue.front());
-            queue.pop_front();
+            // The queues stand in CommandClass order: the first that waits goes first.
+            const auto waiting = std::find_if(line.queues.begin(), line.queues.end(), [](const auto& q) { return !q.empty(); });
+            if (waiting == line.queues.end()) return;
+            const bool is_read = waiting - line.queues.begin() == static_cast<std::ptrdiff_t>(CommandClass::kRead);
+            if (is_read && read) return;
+            read = read || is_read;
+            next = std::move(waiting->front());
+            waiting->pop_front();
         }
         try {
             next.run();
