@@ -18,6 +18,7 @@
 #include "dorv5000/driver.h"
 #include "emulator_lines.h"
 #include "events/event_hub.h"
+#include "pumps/dorv_dispenser.h"
 #include "pumps/driver_settings.h"
 #include "pumps/forecourt.h"
 #include "pumps/station_link.h"
@@ -128,7 +129,8 @@ int Run(Config config, const std::string& self) {
     }
     link.SetTimeouts(std::chrono::milliseconds(config.line_timeout_ms), config.line_retries);
     std::unique_ptr<dorv::DI30> driver(GetDI30(config.driver_flags, 0, &link));
-    Forecourt forecourt(config, store, hub, *driver, link);
+    Forecourt forecourt(config, store, hub,
+                        [&](const LineConfig& line) { return std::make_unique<DorvDispenser>(*driver, link, line.line); });
     std::vector<StaticFile> console;
     for (const auto& file : console::Files()) console.push_back({std::string(file.path), std::string(file.content_type), file.bytes});
     Router router(config, forecourt, store, hub, std::move(console));

@@ -272,23 +272,20 @@ void Router::Dispatch(const Request& request, Respond respond) {
     if (s.size() == 3 && s[2] == "forecourt") {
         need(http::verb::get, Role::kViewer, [&](const Identity& who) {
             // The role lets a client show what it may do without trying it.
-            json body = forecourt_.ForecourtJson();
-            body["role"] = RoleName(who.role);
             // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
-            body["caller"] = who.name;
-            body["uplink"] = uplink_status ? uplink_status() : json(nullptr);
-            respond(JsonResponse(request, http::status::ok, body.dump()));
+            const json extra = {{"role", RoleName(who.role)}, {"caller", who.name}, {"uplink", uplink_status ? uplink_status() : json(nullptr)}};
+            respond(JsonResponse(request, http::status::ok, forecourt_.ForecourtText(extra)));
         });
     } else if (s.size() == 3 && s[2] == "pumps") {
-        need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, forecourt_.PumpsJson().dump())); });
+        need(http::verb::get, Role::kViewer, [&](const Identity&) { respond(JsonResponse(request, http::status::ok, *forecourt_.PumpsView())); });
     } else if (s.size() == 3 && s[2] == "stop") {
         need(http::verb::post, Role::kPos, [&](const Identity&) { forecourt_.StopAll(done); });
     } else if (s.size() >= 4 && s[2] == "pumps" && number >= 0 && number <= 100000) {
         const int pump = static_cast<int>(number);
         if (s.size() == 4) {
             need(http::verb::get, Role::kViewer, [&, pump](const Identity&) {
-                auto json = forecourt_.PumpJson(pump);
-                respond(json ? JsonResponse(request, http::status::ok, json->dump())
+                const auto view = forecourt_.PumpView(pump);
+                respond(view ? JsonResponse(request, http::status::ok, *view)
                              : ErrorResponse(request, http::status::not_found, "not_found", "no pump " + std::to_string(pump)));
             });
         } else if (s.size() == 5 && s[4] == "authorize") {
