@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <spdlog/cfg/env.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <cstdlib>
@@ -141,7 +144,9 @@ int Run(Config config, const std::string& self) {
         feed = std::make_unique<UplinkFeed>(hub, *up);
         up->on_event({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
         router.extra_metrics = [&up] { return up->metrics_text(); };
-        router.uplink_status = [&up] { return nlohmann::json{{"state", uplink::ToString(up->state())}, {"outbox", up->outbox_depth()}}; };
+        router.uplink_status = [&up] {
+            return nlohmann::json{{"state", uplink::ToString(up->state())}, {"outbox", up->outbox_depth()}, {"error", up->last_error()}};
+        };
         up->start();
     }
 
@@ -163,13 +168,15 @@ int Run(Config config, const std::string& self) {
                     io.run();
                     return;
                 } catch (const std::exception& e) {
-                    std::cerr << "dorv-forecourt: a web handler failed: " << e.what() << std::endl;
+                    spdlog::error("event=handler_failed reason=\"{}\"", e.what());
                 } catch (...) {
-                    std::cerr << "dorv-forecourt: a web handler failed" << std::endl;
+                    spdlog::error("event=handler_failed");
                 }
             }
         });
+    spdlog::info("event=started pumps={} lines={}", config.pumps.size(), config.lines.size());
     for (auto& t : threads) t.join();
+    spdlog::info("event=stopping");
     forecourt.Stop();
     feed.reset();
     if (up) up->stop();
@@ -192,19 +199,25 @@ int main(int argc, char** argv) {
     app.add_option("--emulator-baud", o.baud, "--emulator: line speed, 0 = unpaced")->check(CLI::Range(0, 115200));
     CLI11_PARSE(app, argc, argv);
     ::signal(SIGPIPE, SIG_IGN);
+    // One line per event on standard error, for journald (which stamps the time); SPDLOG_LEVEL
+    // sets the level.
+    auto log = spdlog::stderr_logger_mt("dorv-forecourt");
+    log->set_pattern("%l %v");
+    spdlog::set_default_logger(log);
+    spdlog::cfg::load_env_levels();
     try {
         return Run(MakeConfig(o), argv[0]);
     } catch (const ConfigError& e) {
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
     } catch (const DatabaseInUse& e) {
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
     } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
     } catch (const std::exception& e) {
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 1;
     }
 }

@@ -1,5 +1,7 @@
 #include "router.h"
 
+#include <spdlog/spdlog.h>
+
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -228,7 +230,7 @@ void Router::Handle(const Request& request, Respond respond) {
         if (auto preflight = guard_.Preflight(request)) return answer(std::move(*preflight));
         Dispatch(request, answer);
     } catch (const std::exception& e) {
-        std::cerr << "dorv-forecourt: " << request.method_string() << " failed: " << e.what() << std::endl;
+        spdlog::error("event=request_failed method={} reason=\"{}\"", std::string(request.method_string()), e.what());
         answer(ErrorResponse(request, http::status::internal_server_error, "internal", "the request could not be served"));
     } catch (...) {
         answer(ErrorResponse(request, http::status::internal_server_error, "internal", "the request could not be served"));

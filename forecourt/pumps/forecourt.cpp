@@ -4,7 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <iostream>
+#include <spdlog/spdlog.h>
 
 #include "emulator_control.h"
 #include "pump_machine.h"
@@ -182,6 +182,7 @@ void Forecourt::RunQueued(Line& line) {
         try {
             next.run();
         } catch (const StoreError& e) {
+            spdlog::error("event=store_failed line={} reason=\"{}\"", line.config.line, e.what());
             next.done(Outcome::Fail(Outcome::Kind::kStoreFailed, e.what()));
         }
     }
@@ -195,7 +196,7 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
             PollCycle(line);
         } catch (const StoreError& e) {
             // A sale that could not be written stays with its pump: the next poll writes it.
-            std::cerr << "dorv-forecourt: line " << line.config.line << ": " << e.what() << std::endl;
+            spdlog::error("event=store_failed line={} reason=\"{}\"", line.config.line, e.what());
         }
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
         line.poll_ms = ms;
@@ -237,6 +238,8 @@ void Forecourt::SetOnline(Line& line, bool online) {
         line.online = online;
         hub_.Publish("line", LineJsonLocked(line));
     }
+    if (online) spdlog::info("event=line_online line={}", line.config.line);
+    else spdlog::warn("event=line_offline line={}", line.config.line);
     PumpObservation silent;
     silent.online = false;
     for (Pump* pump : line.pumps) {
