@@ -457,15 +457,6 @@ nlohmann::json Forecourt::PumpsJson() const {
     return {{"pumps", pumps}};
 }
 
-std::optional<nlohmann::json> Forecourt::PumpJson(int number) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& p : pumps_)
-        if (p->config.pump == number) return PumpJsonLocked(*p);
-    return std::nullopt;
-}
-
-nlohmann::json Forecourt::ForecourtJson() const { return nlohmann::json::parse(ForecourtText(nlohmann::json::object())); }
-
 std::vector<LineMetrics> Forecourt::Metrics() const {
     std::lock_guard lock(mutex_);
     std::vector<LineMetrics> metrics;

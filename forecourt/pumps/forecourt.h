@@ -86,8 +86,6 @@ public:
     // The forecourt's JSON with `extra`'s fields added at the top.
     std::string ForecourtText(const nlohmann::json& extra) const;
     nlohmann::json PumpsJson() const;
-    std::optional<nlohmann::json> PumpJson(int pump) const;
-    nlohmann::json ForecourtJson() const;
     std::vector<LineMetrics> Metrics() const;
     int LinesOnline() const;
     bool Emulated() const { return config_.emulator; }
