@@ -3,6 +3,9 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <spdlog/cfg/env.h>
+#include <spdlog/sinks/stdout_sinks.h>
+#include <spdlog/spdlog.h>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <cstdlib>
@@ -19,6 +22,7 @@
 #include "dorv5000/driver.h"
 #include "emulator_lines.h"
 #include "events/event_hub.h"
+#include "pumps/dorv_dispenser.h"
 #include "pumps/driver_settings.h"
 #include "pumps/forecourt.h"
 #include "pumps/station_link.h"
@@ -163,7 +167,8 @@ int Run(Config config, const std::string& self) {
     }
     link.SetTimeouts(std::chrono::milliseconds(config.line_timeout_ms), config.line_retries);
     std::unique_ptr<dorv::DI30> driver(GetDI30(config.driver_flags, 0, &link));
-    Forecourt forecourt(config, store, hub, *driver, link);
+    Forecourt forecourt(config, store, hub,
+                        [&](const LineConfig& line) { return std::make_unique<DorvDispenser>(*driver, link, line.line); });
     std::vector<StaticFile> console;
     for (const auto& file : console::Files()) console.push_back({std::string(file.path), std::string(file.content_type), file.bytes});
     Router router(config, forecourt, store, hub, std::move(console));
@@ -174,7 +179,9 @@ int Run(Config config, const std::string& self) {
         feed = std::make_unique<UplinkFeed>(hub, *up);
         up->on_event({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
         router.extra_metrics = [&up] { return up->metrics_text(); };
-        router.uplink_status = [&up] { return nlohmann::json{{"state", uplink::ToString(up->state())}, {"outbox", up->outbox_depth()}}; };
+        router.uplink_status = [&up] {
+            return nlohmann::json{{"state", uplink::ToString(up->state())}, {"outbox", up->outbox_depth()}, {"error", up->last_error()}};
+        };
         up->start();
     }
 
@@ -196,13 +203,15 @@ int Run(Config config, const std::string& self) {
                     io.run();
                     return;
                 } catch (const std::exception& e) {
-                    std::cerr << "dorv-forecourt: a web handler failed: " << e.what() << std::endl;
+                    spdlog::error("event=handler_failed reason=\"{}\"", e.what());
                 } catch (...) {
-                    std::cerr << "dorv-forecourt: a web handler failed" << std::endl;
+                    spdlog::error("event=handler_failed");
                 }
             }
         });
+    spdlog::info("event=started pumps={} lines={}", config.pumps.size(), config.lines.size());
     for (auto& t : threads) t.join();
+    spdlog::info("event=stopping");
     forecourt.Stop();
     feed.reset();
     if (up) up->stop();
@@ -239,6 +248,12 @@ int main(int argc, char** argv) {
         return app.exit(e) == 0 ? 0 : 2;  // --help is no error; a wrong option is one, as a wrong file is
     }
     ::signal(SIGPIPE, SIG_IGN);
+    // One line per event on standard error, for journald (which stamps the time); SPDLOG_LEVEL
+    // sets the level.
+    auto log = spdlog::stderr_logger_mt("dorv-forecourt");
+    log->set_pattern("%l %v");
+    spdlog::set_default_logger(log);
+    spdlog::cfg::load_env_levels();
     try {
         if (*backup) {
             const int pages = BackupDatabase(backup_from, backup_to);
@@ -260,19 +275,19 @@ int main(int argc, char** argv) {
         }
         return Run(MakeConfig(o), argv[0]);
     } catch (const ConfigError& e) {
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
     } catch (const DatabaseInUse& e) {
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
     } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
     } catch (const DatabaseRefused& e) {  // as permanent as a wrong file: not worth a restart
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 3;
     } catch (const std::exception& e) {
-        std::cerr << "dorv-forecourt: " << e.what() << "\n";
+        spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 1;
     }
 }

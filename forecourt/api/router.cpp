@@ -1,5 +1,7 @@
 #include "router.h"
 
+#include <spdlog/spdlog.h>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -216,7 +218,7 @@ void Router::Handle(const Request& request, Respond respond) {
         if (auto preflight = guard_.Preflight(request)) return answer(std::move(*preflight));
         Dispatch(request, answer);
     } catch (const std::exception& e) {
-        std::cerr << "dorv-forecourt: " << request.method_string() << " failed: " << e.what() << std::endl;
+        spdlog::error("event=request_failed method={} reason=\"{}\"", std::string(request.method_string()), e.what());
         answer(ErrorResponse(request, http::status::internal_server_error, "internal", "the request could not be served"));
     } catch (...) {
         answer(ErrorResponse(request, http::status::internal_server_error, "internal", "the request could not be served"));
@@ -266,18 +268,16 @@ struct RouteTable {
     }
     static void Forecourt(Router& r, const Router::Call& c) {
         // The role lets a client show what it may do without trying it.
-        json body = r.forecourt_.ForecourtJson();
-        body["role"] = RoleName(c.who.role);
         // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
-        body["caller"] = c.who.name;
-        body["uplink"] = r.uplink_status ? r.uplink_status() : json(nullptr);
-        c.Ok(body);
+        const json extra = {{"role", RoleName(c.who.role)}, {"caller", c.who.name}, {"uplink", r.uplink_status ? r.uplink_status() : json(nullptr)}};
+        c.respond(JsonResponse(c.request, http::status::ok, r.forecourt_.ForecourtText(extra)));
     }
-    static void Pumps(Router& r, const Router::Call& c) { c.Ok(r.forecourt_.PumpsJson()); }
+    // The pumps' views are serialized once per change and served as they are.
+    static void Pumps(Router& r, const Router::Call& c) { c.respond(JsonResponse(c.request, http::status::ok, *r.forecourt_.PumpsView())); }
     static void Pump(Router& r, const Router::Call& c) {
-        auto pump = r.forecourt_.PumpJson(c.pump());
-        if (!pump) return c.Fail(http::status::not_found, "not_found", "no pump " + std::to_string(c.pump()));
-        c.Ok(*pump);
+        const auto view = r.forecourt_.PumpView(c.pump());
+        if (!view) return c.Fail(http::status::not_found, "not_found", "no pump " + std::to_string(c.pump()));
+        c.respond(JsonResponse(c.request, http::status::ok, *view));
     }
     static void Authorize(Router& r, const Router::Call& c) {
         auto decoded = DecodeAuthorize(c.request.body());

@@ -1,6 +1,7 @@
 #include "server.h"
 
 #include <boost/asio/strand.hpp>
+#include <spdlog/spdlog.h>
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
@@ -99,6 +100,7 @@ private:
     }
 
     void Drop() {
+        spdlog::warn("event=client_dropped reason=backlog");
         dropped_ = true;
         ++router_.dropped_clients;
         // The queue stays: a write in flight still sends from its front. It goes with the session.

@@ -35,6 +35,11 @@ EventHub::~EventHub() {
 }
 
 std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data) {
+    const std::string text = data.dump();
+    return Publish(type, std::move(data), text);
+}
+
+std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data, const std::string& text) {
     std::lock_guard lock(mutex_);
     if (store_ && seq_ >= reserved_) {
         reserved_ = seq_ + kSeqBlock;
@@ -44,12 +49,17 @@ std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data) {
             // The event still goes out; a store that refuses writes is reported by the sales' own.
         }
     }
-    const nlohmann::json envelope = {{"seq", ++seq_}, {"time", UtcNow()}, {"type", type}, {"data", std::move(data)}};
-    auto text = std::make_shared<const std::string>(envelope.dump());
-    journal_.emplace_back(seq_, text);
+    const std::string time = UtcNow();
+    ++seq_;
+    // The envelope's keys in the order its JSON would dump them, around the data's own bytes.
+    auto serialized = std::make_shared<const std::string>("{\"data\":" + text + ",\"seq\":" + std::to_string(seq_) +
+                                                          ",\"time\":" + nlohmann::json(time).dump() +
+                                                          ",\"type\":" + nlohmann::json(type).dump() + "}");
+    const nlohmann::json envelope = {{"seq", seq_}, {"time", time}, {"type", type}, {"data", std::move(data)}};
+    journal_.emplace_back(seq_, serialized);
     while (journal_.size() > size_) journal_.pop_front();
-    if (store_) unwritten_.emplace_back(seq_, text);
-    for (auto& [id, subscriber] : subscribers_) subscriber(text, envelope);
+    if (store_) unwritten_.emplace_back(seq_, serialized);
+    for (auto& [id, subscriber] : subscribers_) subscriber(serialized, envelope);
     return seq_;
 }
 

@@ -40,6 +40,8 @@ public:
     EventHub& operator=(const EventHub&) = delete;
 
     std::int64_t Publish(const std::string& type, nlohmann::json data);
+    // The same, with `data` serialized already (`text`): its bytes go into the envelope as they are.
+    std::int64_t Publish(const std::string& type, nlohmann::json data, const std::string& text);
 
     // Subscribes and hands back, atomically, the journaled events after `after` (all the
     // journal keeps when `after` is older), so nothing falls between replay and live events.

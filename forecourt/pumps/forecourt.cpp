@@ -4,12 +4,11 @@
 #include <array>
 #include <chrono>
 #include <cmath>
-#include <iostream>
+#include <spdlog/spdlog.h>
 
 #include "emulator_control.h"
+#include "pump_machine.h"
 #include "events/event_hub.h"
-#include "station_link.h"
-#include "status_codes.h"
 #include "store/store.h"
 
 namespace forecourt {
@@ -18,7 +17,7 @@ namespace forecourt {
 struct Forecourt::Pump {
     PumpConfig config;
     std::size_t line = 0;
-    std::string state = "offline";
+    PumpState state = PumpState::kOffline;
     std::optional<int> nozzle;
     std::int64_t volume_cl = 0;
     std::int64_t amount_cents = 0;
@@ -28,8 +27,9 @@ struct Forecourt::Pump {
     std::int64_t last_sale = 0;  // the last finished one
     bool by_totals = false;      // read the sale from the totalizers: the driver's current nozzle is not known
     bool stop_requested = false;
-    std::vector<std::uint8_t> codes;  // the last poll, nozzle n at n - 1
+    std::vector<NozzleReading> codes;  // the last poll, nozzle n at n - 1
     nlohmann::json published;
+    std::atomic<View> view;  // `published`, serialized
 
     int NozzleCount() const {
         int count = 0;
@@ -45,11 +45,12 @@ struct Forecourt::Pump {
 
 struct Forecourt::Line {
     LineConfig config;
+    std::unique_ptr<Dispenser> dispenser;
     std::vector<Pump*> pumps;
-    bool online = false;    // under mutex_
-    int misses = 0;         // line thread only
-    double poll_ms = 0;     // under mutex_
-    std::uint64_t cycles = 0;
+    std::atomic<bool> online{false};  // written under mutex_
+    int misses = 0;                   // line thread only
+    std::atomic<double> poll_ms{0};
+    std::atomic<std::uint64_t> cycles{0};
     bool set_up = false;
     struct Queued {
         std::function<void()> run;
@@ -99,8 +100,8 @@ constexpr std::size_t kSpareAuthorizations = 4;
 
 }  // namespace
 
-Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, dorv::DI30& driver, StationLink& link)
-    : config_(config), store_(store), hub_(hub), driver_(driver), link_(link) {
+Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const DispenserFactory& dispensers)
+    : config_(config), store_(store), hub_(hub) {
     std::vector<GradePrice> initial;
     for (const auto& g : config_.grades) initial.push_back({g.id, g.name, g.price_cents});
     prices_ = store_.Prices(initial);
@@ -109,6 +110,7 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, dorv::DI
     for (const auto& lc : config_.lines) {
         auto line = std::make_unique<Line>();
         line->config = lc;
+        line->dispenser = dispensers(lc);
         lines_.push_back(std::move(line));
     }
     for (const auto& pc : config_.pumps) {
@@ -116,7 +118,7 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, dorv::DI
         pump->config = pc;
         for (std::size_t i = 0; i < lines_.size(); ++i)
             if (lines_[i]->config.line == pc.line) pump->line = i;
-        pump->codes.assign(static_cast<std::size_t>(pump->NozzleCount()), 0);
+        pump->codes.assign(static_cast<std::size_t>(pump->NozzleCount()), NozzleReading{});
         lines_[pump->line]->pumps.push_back(pump.get());
         pumps_.push_back(std::move(pump));
     }
@@ -132,6 +134,10 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, dorv::DI
         pump->by_totals = true;
     }
     unpaid_ = store_.Unpaid();
+    price_set_id_ = prices_.id;
+    std::lock_guard lock(mutex_);
+    for (auto& p : pumps_) p->view.store(std::make_shared<const std::string>(PumpJsonLocked(*p).dump()));
+    StoreListLocked();
 }
 
 Forecourt::~Forecourt() { Stop(); }
@@ -180,6 +186,7 @@ void Forecourt::RunQueued(Line& line) {
         try {
             next.run();
         } catch (const StoreError& e) {
+            spdlog::error("event=store_failed line={} reason=\"{}\"", line.config.line, e.what());
             next.done(Outcome::Fail(Outcome::Kind::kStoreFailed, e.what()));
         }
     }
@@ -193,14 +200,11 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
             PollCycle(line);
         } catch (const StoreError& e) {
             // A sale that could not be written stays with its pump: the next poll writes it.
-            std::cerr << "dorv-forecourt: line " << line.config.line << ": " << e.what() << std::endl;
+            spdlog::error("event=store_failed line={} reason=\"{}\"", line.config.line, e.what());
         }
         const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
-        {
-            std::lock_guard lock(mutex_);
-            line.poll_ms = ms;
-            ++line.cycles;
-        }
+        line.poll_ms = ms;
+        ++line.cycles;
         std::unique_lock lock(line.queue_mutex);
         line.wake.wait_for(lock, stop, std::chrono::milliseconds(config_.poll_interval_ms), [&] { return !line.Idle(); });
     }
@@ -216,10 +220,7 @@ void Forecourt::Loop(Line& line, std::stop_token stop) {
 
 void Forecourt::PollCycle(Line& line) {
     if (!line.set_up) {
-        try {
-            driver_.SetupLine(static_cast<std::uint8_t>(line.config.line));
-        } catch (const dorv::Exception&) {
-        }
+        line.dispenser->Open();
         line.set_up = true;
     }
     // An offline line costs a timeout per request: one pump probes it until it answers.
@@ -241,82 +242,58 @@ void Forecourt::SetOnline(Line& line, bool online) {
         line.online = online;
         hub_.Publish("line", LineJsonLocked(line));
     }
-    for (Pump* pump : line.pumps)
-        if (!online) SetState(*pump, "offline", pump->nozzle);
-        else PollPump(*pump);
+    if (online) spdlog::info("event=line_online line={}", line.config.line);
+    else spdlog::warn("event=line_offline line={}", line.config.line);
+    PumpObservation silent;
+    silent.online = false;
+    for (Pump* pump : line.pumps) {
+        if (online) {
+            PollPump(*pump);
+            continue;
+        }
+        const PumpStep step = Step(pump->state, pump->nozzle, silent);
+        SetState(*pump, step.state, step.nozzle);
+    }
 }
 
-bool Forecourt::Answered(const Pump& pump) const { return link_.LastState(pump.config.line) == dorv::kLineAnswered; }
-
 bool Forecourt::PollPump(Pump& pump) {
-    const auto line = static_cast<std::uint8_t>(pump.config.line);
-    const auto count = static_cast<std::uint8_t>(pump.NozzleCount());
-    std::vector<std::uint8_t> codes(count);
-    try {
-        const dorv::StatusRecord record = driver_.GetStatus(line, static_cast<std::uint8_t>(pump.config.column), count);
-        if (driver_.GetLineStatus(line) != dorv::kLineAnswered) return false;
-        for (std::size_t n = 1; n <= count; ++n) codes[n - 1] = record.bytes[2 * n];
-        if (!LineOf(pump).online) return true;  // the line comes back: SetOnline polls again
-        Track(pump, codes);
-    } catch (const dorv::Exception&) {
-        return false;
-    }
+    const auto codes = LineOf(pump).dispenser->Poll(pump.config.column, pump.NozzleCount());
+    if (!codes) return false;
+    if (!LineOf(pump).online) return true;  // the line comes back: SetOnline polls again
+    Track(pump, *codes);
     return true;
 }
 
 // Moves the pump's state on from one poll's nozzle codes.
-void Forecourt::Track(Pump& pump, const std::vector<std::uint8_t>& codes) {
+void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     pump.codes = codes;
-    auto code = [&](int n) { return n >= 1 && n <= static_cast<int>(codes.size()) ? ClassifyCode(codes[n - 1]) : NozzleCode::kOther; };
-    auto first = [&](auto predicate) -> std::optional<int> {
-        for (int n = 1; n <= static_cast<int>(codes.size()); ++n)
-            if (pump.Nozzle(n) && predicate(code(n))) return n;
-        return std::nullopt;
-    };
-    if (pump.sale) {
-        const NozzleCode c = code(pump.sale->nozzle);
-        if (pump.by_totals && c == NozzleCode::kAuthorized) {
-            // Authorized but never started: the start went down with the service or its reply
-            // was lost and the pump never took it. Nothing was delivered: the authorization is
-            // withdrawn and the sale voided, so the pump calls again.
-            driver_.StopAndRelease(pump.config.line, pump.config.column, pump.sale->nozzle, 1);
-            if (Answered(pump)) Finalize(pump);
+    PumpObservation seen;
+    for (std::size_t i = 0; i < codes.size(); ++i)
+        seen.codes.push_back(pump.Nozzle(static_cast<int>(i) + 1) ? codes[i].code : NozzleCode::kOther);
+    if (pump.sale) seen.sale = pump.sale->nozzle;
+    seen.by_totals = pump.by_totals;
+    seen.stop_requested = pump.stop_requested;
+    const PumpStep step = Step(pump.state, pump.nozzle, seen);
+    switch (step.action) {
+        case PumpAction::kRelease:
+            // Nothing was delivered: the authorization is withdrawn and the sale voided, so the
+            // pump calls again.
+            if (LineOf(pump).dispenser->Release(pump.config.column, pump.sale->nozzle)) Finalize(pump);
             return;
-        }
-        if (Flowing(c)) {
+        case PumpAction::kFinalize: return Finalize(pump);
+        case PumpAction::kReadFilling:
             if (auto reading = ReadFilling(pump)) {
                 std::lock_guard lock(mutex_);
                 pump.volume_cl = reading->first;
                 pump.amount_cents = reading->second;
             }
-            SetState(pump, pump.stop_requested ? "stopped" : "fuelling", pump.sale->nozzle);
-        } else if (Started(c)) {
-            SetState(pump, pump.stop_requested ? "stopped" : "authorized", pump.sale->nozzle);
-        } else {
-            Finalize(pump);  // released: the filling is over
-        }
-        return;
+            break;
+        case PumpAction::kNone: break;
     }
-    if (auto n = first(Flowing)) {
-        SetState(pump, "fuelling", n);  // delivering without our authorization (a free start)
-    } else if (auto n = first(Started)) {
-        SetState(pump, "authorized", n);
-    } else if (auto n = first([](NozzleCode c) { return c == NozzleCode::kLifted; })) {
-        // The customer still holds the nozzle of the sale just finished.
-        const bool holding = pump.state == "finished" && pump.nozzle == n;
-        SetState(pump, holding ? "finished" : "calling", n);
-    } else {
-        SetState(pump, "idle", std::nullopt);
-    }
+    SetState(pump, step.state, step.nozzle);
 }
 
-std::optional<Totalizer> Forecourt::ReadTotals(Pump& pump, int nozzle) {
-    double volume = 0, amount = 0;
-    driver_.ReadCounters(pump.config.line, pump.config.column, nozzle, &volume, &amount, 0, 0);
-    // The driver reports a silence as a reading of zero: ask the link whether it answered.
-    if (!Answered(pump)) return std::nullopt;
-    return Totalizer{ToHundredths(volume), ToHundredths(amount)};
-}
+std::optional<Totalizer> Forecourt::ReadTotals(Pump& pump, int nozzle) { return LineOf(pump).dispenser->Totals(pump.config.column, nozzle); }
 
 namespace {
 
@@ -330,10 +307,9 @@ std::optional<std::pair<std::int64_t, std::int64_t>> DeliveredSince(const Sale& 
 
 std::optional<std::pair<std::int64_t, std::int64_t>> Forecourt::ReadFilling(Pump& pump) {
     if (pump.by_totals) return DeliveredSince(*pump.sale, ReadTotals(pump, pump.sale->nozzle));
-    double litres = 0, money = 0;
-    driver_.GetFilling(pump.config.line, pump.config.column, &litres, &money);
-    if (!Answered(pump)) return std::nullopt;
-    return std::pair{ToHundredths(litres), ToHundredths(money)};
+    const auto filling = LineOf(pump).dispenser->Filling(pump.config.column);
+    if (!filling) return std::nullopt;
+    return std::pair{filling->volume_cl, filling->amount_cents};
 }
 
 void Forecourt::Finalize(Pump& pump) {
@@ -361,29 +337,79 @@ void Forecourt::Finalize(Pump& pump) {
     if (finished) {
         RefreshUnpaid();
         hub_.Publish("sale", SaleJson(*finished));
-        SetState(pump, "finished", finished->nozzle);
+        SetState(pump, PumpState::kFinished, finished->nozzle);
     }
     Track(pump, pump.codes);
 }
 
-void Forecourt::SetState(Pump& pump, const std::string& state, std::optional<int> nozzle) {
+void Forecourt::SetState(Pump& pump, PumpState state, std::optional<int> nozzle) {
     {
         std::lock_guard lock(mutex_);
         if (pump.state != state) pump.since = UtcNow();
         pump.state = state;
         pump.nozzle = nozzle;
-        pump.code = nozzle && *nozzle <= static_cast<int>(pump.codes.size()) ? std::optional<int>(pump.codes[*nozzle - 1])
+        pump.code = nozzle && *nozzle <= static_cast<int>(pump.codes.size()) ? std::optional<int>(pump.codes[*nozzle - 1].raw)
                                                                             : std::nullopt;
     }
     PublishPump(pump);
 }
 
-void Forecourt::PublishPump(Pump& pump) {
+void Forecourt::PublishPump(Pump& pump, bool list) {
     std::lock_guard lock(mutex_);
     auto json = PumpJsonLocked(pump);
     if (json == pump.published) return;
+    auto text = std::make_shared<const std::string>(json.dump());
+    pump.view.store(text);
     pump.published = json;
-    hub_.Publish("pump", std::move(json));
+    hub_.Publish("pump", std::move(json), *text);
+    if (list) StoreListLocked();
+}
+
+void Forecourt::StoreListLocked() {
+    std::string text = "{\"pumps\":[";
+    for (std::size_t i = 0; i < pumps_.size(); ++i) {
+        if (i) text += ',';
+        text += *pumps_[i]->view.load();
+    }
+    text += "]}";
+    pumps_view_.store(std::make_shared<const std::string>(std::move(text)));
+}
+
+Forecourt::View Forecourt::PumpsView() const { return pumps_view_.load(); }
+
+Forecourt::View Forecourt::PumpView(int number) const {
+    for (const auto& p : pumps_)
+        if (p->config.pump == number) return p->view.load();
+    return nullptr;
+}
+
+std::string Forecourt::ForecourtText(const nlohmann::json& extra) const {
+    auto lines = nlohmann::json::array();
+    for (const auto& l : lines_) {
+        const LineHealth c = l->dispenser->Health();
+        std::string device = l->config.device;
+        if (l->config.tcp) device = "tcp://" + l->config.tcp->host + ":" + std::to_string(l->config.tcp->port);
+        lines.push_back({{"line", l->config.line},
+                         {"online", l->online.load()},
+                         {"device", device},
+                         {"state", c.state},
+                         {"exchanges", c.exchanges},
+                         {"failures", c.failures},
+                         {"poll_ms", l->poll_ms.load()}});
+    }
+    nlohmann::json head = {{"station", config_.station},
+                           {"emulator", config_.emulator},
+                           {"price_set", price_set_id_.load()},
+                           {"unpaid_limit", config_.unpaid_limit},
+                           {"lines", lines}};
+    head.update(extra);
+    // The pumps go in as the bytes their views hold.
+    std::string text = head.dump();
+    text.pop_back();
+    // The list's view is {"pumps":[...]}: its array goes in.
+    const View list = pumps_view_.load();
+    constexpr std::size_t kOpen = sizeof("{\"pumps\":") - 1;
+    return text + ",\"pumps\":" + list->substr(kOpen, list->size() - kOpen - 1) + "}";
 }
 
 nlohmann::json Forecourt::PumpJsonLocked(const Pump& p) const {
@@ -408,7 +434,7 @@ nlohmann::json Forecourt::PumpJsonLocked(const Pump& p) const {
     return {{"pump", p.config.pump},
             {"line", p.config.line},
             {"column", p.config.column},
-            {"state", p.state},
+            {"state", StateName(p.state)},
             {"nozzle", p.nozzle ? nlohmann::json(*p.nozzle) : nlohmann::json(nullptr)},
             {"grade", grade},
             {"volume", Hundredths(p.volume_cl)},
@@ -424,11 +450,8 @@ nlohmann::json Forecourt::PumpJsonLocked(const Pump& p) const {
 }
 
 nlohmann::json Forecourt::LineJsonLocked(const Line& line) const {
-    const auto& c = link_.Counters(line.config.line);
-    return {{"line", line.config.line},
-            {"online", line.online},
-            {"state", c.last_state.load()},
-            {"failures", c.failures.load()}};
+    const LineHealth c = line.dispenser->Health();
+    return {{"line", line.config.line}, {"online", line.online.load()}, {"state", c.state}, {"failures", c.failures}};
 }
 
 nlohmann::json Forecourt::PumpsJson() const {
@@ -438,50 +461,18 @@ nlohmann::json Forecourt::PumpsJson() const {
     return {{"pumps", pumps}};
 }
 
-std::optional<nlohmann::json> Forecourt::PumpJson(int number) const {
-    std::lock_guard lock(mutex_);
-    for (const auto& p : pumps_)
-        if (p->config.pump == number) return PumpJsonLocked(*p);
-    return std::nullopt;
-}
-
-nlohmann::json Forecourt::ForecourtJson() const {
-    auto pumps = PumpsJson()["pumps"];
-    std::lock_guard lock(mutex_);
-    auto lines = nlohmann::json::array();
-    for (const auto& l : lines_) {
-        const auto& c = link_.Counters(l->config.line);
-        std::string device = l->config.device;
-        if (l->config.tcp) device = "tcp://" + l->config.tcp->host + ":" + std::to_string(l->config.tcp->port);
-        lines.push_back({{"line", l->config.line},
-                         {"online", l->online},
-                         {"device", device},
-                         {"state", c.last_state.load()},
-                         {"exchanges", c.exchanges.load()},
-                         {"failures", c.failures.load()},
-                         {"poll_ms", l->poll_ms}});
-    }
-    return {{"station", config_.station},
-            {"emulator", config_.emulator},
-            {"price_set", prices_.id},
-            {"unpaid_limit", config_.unpaid_limit},
-            {"lines", lines},
-            {"pumps", pumps}};
-}
-
 std::vector<LineMetrics> Forecourt::Metrics() const {
     std::lock_guard lock(mutex_);
     std::vector<LineMetrics> metrics;
     for (const auto& l : lines_) {
-        const auto& c = link_.Counters(l->config.line);
-        metrics.push_back({l->config.line, l->online, c.exchanges.load(), c.failures.load(), l->poll_ms, l->cycles});
+        const LineHealth c = l->dispenser->Health();
+        metrics.push_back({l->config.line, l->online.load(), c.exchanges, c.failures, l->poll_ms.load(), l->cycles.load()});
     }
     return metrics;
 }
 
 int Forecourt::LinesOnline() const {
-    std::lock_guard lock(mutex_);
-    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [](const auto& l) { return l->online; }));
+    return static_cast<int>(std::count_if(lines_.begin(), lines_.end(), [](const auto& l) { return l->online.load(); }));
 }
 
 void Forecourt::RefreshUnpaid() {
@@ -490,7 +481,9 @@ void Forecourt::RefreshUnpaid() {
         std::lock_guard lock(mutex_);
         unpaid_.swap(unpaid);
     }
-    for (auto& p : pumps_) PublishPump(*p);
+    for (auto& p : pumps_) PublishPump(*p, false);
+    std::lock_guard lock(mutex_);
+    StoreListLocked();
 }
 
 // Runs `command` on the pump's line thread; `done` hears at once a line that is offline or a
@@ -581,17 +574,17 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     using K = Outcome::Kind;
     if (!LineOf(pump).online) return Outcome::Fail(K::kOffline, "line " + std::to_string(pump.config.line) + " does not answer");
     if (pump.sale)
-        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + pump.state + " (sale " +
+        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + StateName(pump.state) + " (sale " +
                                                              std::to_string(pump.sale->id) + ")");
-    if (pump.state == "fuelling" || pump.state == "authorized")
-        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + pump.state);
+    if (pump.state == PumpState::kFuelling || pump.state == PumpState::kAuthorized)
+        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + StateName(pump.state));
     int nozzle = 0;
     if (request.nozzle) {
         nozzle = *request.nozzle;
     } else {
         int lifted = 0;
         for (std::size_t i = 0; i < pump.codes.size(); ++i)
-            if (ClassifyCode(pump.codes[i]) == NozzleCode::kLifted && pump.Nozzle(static_cast<int>(i) + 1)) {
+            if (pump.codes[i].code == NozzleCode::kLifted && pump.Nozzle(static_cast<int>(i) + 1)) {
                 nozzle = static_cast<int>(i) + 1;
                 ++lifted;
             }
@@ -623,61 +616,38 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     sale.grade = nc->grade;
     sale.preset = request.preset;
     sale.started = UtcNow();
-    const int line = pump.config.line, column = pump.config.column;
-    const auto l8 = static_cast<std::uint8_t>(line);
-    bool authorizing = false;       // from here on the pump may start, whatever the driver hears back
-    int status = dorv::kLineAnswered;  // of the authorization; -1: the line failed under it
-    try {
-        sale.before = ReadTotals(pump, nozzle);
-        if (!sale.before) return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
-        // Stored before the pump is told: whatever the pump then does is this sale's.
-        sale.id = store_.OpenSale(sale);
-        // Before the authorization nothing can start the pump: a price or preset it did not
-        // take ends the sale here.
-        auto refused = [&]() -> std::optional<Outcome> {
-            const int got = driver_.GetLineStatus(l8);
-            if (got == dorv::kLineAnswered) return std::nullopt;
-            store_.VoidSale(sale.id);
-            if (got >= 16) return Outcome::Fail(K::kRefused, RefusalText(got), got);
-            return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
-        };
-        driver_.SetPrice(line, column, nozzle, 0, Hundredths(sale.price_cents));
-        if (auto r = refused()) return *r;
-        if (sale.preset.kind == Preset::Kind::kVolume) driver_.PresetVolume(line, column, nozzle, 0, Hundredths(sale.preset.hundredths));
-        if (sale.preset.kind == Preset::Kind::kAmount) driver_.PresetAmount(line, column, nozzle, 0, Hundredths(sale.preset.hundredths));
-        if (auto r = refused()) return *r;
-        authorizing = true;
-        driver_.AuthorizeNozzle(line, column, nozzle, 0);
-        status = driver_.GetLineStatus(l8);
-    } catch (const dorv::ESerialIO& e) {
-        if (!authorizing) {
-            if (sale.id) store_.VoidSale(sale.id);
-            return Outcome::Fail(K::kOffline, std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
-        }
-        status = -1;
-    } catch (const dorv::Exception& e) {
-        // The driver refused a value before sending it: nothing reached the pump.
-        if (sale.id) store_.VoidSale(sale.id);
-        return Outcome::Error(K::kBadRequest, "bad_request", std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
+    const std::string name = "pump " + std::to_string(pump.config.pump);
+    sale.before = ReadTotals(pump, nozzle);
+    if (!sale.before) return Outcome::Fail(K::kOffline, name + " does not answer");
+    // Stored before the pump is told: whatever the pump then does is this sale's.
+    sale.id = store_.OpenSale(sale);
+    bool sent = false;  // from here on the pump may start, whatever the controller answered
+    const Reply reply = LineOf(pump).dispenser->Authorize(pump.config.column, nozzle, sale.price_cents, sale.preset, sent);
+    if (!sent && !reply.Ok()) {
+        // Before the authorization nothing can start the pump: the sale ends here.
+        store_.VoidSale(sale.id);
+        if (reply.kind == Reply::Kind::kRefused) return Outcome::Fail(K::kRefused, reply.message, reply.code);
+        if (reply.kind == Reply::Kind::kInvalid) return Outcome::Error(K::kBadRequest, "bad_request", name + ": " + reply.message);
+        return Outcome::Fail(K::kOffline, reply.message.empty() ? name + " does not answer" : name + ": " + reply.message);
     }
     // A silence or a refusal here does not say the pump did not start: a start whose reply came
     // late is repeated by the link, and the pump, running already, refuses the repetition. The
     // sale stays open and is read from the totalizers; the next polls void it if the pump never
     // started, so every litre it delivers is this sale's.
-    const bool unconfirmed = status != dorv::kLineAnswered;
+    const bool unconfirmed = !reply.Ok();
     {
         std::lock_guard lock(mutex_);
         pump.sale = sale;
-        pump.by_totals = unconfirmed;  // the driver may not know the filling it did not see start
+        pump.by_totals = unconfirmed;  // the dispenser may not know the filling it did not see start
         pump.stop_requested = false;
         pump.volume_cl = 0;
         pump.amount_cents = 0;
     }
-    SetState(pump, "authorized", nozzle);
+    SetState(pump, PumpState::kAuthorized, nozzle);
     if (unconfirmed) {
         const std::string open = "; sale " + std::to_string(sale.id) + " stays open until the pump shows whether it started";
-        if (status >= 16) return Outcome::Fail(K::kRefused, RefusalText(status) + open, status);
-        return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " did not confirm the authorization" + open);
+        if (reply.kind == Reply::Kind::kRefused) return Outcome::Fail(K::kRefused, reply.message + open, reply.code);
+        return Outcome::Fail(K::kOffline, name + " did not confirm the authorization" + open);
     }
     std::lock_guard lock(mutex_);
     return Outcome::Ok(PumpJsonLocked(pump));
@@ -687,25 +657,19 @@ Outcome Forecourt::DoStop(Pump& pump) {
     using K = Outcome::Kind;
     if (!LineOf(pump).online) return Outcome::Fail(K::kOffline, "line " + std::to_string(pump.config.line) + " does not answer");
     std::optional<int> nozzle = pump.sale ? std::optional<int>(pump.sale->nozzle) : std::nullopt;
-    if (!nozzle && (pump.state == "fuelling" || pump.state == "authorized")) nozzle = pump.nozzle;
+    if (!nozzle && (pump.state == PumpState::kFuelling || pump.state == PumpState::kAuthorized)) nozzle = pump.nozzle;
     if (nozzle) {
-        const auto l8 = static_cast<std::uint8_t>(pump.config.line);
-        try {
-            const bool flowing = *nozzle <= static_cast<int>(pump.codes.size()) && Flowing(ClassifyCode(pump.codes[*nozzle - 1]));
-            // A delivery is stopped and the poll closes it; an authorization is withdrawn.
-            if (flowing) driver_.StopNozzle(pump.config.line, pump.config.column, *nozzle, 1);
-            else driver_.StopAndRelease(pump.config.line, pump.config.column, *nozzle, 1);
-            const int status = driver_.GetLineStatus(l8);
-            if (status == 20) return Outcome::Fail(K::kRefused, RefusalText(status), status);
-            if (status != dorv::kLineAnswered) return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
-        } catch (const dorv::Exception& e) {
-            return Outcome::Fail(K::kOffline, std::string("pump ") + std::to_string(pump.config.pump) + ": " + e.what());
-        }
+        const std::string name = "pump " + std::to_string(pump.config.pump);
+        // A delivery is stopped and the poll closes it; an authorization is withdrawn.
+        const bool flowing = *nozzle <= static_cast<int>(pump.codes.size()) && Flowing(pump.codes[*nozzle - 1].code);
+        const Reply reply = LineOf(pump).dispenser->Stop(pump.config.column, *nozzle, flowing);
+        if (reply.kind == Reply::Kind::kRefused) return Outcome::Fail(K::kRefused, reply.message, reply.code);
+        if (!reply.Ok()) return Outcome::Fail(K::kOffline, reply.message.empty() ? name + " does not answer" : name + ": " + reply.message);
         {
             std::lock_guard lock(mutex_);
             pump.stop_requested = true;
         }
-        if (pump.sale) SetState(pump, "stopped", nozzle);
+        if (pump.sale) SetState(pump, PumpState::kStopped, nozzle);
         PollPump(pump);
     }
     std::lock_guard lock(mutex_);
@@ -714,15 +678,11 @@ Outcome Forecourt::DoStop(Pump& pump) {
 
 Outcome Forecourt::DoTotals(Pump& pump) {
     auto nozzles = nlohmann::json::array();
-    try {
-        for (const auto& n : pump.config.nozzles) {
-            const auto t = ReadTotals(pump, n.nozzle);
-            if (!t) return Outcome::Fail(Outcome::Kind::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
-            nozzles.push_back({{"nozzle", n.nozzle}, {"grade", n.grade}, {"volume", Hundredths(t->volume_cl)},
-                               {"amount", Hundredths(t->amount_cents)}});
-        }
-    } catch (const dorv::Exception& e) {
-        return Outcome::Fail(Outcome::Kind::kOffline, e.what());
+    for (const auto& n : pump.config.nozzles) {
+        const auto t = ReadTotals(pump, n.nozzle);
+        if (!t) return Outcome::Fail(Outcome::Kind::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
+        nozzles.push_back({{"nozzle", n.nozzle}, {"grade", n.grade}, {"volume", Hundredths(t->volume_cl)},
+                           {"amount", Hundredths(t->amount_cents)}});
     }
     return Outcome::Ok({{"pump", pump.config.pump}, {"nozzles", nozzles}});
 }
@@ -748,9 +708,14 @@ Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64
     {
         std::lock_guard lock(mutex_);
         prices_ = stored;
+        price_set_id_ = stored.id;
         hub_.Publish("prices", PriceSetJson(prices_));
     }
-    for (auto& p : pumps_) PublishPump(*p);
+    for (auto& p : pumps_) PublishPump(*p, false);
+    {
+        std::lock_guard lock(mutex_);
+        StoreListLocked();
+    }
     return Outcome::Ok(PriceSetJson(stored));
 }
 

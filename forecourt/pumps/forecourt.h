@@ -26,14 +26,14 @@
 #include <vector>
 
 #include "config/config.h"
-#include "dorv5000/driver.h"
+#include "pumps/dispenser.h"
+#include "pumps/pump_machine.h"
 #include "store/records.h"
 
 namespace forecourt {
 
 class EventHub;
 class Store;
-class StationLink;
 
 struct Outcome {
     enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden, kStoreFailed, kBusy, kIncomplete };
@@ -69,7 +69,8 @@ struct LineMetrics {
 
 class Forecourt {
 public:
-    Forecourt(const Config& config, Store& store, EventHub& hub, dorv::DI30& driver, StationLink& link);
+    // Each line gets the dispenser `dispensers` makes for it.
+    Forecourt(const Config& config, Store& store, EventHub& hub, const DispenserFactory& dispensers);
     ~Forecourt();  // stops the poll threads
     Forecourt(const Forecourt&) = delete;
     Forecourt& operator=(const Forecourt&) = delete;
@@ -77,9 +78,14 @@ public:
     void Start();
     void Stop();
 
+    // A view is the pump's JSON as last published, serialized once: readers take the bytes
+    // without the pump lock and without building JSON.
+    using View = std::shared_ptr<const std::string>;
+    View PumpsView() const;          // {"pumps": [...]}
+    View PumpView(int pump) const;   // null: no such pump
+    // The forecourt's JSON with `extra`'s fields added at the top.
+    std::string ForecourtText(const nlohmann::json& extra) const;
     nlohmann::json PumpsJson() const;
-    std::optional<nlohmann::json> PumpJson(int pump) const;
-    nlohmann::json ForecourtJson() const;
     std::vector<LineMetrics> Metrics() const;
     int LinesOnline() const;
     bool Emulated() const { return config_.emulator; }
@@ -107,7 +113,7 @@ private:
     void Loop(Line& line, std::stop_token stop);
     void PollCycle(Line& line);
     bool PollPump(Pump& pump);
-    void Track(Pump& pump, const std::vector<std::uint8_t>& codes);
+    void Track(Pump& pump, const std::vector<NozzleReading>& codes);
     void Finalize(Pump& pump);
     void SetOnline(Line& line, bool online);
     // What a line command is, for its place in the line's queues: stops first, then
@@ -122,9 +128,11 @@ private:
     Outcome Settle(std::int64_t sale, const std::string& holder, Settlement step);
     std::optional<Totalizer> ReadTotals(Pump& pump, int nozzle);
     std::optional<std::pair<std::int64_t, std::int64_t>> ReadFilling(Pump& pump);
-    bool Answered(const Pump& pump) const;
-    void SetState(Pump& pump, const std::string& state, std::optional<int> nozzle);
-    void PublishPump(Pump& pump);
+    void SetState(Pump& pump, PumpState state, std::optional<int> nozzle);
+    // Publishes the pump's view when it changed; `list`: also the list of all pumps (a caller
+    // publishing every pump rebuilds the list once, after the last).
+    void PublishPump(Pump& pump, bool list = true);
+    void StoreListLocked();
     nlohmann::json PumpJsonLocked(const Pump& pump) const;
     nlohmann::json LineJsonLocked(const Line& line) const;
     void RefreshUnpaid();
@@ -134,11 +142,11 @@ private:
     Config config_;
     Store& store_;
     EventHub& hub_;
-    dorv::DI30& driver_;
-    StationLink& link_;
     mutable std::mutex mutex_;  // pump views, line health, prices, unpaid counts
     std::mutex price_change_mutex_;  // held across a price change, from reading the board to storing it
     PriceSet prices_;
+    std::atomic<std::int64_t> price_set_id_{0};
+    std::atomic<View> pumps_view_;
     std::map<int, int> unpaid_;
     std::vector<std::unique_ptr<Pump>> pumps_;
     std::vector<std::unique_ptr<Line>> lines_;

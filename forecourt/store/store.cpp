@@ -64,21 +64,33 @@ constexpr const char* kSaleColumns =
 
 }  // namespace
 
-Store::Store(const std::string& path, std::string outbox_topic, std::string station)
-    : topic_(std::move(outbox_topic)), station_(std::move(station)) {
-    if (sqlite3_open_v2(path.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
-        SQLITE_OK) {
-        const std::string why = db_ ? sqlite3_errmsg(db_) : "out of memory";
-        sqlite3_close(db_);
+namespace {
+
+sqlite3* Open(const std::string& path, int flags) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
+        const std::string why = db ? sqlite3_errmsg(db) : "out of memory";
+        sqlite3_close(db);
         throw StoreError("database " + path + ": " + why);
     }
-    sqlite3_busy_timeout(db_, 5000);
+    sqlite3_busy_timeout(db, 5000);
+    return db;
+}
+
+}  // namespace
+
+Store::Store(const std::string& path, std::string outbox_topic, std::string station)
+    : topic_(std::move(outbox_topic)), station_(std::move(station)) {
+    db_ = Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
         PrepareSchema(db_);
         // WAL with full sync: a commit is on disk when it returns, and readers (the uplink's
         // own connection) never block the service's writes.
         Exec("PRAGMA journal_mode=WAL");
         Exec("PRAGMA synchronous=FULL");
+        // Reads take a connection of their own: in WAL a reader never waits for a writer, so
+        // a write held up by a busy database (or another process's lock) holds up no read.
+        read_ = Open(path, SQLITE_OPEN_READONLY);
     } catch (const DatabaseRefused& e) {
         sqlite3_close(db_);
         throw DatabaseRefused("database " + path + ": " + e.what());
@@ -88,7 +100,10 @@ Store::Store(const std::string& path, std::string outbox_topic, std::string stat
     }
 }
 
-Store::~Store() { sqlite3_close(db_); }
+Store::~Store() {
+    sqlite3_close(read_);
+    sqlite3_close(db_);
+}
 
 void Store::Exec(const char* sql) {
     char* error = nullptr;
@@ -164,16 +179,16 @@ Sale Store::ReadSale(Statement& st) {
     return s;
 }
 
-std::optional<Sale> Store::FindLocked(std::int64_t id) {
-    Statement st(db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id = ?").c_str());
+std::optional<Sale> Store::FindLocked(std::int64_t id, sqlite3* db) {
+    Statement st(db ? db : db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id = ?").c_str());
     st.Bind(1, id);
     if (!st.Step()) return std::nullopt;
     return ReadSale(st);
 }
 
 std::optional<Sale> Store::Find(std::int64_t id) {
-    std::lock_guard lock(mutex_);
-    return FindLocked(id);
+    std::lock_guard lock(read_mutex_);
+    return FindLocked(id, read_);
 }
 
 std::vector<Sale> Store::OpenSales() {
@@ -266,14 +281,14 @@ SaleChange Store::Unlock(std::int64_t id, Sale& sale) {
 }
 
 std::vector<Sale> Store::List(const SaleFilter& f) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(read_mutex_);
     std::string sql = std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id > ?";
     sql += f.state ? " AND state = ?" : " AND state IN ('payable', 'locked', 'cleared')";
     if (f.pump) sql += " AND pump = ?";
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
     sql += " ORDER BY id LIMIT ?";
-    Statement st(db_, sql.c_str());
+    Statement st(read_, sql.c_str());
     int i = 1;
     st.Bind(i++, f.after);
     if (f.state) st.Bind(i++, *f.state);
@@ -287,13 +302,13 @@ std::vector<Sale> Store::List(const SaleFilter& f) {
 }
 
 std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
-    std::lock_guard lock(mutex_);
+    std::lock_guard lock(read_mutex_);
     std::string sql = "SELECT grade, COUNT(*), SUM(volume_cl), SUM(amount_cents) FROM sales"
                       " WHERE state IN ('payable', 'locked', 'cleared')";
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
     sql += " GROUP BY grade ORDER BY grade";
-    Statement st(db_, sql.c_str());
+    Statement st(read_, sql.c_str());
     int i = 1;
     if (f.from) st.Bind(i++, *f.from);
     if (f.to) st.Bind(i++, *f.to);
@@ -303,16 +318,16 @@ std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
 }
 
 std::map<int, int> Store::Unpaid() {
-    std::lock_guard lock(mutex_);
-    Statement st(db_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') GROUP BY pump");
+    std::lock_guard lock(read_mutex_);
+    Statement st(read_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') GROUP BY pump");
     std::map<int, int> unpaid;
     while (st.Step()) unpaid[static_cast<int>(st.Int(0))] = static_cast<int>(st.Int(1));
     return unpaid;
 }
 
 std::map<std::string, std::int64_t> Store::CountByState() {
-    std::lock_guard lock(mutex_);
-    Statement st(db_, "SELECT state, COUNT(*) FROM sales GROUP BY state");
+    std::lock_guard lock(read_mutex_);
+    Statement st(read_, "SELECT state, COUNT(*) FROM sales GROUP BY state");
     std::map<std::string, std::int64_t> counts;
     while (st.Step()) counts[st.Text(0)] = st.Int(1);
     return counts;
@@ -332,8 +347,8 @@ void Store::Journal(const std::vector<JournalEvent>& events, std::size_t keep) {
 }
 
 std::vector<JournalEvent> Store::JournalAfter(std::int64_t seq, std::size_t limit) {
-    std::lock_guard lock(mutex_);
-    Statement st(db_, "SELECT seq, envelope FROM events WHERE seq > ? ORDER BY seq LIMIT ?");
+    std::lock_guard lock(read_mutex_);
+    Statement st(read_, "SELECT seq, envelope FROM events WHERE seq > ? ORDER BY seq LIMIT ?");
     st.Bind(1, seq).Bind(2, static_cast<std::int64_t>(limit));
     std::vector<JournalEvent> events;
     while (st.Step()) events.push_back({st.Int(0), st.Text(1)});
@@ -362,8 +377,8 @@ void Store::ReserveSeq(std::int64_t upto) {
 
 bool Store::Healthy() {
     try {
-        std::lock_guard lock(mutex_);
-        Statement st(db_, "SELECT 1");
+        std::lock_guard lock(read_mutex_);
+        Statement st(read_, "SELECT 1");
         return st.Step();
     } catch (const StoreError&) {
         return false;

@@ -3,7 +3,8 @@
 // transaction, committed to disk before the call returns, so a client that heard yes keeps its
 // answer across a crash or a power cut.
 //
-// Threads: every call may come from any thread; calls are serialised on one connection.
+// Threads: every call may come from any thread. Writes are serialised on one connection, reads
+// on another, so that no read waits for a write.
 // Failures: StoreError (the database cannot be opened or written).
 #pragma once
 
@@ -95,12 +96,15 @@ private:
     class Transaction;
     void Exec(const char* sql);
     Sale ReadSale(Statement& st);
-    std::optional<Sale> FindLocked(std::int64_t id);
+    // On the writing connection unless `db` names another.
+    std::optional<Sale> FindLocked(std::int64_t id, sqlite3* db = nullptr);
     SaleChange Unsettled(std::int64_t id, Sale& sale);
     void Outbox(const char* event, const Sale& sale);
 
-    std::mutex mutex_;
+    std::mutex mutex_;  // the writing connection
     sqlite3* db_ = nullptr;
+    std::mutex read_mutex_;  // the reading connection
+    sqlite3* read_ = nullptr;
     std::string topic_;
     std::string station_;
 };

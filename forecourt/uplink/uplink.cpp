@@ -20,6 +20,8 @@
 #include <vector>
 
 #include "outbox.h"
+
+#include <spdlog/spdlog.h>
 #include "pump_throttle.h"
 
 namespace forecourt::uplink {
@@ -105,6 +107,8 @@ struct Uplink::Impl {
 
     void SetError(std::string why) {
         std::lock_guard lock(mutex);
+        // Said once per new reason: a broker that stays away is not one line per retry.
+        if (!why.empty() && why != lastError) spdlog::warn("event=uplink_failed broker={} reason=\"{}\"", cfg.broker, why);
         lastError = std::move(why);
     }
 
@@ -146,6 +150,7 @@ struct Uplink::Impl {
             if (rc != MOSQ_ERR_SUCCESS) return Lost("uplink.ca_file: " + Reason(rc));
         }
         state = UplinkState::connecting;
+        spdlog::debug("event=uplink_connecting broker={}", cfg.broker);
         attemptAt = Clock::now();
         const int rc = mosquitto_connect_async(mosq, address.host.c_str(), address.port, cfg.keepalive_seconds);
         if (rc != MOSQ_ERR_SUCCESS) Lost("cannot reach " + cfg.broker + ": " + Reason(rc));
@@ -200,6 +205,7 @@ struct Uplink::Impl {
 
     void Connected() {
         state = UplinkState::connected;
+        spdlog::info("event=uplink_connected broker={}", cfg.broker);
         backoff = cfg.reconnect_min;
         SetError("");
         Publish(statusTopic, StatusPayload(cfg.station, true), true);
@@ -380,7 +386,12 @@ std::string Uplink::metrics_text() const {
     const UplinkState now = state();
     for (UplinkState s : {UplinkState::disconnected, UplinkState::connecting, UplinkState::connected})
         text += std::string("dorv_uplink_state{state=\"") + ToString(s) + "\"} " + (s == now ? "1" : "0") + "\n";
-    return text;
+    // Why the last connection failed, as a label (escaped as the text format wants it).
+    const std::string error = last_error();
+    if (error.empty()) return text;
+    std::string label;
+    for (char c : error) label += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);
+    return text + "# TYPE dorv_uplink_last_error_info gauge\ndorv_uplink_last_error_info{reason=\"" + label + "\"} 1\n";
 }
 
 }  // namespace forecourt::uplink

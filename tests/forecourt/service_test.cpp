@@ -12,6 +12,7 @@
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
 #include <atomic>
+#include <chrono>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -631,6 +632,32 @@ TEST(ServiceStore, ABackupTakenDuringAFillingHoldsEverySaleAndPassesTheFullCheck
     ASSERT_TRUE(Shared().WaitState(8, "finished"));
     Hang(8);
     Settle(8, open);
+}
+
+// While another process holds the write lock and a price change waits on it, reads that need
+// no write are answered before the waiting write is.
+TEST(ServiceStore, AHeldWriteLockDelaysNoRead) {
+    const char* reads[] = {"/api/v1/sales", "/api/v1/sales/summary", "/api/v1/pumps", "/healthz"};
+    for (const char* target : reads) {
+        sqlite3* holder = nullptr;
+        ASSERT_EQ(sqlite3_open(Shared().database().c_str(), &holder), SQLITE_OK);
+        sqlite3_busy_timeout(holder, 5000);  // the service's own writes come and go
+        ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+        std::atomic<bool> written{false};
+        std::thread write([&] {
+            Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1.85}]})", "manager");
+            written = true;
+        });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the write is waiting now
+
+        const auto read = Shared().Request("GET", target, "", "manager");
+        const bool before_write = !written;
+        sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_close(holder);
+        write.join();
+        EXPECT_EQ(read.status, 200) << target << ": " << read.body;
+        EXPECT_TRUE(before_write) << target << " waited for the write";
+    }
 }
 
 // What a client that connects and sends `text` reads back before the service closes (at most

@@ -1,0 +1,60 @@
+// The pump machine: one row per way a poll could move a pump wrongly.
+#include <gtest/gtest.h>
+
+#include "pumps/pump_machine.h"
+
+namespace forecourt {
+namespace {
+
+using S = PumpState;
+using A = PumpAction;
+using C = NozzleCode;
+
+struct Row {
+    const char* fault;
+    S state;
+    std::optional<int> nozzle;
+    PumpObservation seen;
+    PumpStep want;
+};
+
+PumpObservation Seen(std::vector<C> codes, std::optional<int> sale = std::nullopt, bool by_totals = false, bool stop = false) {
+    PumpObservation o;
+    o.codes = std::move(codes);
+    o.sale = sale;
+    o.by_totals = by_totals;
+    o.stop_requested = stop;
+    return o;
+}
+
+PumpStep Want(S state, std::optional<int> nozzle, A action = A::kNone) {
+    PumpStep s;
+    s.state = state;
+    s.nozzle = nozzle;
+    s.action = action;
+    return s;
+}
+
+TEST(PumpMachine, Steps) {
+    PumpObservation silent = Seen({C::kDelivering});
+    silent.online = false;
+    const Row rows[] = {
+        {"unseen start the pump never took is released", S::kAuthorized, 1, Seen({C::kAuthorized}, 1, true), Want(S::kAuthorized, 1, A::kRelease)},
+        {"a confirmed authorization waits for the customer", S::kAuthorized, 1, Seen({C::kAuthorized}, 1), Want(S::kAuthorized, 1)},
+        {"unseen start that delivers keeps its sale", S::kAuthorized, 1, Seen({C::kDelivering}, 1, true), Want(S::kFuelling, 1, A::kReadFilling)},
+        {"an ended code may still run: read, not close", S::kFuelling, 1, Seen({C::kEnded}, 1), Want(S::kFuelling, 1, A::kReadFilling)},
+        {"a stopped delivery stays stopped", S::kStopped, 2, Seen({C::kHung, C::kDelivering}, 2, false, true), Want(S::kStopped, 2, A::kReadFilling)},
+        {"a stopped start before delivery stays stopped", S::kStopped, 1, Seen({C::kStarted}, 1, false, true), Want(S::kStopped, 1)},
+        {"released nozzle closes the sale", S::kFuelling, 1, Seen({C::kHung}, 1), Want(S::kFuelling, 1, A::kFinalize)},
+        {"only the sale's nozzle closes it", S::kFuelling, 2, Seen({C::kDelivering, C::kHung}, 2), Want(S::kFuelling, 2, A::kFinalize)},
+        {"a free start shows its own nozzle", S::kIdle, std::nullopt, Seen({C::kHung, C::kDelivering}), Want(S::kFuelling, 2)},
+        {"the customer holding the finished nozzle", S::kFinished, 1, Seen({C::kLifted}), Want(S::kFinished, 1)},
+        {"another nozzle lifted after a sale calls", S::kFinished, 2, Seen({C::kLifted, C::kHung}), Want(S::kCalling, 1)},
+        {"a nozzle the pump does not have never calls", S::kIdle, std::nullopt, Seen({C::kOther, C::kHung}), Want(S::kIdle, std::nullopt)},
+        {"a silent line shows offline whatever it said before", S::kFuelling, 1, silent, Want(S::kOffline, 1)},
+    };
+    for (const auto& r : rows) EXPECT_EQ(Step(r.state, r.nozzle, r.seen), r.want) << r.fault;
+}
+
+}  // namespace
+}  // namespace forecourt
