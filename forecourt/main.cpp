@@ -125,7 +125,7 @@ void Describe(const Config& c) {
 class UplinkFeed {
 public:
     UplinkFeed(EventHub& hub, uplink::Uplink& up)
-        : hub_(hub), id_(hub.Subscribe([&up](const Serialized&, const nlohmann::json& envelope) { up.on_event(envelope); })) {}
+        : hub_(hub), id_(hub.Subscribe([&up](const Serialized&, const nlohmann::json& envelope) { up.OnEvent(envelope); })) {}
     ~UplinkFeed() { hub_.Unsubscribe(id_); }
     UplinkFeed(const UplinkFeed&) = delete;
     UplinkFeed& operator=(const UplinkFeed&) = delete;
@@ -177,12 +177,12 @@ int Run(Config config, const std::string& self) {
     if (config.uplink.enabled()) {
         up = std::make_unique<uplink::Uplink>(UplinkSettings(config.uplink), config.database);
         feed = std::make_unique<UplinkFeed>(hub, *up);
-        up->on_event({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
-        router.extra_metrics = [&up] { return up->metrics_text(); };
+        up->OnEvent({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
+        router.extra_metrics = [&up] { return up->MetricsText(); };
         router.uplink_status = [&up] {
-            return nlohmann::json{{"state", uplink::ToString(up->state())}, {"outbox", up->outbox_depth()}, {"error", up->last_error()}};
+            return nlohmann::json{{"state", uplink::ToString(up->State())}, {"outbox", up->OutboxDepth()}, {"error", up->LastError()}};
         };
-        up->start();
+        up->Start();
     }
 
     boost::asio::io_context io;
@@ -214,7 +214,7 @@ int Run(Config config, const std::string& self) {
     spdlog::info("event=stopping");
     forecourt.Stop();
     feed.reset();
-    if (up) up->stop();
+    if (up) up->Stop();
     return 0;
 }
 

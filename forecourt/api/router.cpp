@@ -2,6 +2,8 @@
 
 #include <spdlog/spdlog.h>
 
+#include <boost/asio/post.hpp>
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -250,6 +252,9 @@ struct RouteTable {
     struct Entry {
         RouteInfo info;
         Handler handler;
+        // The handler writes the store and waits for it: it runs on the writer, so a database
+        // held by another process stalls no web thread.
+        bool writes = false;
     };
 
     static const std::vector<Entry>& All();
@@ -323,6 +328,9 @@ constexpr auto kGet = http::verb::get, kPost = http::verb::post, kPut = http::ve
 constexpr std::optional<Role> kOpen, kViewer = Role::kViewer, kPos = Role::kPos, kManager = Role::kManager;
 // Pump numbers run to this; a larger {n} names no route.
 constexpr std::int64_t kMaxPump = 100000;
+constexpr bool kWrites = true;
+// Writes waiting for the writer beyond this are refused (429) rather than queued without end.
+constexpr int kMaxWaitingWrites = 64;
 
 // The path's number when `path` is the pattern's (-1 when the pattern has none); nothing when
 // it is not. {n} is a pump, {id} a sale: decimal digits only.
@@ -363,13 +371,13 @@ const std::vector<RouteTable::Entry>& RouteTable::All() {
         {{kGet, "/api/v1/pumps/{n}/totals", kViewer, "getPumpTotals"}, T::Totals},
         {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll},
         {{kGet, "/api/v1/prices", kViewer, "getPrices"}, T::Prices},
-        {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices},
+        {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices, kWrites},
         {{kGet, "/api/v1/sales", kViewer, "listSales"}, T::Sales},
         {{kGet, "/api/v1/sales/summary", kViewer, "summarizeSales"}, T::Summary},
         {{kGet, "/api/v1/sales/{id}", kViewer, "getSale"}, T::Sale},
-        {{kPost, "/api/v1/sales/{id}/lock", kPos, "lockSale"}, T::Lock},
-        {{kPost, "/api/v1/sales/{id}/clear", kPos, "clearSale"}, T::Clear},
-        {{kPost, "/api/v1/sales/{id}/unlock", kManager, "unlockSale"}, T::Unlock},
+        {{kPost, "/api/v1/sales/{id}/lock", kPos, "lockSale"}, T::Lock, kWrites},
+        {{kPost, "/api/v1/sales/{id}/clear", kPos, "clearSale"}, T::Clear, kWrites},
+        {{kPost, "/api/v1/sales/{id}/unlock", kManager, "unlockSale"}, T::Unlock, kWrites},
         {{kGet, "/api/v1/events", kViewer, "subscribeEvents"}, T::Events},
         {{kPost, "/api/v1/emulator/pumps/{n}/lift", kPos, "liftNozzle"}, T::Lift},
         {{kPost, "/api/v1/emulator/pumps/{n}/hang", kPos, "hangNozzle"}, T::Hang},
@@ -428,11 +436,25 @@ void Router::Dispatch(const Request& request, Respond respond) {
             return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
                                          std::string("this needs the ") + RoleName(*found->info.role) + " role"));
     }
-    const Call call{request, *target, number, std::move(who), respond};
+    if (!found->writes) return Run(found->handler, Call{request, *target, number, std::move(who), respond});
+    if (writes_waiting_.fetch_add(1) >= kMaxWaitingWrites) {
+        --writes_waiting_;
+        return respond(FromOutcome(request, Outcome::Error(K::kBusy, "too_many_requests", "too many changes are waiting for the database")));
+    }
+    boost::asio::post(writer_, [this, handler = found->handler, request = request, target = *target, number, who = std::move(who), respond] {
+        --writes_waiting_;
+        Run(handler, Call{request, target, number, who, respond});
+    });
+}
+
+void Router::Run(void (*handler)(Router&, const Call&), const Call& call) {
     try {
-        found->handler(*this, call);
+        handler(*this, call);
     } catch (const StoreError& e) {
-        respond(FromOutcome(request, Outcome::Fail(K::kStoreFailed, e.what())));
+        call.respond(FromOutcome(call.request, Outcome::Fail(K::kStoreFailed, e.what())));
+    } catch (const std::exception& e) {
+        spdlog::error("event=request_failed method={} reason=\"{}\"", std::string(call.request.method_string()), e.what());
+        call.respond(ErrorResponse(call.request, http::status::internal_server_error, "internal", "the request could not be served"));
     }
 }
 

@@ -5,7 +5,7 @@
 // Knows no socket: the server hands it whole requests and writes what it answers.
 //
 // Threads: Handle may run on several threads at once; `respond` may be called on a line's
-// thread, after Handle returned.
+// thread or the router's writer, after Handle returned.
 #pragma once
 
 #include <atomic>
@@ -15,6 +15,7 @@
 #include <variant>
 #include <vector>
 
+#include <boost/asio/thread_pool.hpp>
 #include <nlohmann/json.hpp>
 
 #include "config/config.h"
@@ -76,6 +77,7 @@ private:
     void Sales(const Call& call);
     void Summary(const Call& call);
     void Dispatch(const Request& request, Respond respond);
+    void Run(void (*handler)(Router&, const Call&), const Call& call);
 
     const Config& config_;
     Forecourt& forecourt_;
@@ -83,6 +85,9 @@ private:
     EventHub& hub_;
     std::vector<StaticFile> statics_;
     RequestGuard guard_;
+    // The one thread that runs the routes writing the store, in the order they came.
+    boost::asio::thread_pool writer_{1};
+    std::atomic<int> writes_waiting_{0};
 };
 
 Response JsonResponse(const Request& request, http::status status, const std::string& body);

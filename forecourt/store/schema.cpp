@@ -9,10 +9,18 @@
 #include <memory>
 #include <thread>
 
-#include "uplink/outbox_schema.h"
+#include "sql.h"
 
 namespace forecourt {
 namespace {
+
+using sql::Exec;
+using sql::Rows;
+
+// The uplink's messages waiting for the broker, each written in the transaction of the change
+// it tells (see Outbox).
+constexpr const char* kOutbox =
+    "CREATE TABLE IF NOT EXISTS outbox(id INTEGER PRIMARY KEY AUTOINCREMENT, topic TEXT NOT NULL, payload TEXT NOT NULL)";
 
 // Version 1: the layout of release 2.41, whose files carry no version yet.
 constexpr const char* kLayout1 = R"(
@@ -36,31 +44,6 @@ constexpr const char* kLayout2 = R"(
 CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
 CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
 )";
-
-void Exec(sqlite3* db, const std::string& sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string why = error ? error : sqlite3_errmsg(db);
-        sqlite3_free(error);
-        throw StoreError(why);
-    }
-}
-
-// The first column of the statement's rows, joined by "; ".
-std::string Rows(sqlite3* db, const char* sql) {
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) throw StoreError(sqlite3_errmsg(db));
-    std::unique_ptr<sqlite3_stmt, decltype(&sqlite3_finalize)> guard(st, sqlite3_finalize);
-    std::string rows;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        const auto* text = sqlite3_column_text(st, 0);
-        if (!rows.empty()) rows += "; ";
-        rows += text ? reinterpret_cast<const char*>(text) : "";
-    }
-    if (rc != SQLITE_DONE) throw StoreError(sqlite3_errmsg(db));
-    return rows;
-}
 
 // SQLite's own check of every page (`full`: indexes against their tables too); a file that is
 // no database at all fails here as well.
@@ -94,26 +77,21 @@ void PrepareSchema(sqlite3* db, const std::vector<Migration>& steps) {
     }
     // Taken before reading the version, so two services starting on one file cannot both
     // upgrade it.
-    Exec(db, "BEGIN IMMEDIATE");
-    try {
-        int version = std::stoi(Rows(db, "PRAGMA user_version"));
-        if (version == 0 && !Rows(db, "SELECT name FROM sqlite_master WHERE name = 'sales'").empty())
-            version = 1;  // a file of release 2.41
-        const int latest = steps.back().version;
-        if (version > latest)
-            throw DatabaseRefused("schema version " + std::to_string(version) +
-                                  " is from a newer dorv-forecourt, this one knows versions up to " + std::to_string(latest) +
-                                  ": not used and left as it is; run the newer release on it");
-        for (const auto& step : steps)
-            if (step.version > version) Exec(db, step.sql);
-        // The outbox belongs to the uplink, which creates it on its own connection too.
-        Exec(db, uplink::kOutboxSchema);
-        Exec(db, "PRAGMA user_version = " + std::to_string(latest));
-        Exec(db, "COMMIT");
-    } catch (...) {
-        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-    }
+    sql::Transaction tx(db);
+    int version = std::stoi(Rows(db, "PRAGMA user_version"));
+    if (version == 0 && !Rows(db, "SELECT name FROM sqlite_master WHERE name = 'sales'").empty())
+        version = 1;  // a file of release 2.41
+    const int latest = steps.back().version;
+    if (version > latest)
+        throw DatabaseRefused("schema version " + std::to_string(version) +
+                              " is from a newer dorv-forecourt, this one knows versions up to " + std::to_string(latest) +
+                              ": not used and left as it is; run the newer release on it");
+    for (const auto& step : steps)
+        if (step.version > version) Exec(db, step.sql);
+    // Files written before the outbox was part of every layout may lack it.
+    Exec(db, kOutbox);
+    Exec(db, "PRAGMA user_version = " + std::to_string(latest));
+    tx.Commit();
 }
 
 int BackupDatabase(const std::string& database, const std::string& copy) {

@@ -3,58 +3,9 @@
 #include <sqlite3.h>
 
 #include "schema.h"
+#include "sql.h"
 
 namespace forecourt {
-
-class Store::Statement {
-public:
-    Statement(sqlite3* db, const char* sql) : db_(db) {
-        if (sqlite3_prepare_v2(db, sql, -1, &st_, nullptr) != SQLITE_OK)
-            throw StoreError(std::string("store: ") + sqlite3_errmsg(db));
-    }
-    ~Statement() { sqlite3_finalize(st_); }
-    Statement& Bind(int i, std::int64_t v) { return Check(sqlite3_bind_int64(st_, i, v)); }
-    Statement& Bind(int i, const std::string& v) { return Check(sqlite3_bind_text(st_, i, v.c_str(), -1, SQLITE_TRANSIENT)); }
-    Statement& BindNull(int i) { return Check(sqlite3_bind_null(st_, i)); }
-    // True while a row is there.
-    bool Step() {
-        const int rc = sqlite3_step(st_);
-        if (rc == SQLITE_ROW) return true;
-        if (rc == SQLITE_DONE) return false;
-        throw StoreError(std::string("store: ") + sqlite3_errmsg(db_));
-    }
-    std::int64_t Int(int i) { return sqlite3_column_int64(st_, i); }
-    bool Null(int i) { return sqlite3_column_type(st_, i) == SQLITE_NULL; }
-    std::string Text(int i) {
-        const auto* p = sqlite3_column_text(st_, i);
-        return p ? reinterpret_cast<const char*>(p) : "";
-    }
-
-private:
-    Statement& Check(int rc) {
-        if (rc != SQLITE_OK) throw StoreError(std::string("store: ") + sqlite3_errmsg(db_));
-        return *this;
-    }
-    sqlite3* db_;
-    sqlite3_stmt* st_ = nullptr;
-};
-
-// Rolls back unless committed; the commit returns once the WAL is on disk.
-class Store::Transaction {
-public:
-    explicit Transaction(Store& store) : store_(store) { store_.Exec("BEGIN IMMEDIATE"); }
-    ~Transaction() {
-        if (!done_) sqlite3_exec(store_.db_, "ROLLBACK", nullptr, nullptr, nullptr);
-    }
-    void Commit() {
-        store_.Exec("COMMIT");
-        done_ = true;
-    }
-
-private:
-    Store& store_;
-    bool done_ = false;
-};
 
 namespace {
 
@@ -64,33 +15,18 @@ constexpr const char* kSaleColumns =
 
 }  // namespace
 
-namespace {
-
-sqlite3* Open(const std::string& path, int flags) {
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, flags | SQLITE_OPEN_FULLMUTEX, nullptr) != SQLITE_OK) {
-        const std::string why = db ? sqlite3_errmsg(db) : "out of memory";
-        sqlite3_close(db);
-        throw StoreError("database " + path + ": " + why);
-    }
-    sqlite3_busy_timeout(db, 5000);
-    return db;
-}
-
-}  // namespace
-
 Store::Store(const std::string& path, std::string outbox_topic, std::string station)
     : topic_(std::move(outbox_topic)), station_(std::move(station)) {
-    db_ = Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+    db_ = sql::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
         PrepareSchema(db_);
         // WAL with full sync: a commit is on disk when it returns, and readers (the uplink's
         // own connection) never block the service's writes.
-        Exec("PRAGMA journal_mode=WAL");
-        Exec("PRAGMA synchronous=FULL");
+        sql::Exec(db_, "PRAGMA journal_mode=WAL");
+        sql::Exec(db_, "PRAGMA synchronous=FULL");
         // Reads take a connection of their own: in WAL a reader never waits for a writer, so
         // a write held up by a busy database (or another process's lock) holds up no read.
-        read_ = Open(path, SQLITE_OPEN_READONLY);
+        read_ = sql::Open(path, SQLITE_OPEN_READONLY);
     } catch (const DatabaseRefused& e) {
         sqlite3_close(db_);
         throw DatabaseRefused("database " + path + ": " + e.what());
@@ -105,22 +41,13 @@ Store::~Store() {
     sqlite3_close(db_);
 }
 
-void Store::Exec(const char* sql) {
-    char* error = nullptr;
-    if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
-        const std::string why = error ? error : "failed";
-        sqlite3_free(error);
-        throw StoreError("store: " + why);
-    }
-}
-
 PriceSet Store::Prices(const std::vector<GradePrice>& initial) {
     {
         std::lock_guard lock(mutex_);
-        Statement last(db_, "SELECT id, since FROM price_sets ORDER BY id DESC LIMIT 1");
+        sql::Statement last(db_, "SELECT id, since FROM price_sets ORDER BY id DESC LIMIT 1");
         if (last.Step()) {
             PriceSet set{last.Int(0), last.Text(1), {}};
-            Statement rows(db_, "SELECT grade, name, price_cents FROM prices WHERE price_set = ? ORDER BY grade");
+            sql::Statement rows(db_, "SELECT grade, name, price_cents FROM prices WHERE price_set = ? ORDER BY grade");
             rows.Bind(1, set.id);
             while (rows.Step()) set.grades.push_back({rows.Text(0), rows.Text(1), rows.Int(2)});
             return set;
@@ -131,13 +58,13 @@ PriceSet Store::Prices(const std::vector<GradePrice>& initial) {
 
 PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades) {
     std::lock_guard lock(mutex_);
-    Transaction tx(*this);
+    sql::Transaction tx(db_);
     PriceSet set{0, UtcNow(), grades};
-    Statement insert(db_, "INSERT INTO price_sets(since) VALUES(?)");
+    sql::Statement insert(db_, "INSERT INTO price_sets(since) VALUES(?)");
     insert.Bind(1, set.since).Step();
     set.id = sqlite3_last_insert_rowid(db_);
     for (const auto& g : grades) {
-        Statement row(db_, "INSERT INTO prices(price_set, grade, name, price_cents) VALUES(?, ?, ?, ?)");
+        sql::Statement row(db_, "INSERT INTO prices(price_set, grade, name, price_cents) VALUES(?, ?, ?, ?)");
         row.Bind(1, set.id).Bind(2, g.grade).Bind(3, g.name).Bind(4, g.price_cents).Step();
     }
     tx.Commit();
@@ -146,7 +73,7 @@ PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades) {
 
 std::int64_t Store::OpenSale(Sale s) {
     std::lock_guard lock(mutex_);
-    Statement st(db_,
+    sql::Statement st(db_,
                  "INSERT INTO sales(pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, started, "
                  "before_volume, before_amount) VALUES(?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?)");
     st.Bind(1, s.pump).Bind(2, s.nozzle).Bind(3, s.grade).Bind(4, s.price_cents).Bind(5, s.price_set);
@@ -157,7 +84,7 @@ std::int64_t Store::OpenSale(Sale s) {
     return sqlite3_last_insert_rowid(db_);
 }
 
-Sale Store::ReadSale(Statement& st) {
+Sale Store::ReadSale(sql::Statement& st) {
     Sale s;
     s.id = st.Int(0);
     s.pump = static_cast<int>(st.Int(1));
@@ -180,7 +107,7 @@ Sale Store::ReadSale(Statement& st) {
 }
 
 std::optional<Sale> Store::FindLocked(std::int64_t id, sqlite3* db) {
-    Statement st(db ? db : db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id = ?").c_str());
+    sql::Statement st(db ? db : db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id = ?").c_str());
     st.Bind(1, id);
     if (!st.Step()) return std::nullopt;
     return ReadSale(st);
@@ -193,7 +120,7 @@ std::optional<Sale> Store::Find(std::int64_t id) {
 
 std::vector<Sale> Store::OpenSales() {
     std::lock_guard lock(mutex_);
-    Statement st(db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE state = 'open' ORDER BY id").c_str());
+    sql::Statement st(db_, (std::string("SELECT ") + kSaleColumns + " FROM sales WHERE state = 'open' ORDER BY id").c_str());
     std::vector<Sale> sales;
     while (st.Step()) sales.push_back(ReadSale(st));
     return sales;
@@ -201,22 +128,22 @@ std::vector<Sale> Store::OpenSales() {
 
 void Store::VoidSale(std::int64_t id) {
     std::lock_guard lock(mutex_);
-    Statement st(db_, "UPDATE sales SET state = 'void', ended = ? WHERE id = ? AND state = 'open'");
+    sql::Statement st(db_, "UPDATE sales SET state = 'void', ended = ? WHERE id = ? AND state = 'open'");
     st.Bind(1, UtcNow()).Bind(2, id).Step();
 }
 
-void Store::Outbox(const char* event, const Sale& sale) {
+void Store::QueueForUplink(const char* event, const Sale& sale) {
     if (topic_.empty()) return;
     const nlohmann::json payload = {{"event", event}, {"station", station_}, {"sale", SaleJson(sale)}};
-    Statement st(db_, "INSERT INTO outbox(topic, payload) VALUES(?, ?)");
+    sql::Statement st(db_, "INSERT INTO outbox(topic, payload) VALUES(?, ?)");
     st.Bind(1, topic_).Bind(2, payload.dump()).Step();
 }
 
 Sale Store::FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents,
                        const std::optional<Totalizer>& after, bool reconciled) {
     std::lock_guard lock(mutex_);
-    Transaction tx(*this);
-    Statement st(db_,
+    sql::Transaction tx(db_);
+    sql::Statement st(db_,
                  "UPDATE sales SET state = 'payable', volume_cl = ?, amount_cents = ?, ended = ?, after_volume = ?, "
                  "after_amount = ?, reconciled = ? WHERE id = ? AND state = 'open'");
     st.Bind(1, volume_cl).Bind(2, amount_cents).Bind(3, UtcNow());
@@ -226,7 +153,7 @@ Sale Store::FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amo
     const bool changed = sqlite3_changes(db_) == 1;
     auto sale = FindLocked(id);
     if (!sale) throw StoreError("store: sale " + std::to_string(id) + " is missing");
-    if (changed) Outbox("finished", *sale);
+    if (changed) QueueForUplink("finished", *sale);
     tx.Commit();
     return *sale;
 }
@@ -241,10 +168,10 @@ SaleChange Store::Unsettled(std::int64_t id, Sale& sale) {
 
 SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
     std::lock_guard lock(mutex_);
-    Transaction tx(*this);
+    sql::Transaction tx(db_);
     if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state == "locked") return sale.locked_by == holder ? SaleChange::kDone : SaleChange::kLockedByOther;
-    Statement st(db_, "UPDATE sales SET state = 'locked', locked_by = ? WHERE id = ?");
+    sql::Statement st(db_, "UPDATE sales SET state = 'locked', locked_by = ? WHERE id = ?");
     st.Bind(1, holder).Bind(2, id).Step();
     tx.Commit();
     sale.state = "locked";
@@ -254,25 +181,25 @@ SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
 
 SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale) {
     std::lock_guard lock(mutex_);
-    Transaction tx(*this);
+    sql::Transaction tx(db_);
     if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state != "locked") return SaleChange::kNotLocked;
     if (sale.locked_by != holder) return SaleChange::kLockedByOther;
     sale.state = "cleared";
     sale.cleared = UtcNow();
-    Statement st(db_, "UPDATE sales SET state = 'cleared', cleared = ? WHERE id = ?");
+    sql::Statement st(db_, "UPDATE sales SET state = 'cleared', cleared = ? WHERE id = ?");
     st.Bind(1, sale.cleared).Bind(2, id).Step();
-    Outbox("cleared", sale);
+    QueueForUplink("cleared", sale);
     tx.Commit();
     return SaleChange::kDone;
 }
 
 SaleChange Store::Unlock(std::int64_t id, Sale& sale) {
     std::lock_guard lock(mutex_);
-    Transaction tx(*this);
+    sql::Transaction tx(db_);
     if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state != "locked") return SaleChange::kNotLocked;
-    Statement st(db_, "UPDATE sales SET state = 'payable', locked_by = '' WHERE id = ?");
+    sql::Statement st(db_, "UPDATE sales SET state = 'payable', locked_by = '' WHERE id = ?");
     st.Bind(1, id).Step();
     tx.Commit();
     sale.state = "payable";
@@ -288,7 +215,7 @@ std::vector<Sale> Store::List(const SaleFilter& f) {
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
     sql += " ORDER BY id LIMIT ?";
-    Statement st(read_, sql.c_str());
+    sql::Statement st(read_, sql.c_str());
     int i = 1;
     st.Bind(i++, f.after);
     if (f.state) st.Bind(i++, *f.state);
@@ -308,7 +235,7 @@ std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
     sql += " GROUP BY grade ORDER BY grade";
-    Statement st(read_, sql.c_str());
+    sql::Statement st(read_, sql.c_str());
     int i = 1;
     if (f.from) st.Bind(i++, *f.from);
     if (f.to) st.Bind(i++, *f.to);
@@ -319,7 +246,7 @@ std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
 
 std::map<int, int> Store::Unpaid() {
     std::lock_guard lock(read_mutex_);
-    Statement st(read_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') GROUP BY pump");
+    sql::Statement st(read_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') GROUP BY pump");
     std::map<int, int> unpaid;
     while (st.Step()) unpaid[static_cast<int>(st.Int(0))] = static_cast<int>(st.Int(1));
     return unpaid;
@@ -327,7 +254,7 @@ std::map<int, int> Store::Unpaid() {
 
 std::map<std::string, std::int64_t> Store::CountByState() {
     std::lock_guard lock(read_mutex_);
-    Statement st(read_, "SELECT state, COUNT(*) FROM sales GROUP BY state");
+    sql::Statement st(read_, "SELECT state, COUNT(*) FROM sales GROUP BY state");
     std::map<std::string, std::int64_t> counts;
     while (st.Step()) counts[st.Text(0)] = st.Int(1);
     return counts;
@@ -336,19 +263,19 @@ std::map<std::string, std::int64_t> Store::CountByState() {
 void Store::Journal(const std::vector<JournalEvent>& events, std::size_t keep) {
     if (events.empty()) return;
     std::lock_guard lock(mutex_);
-    Transaction tx(*this);
+    sql::Transaction tx(db_);
     for (const auto& e : events) {
-        Statement st(db_, "INSERT OR REPLACE INTO events(seq, envelope) VALUES(?, ?)");
+        sql::Statement st(db_, "INSERT OR REPLACE INTO events(seq, envelope) VALUES(?, ?)");
         st.Bind(1, e.seq).Bind(2, e.text).Step();
     }
-    Statement trim(db_, "DELETE FROM events WHERE seq <= ?");
+    sql::Statement trim(db_, "DELETE FROM events WHERE seq <= ?");
     trim.Bind(1, events.back().seq - static_cast<std::int64_t>(keep)).Step();
     tx.Commit();
 }
 
 std::vector<JournalEvent> Store::JournalAfter(std::int64_t seq, std::size_t limit) {
     std::lock_guard lock(read_mutex_);
-    Statement st(read_, "SELECT seq, envelope FROM events WHERE seq > ? ORDER BY seq LIMIT ?");
+    sql::Statement st(read_, "SELECT seq, envelope FROM events WHERE seq > ? ORDER BY seq LIMIT ?");
     st.Bind(1, seq).Bind(2, static_cast<std::int64_t>(limit));
     std::vector<JournalEvent> events;
     while (st.Step()) events.push_back({st.Int(0), st.Text(1)});
@@ -357,28 +284,28 @@ std::vector<JournalEvent> Store::JournalAfter(std::int64_t seq, std::size_t limi
 
 std::int64_t Store::LastSeq() {
     std::lock_guard lock(mutex_);
-    Statement st(db_, "SELECT COALESCE(MAX(seq), 0) FROM events");
+    sql::Statement st(db_, "SELECT COALESCE(MAX(seq), 0) FROM events");
     st.Step();
     return st.Int(0);
 }
 
 std::int64_t Store::ReservedSeq() {
     std::lock_guard lock(mutex_);
-    Statement st(db_, "SELECT COALESCE(MAX(reserved), 0) FROM event_seq");
+    sql::Statement st(db_, "SELECT COALESCE(MAX(reserved), 0) FROM event_seq");
     st.Step();
     return st.Int(0);
 }
 
 void Store::ReserveSeq(std::int64_t upto) {
     std::lock_guard lock(mutex_);
-    Statement st(db_, "INSERT INTO event_seq(id, reserved) VALUES (1, ?) ON CONFLICT(id) DO UPDATE SET reserved = excluded.reserved");
+    sql::Statement st(db_, "INSERT INTO event_seq(id, reserved) VALUES (1, ?) ON CONFLICT(id) DO UPDATE SET reserved = excluded.reserved");
     st.Bind(1, upto).Step();
 }
 
 bool Store::Healthy() {
     try {
         std::lock_guard lock(read_mutex_);
-        Statement st(read_, "SELECT 1");
+        sql::Statement st(read_, "SELECT 1");
         return st.Step();
     } catch (const StoreError&) {
         return false;

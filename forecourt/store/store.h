@@ -17,15 +17,11 @@
 #include <vector>
 
 #include "records.h"
+#include "sql.h"
 
 struct sqlite3;
 
 namespace forecourt {
-
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 struct SaleFilter {
     std::optional<std::string> state;  // payable, locked or cleared; none: all three
@@ -92,14 +88,12 @@ public:
     bool Healthy();
 
 private:
-    class Statement;
-    class Transaction;
-    void Exec(const char* sql);
-    Sale ReadSale(Statement& st);
+    Sale ReadSale(sql::Statement& st);
     // On the writing connection unless `db` names another.
     std::optional<Sale> FindLocked(std::int64_t id, sqlite3* db = nullptr);
     SaleChange Unsettled(std::int64_t id, Sale& sale);
-    void Outbox(const char* event, const Sale& sale);
+    // The sale's message for the uplink, in the caller's transaction (none without an uplink).
+    void QueueForUplink(const char* event, const Sale& sale);
 
     std::mutex mutex_;  // the writing connection
     sqlite3* db_ = nullptr;

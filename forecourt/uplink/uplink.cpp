@@ -19,7 +19,7 @@
 #include <utility>
 #include <vector>
 
-#include "outbox.h"
+#include "store/outbox.h"
 
 #include <spdlog/spdlog.h>
 #include "pump_throttle.h"
@@ -31,9 +31,9 @@ using std::chrono::milliseconds;
 
 const char* ToString(UplinkState state) {
     switch (state) {
-        case UplinkState::connected: return "connected";
-        case UplinkState::connecting: return "connecting";
-        case UplinkState::disconnected: break;
+        case UplinkState::kConnected: return "connected";
+        case UplinkState::kConnecting: return "connecting";
+        case UplinkState::kDisconnected: break;
     }
     return "disconnected";
 }
@@ -55,67 +55,67 @@ struct Uplink::Impl {
         : cfg(std::move(c)),
           address(ParseBrokerUrl(cfg.broker)),
           outbox(database),
-          statusTopic(StationTopic(cfg.station, "status")),
+          status_topic(StationTopic(cfg.station, "status")),
           throttle(cfg.pump_interval),
           backoff(cfg.reconnect_min) {
         static const int initialised = mosquitto_lib_init();
         (void)initialised;
-        wakeFd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-        if (wakeFd < 0) throw std::runtime_error(std::string("uplink: eventfd: ") + std::strerror(errno));
+        wake_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+        if (wake_fd < 0) throw std::runtime_error(std::string("uplink: eventfd: ") + std::strerror(errno));
         depth = outbox.Depth();
     }
-    ~Impl() { ::close(wakeFd); }
+    ~Impl() { ::close(wake_fd); }
 
     const UplinkConfig cfg;
     const BrokerAddress address;
     Outbox outbox;  // uplink thread only, once started
-    const std::string statusTopic;
-    int wakeFd = -1;
+    const std::string status_topic;
+    int wake_fd = -1;
 
-    // Shared with on_event's callers.
+    // Shared with OnEvent's callers.
     mutable std::mutex mutex;
     PumpThrottle throttle;
     std::map<std::string, std::string> retained;  // topic -> latest payload
     std::set<std::string> dirty;                  // retained topics the broker does not hold yet
-    bool saleWake = false;
-    std::string lastError;
+    bool sale_wake = false;
+    std::string last_error;
 
-    std::atomic<UplinkState> state{UplinkState::disconnected};
+    std::atomic<UplinkState> state{UplinkState::kDisconnected};
     std::atomic<std::int64_t> depth{0};
     std::atomic<bool> stopping{false};
     std::thread thread;
 
     // The uplink thread's own.
     mosquitto* mosq = nullptr;
-    bool connackOk = false;
+    bool connack_ok = false;
     bool refused = false;
-    Clock::time_point attemptAt{}, retryAt{}, countedAt{};
+    Clock::time_point attempt_at{}, retry_at{}, counted_at{};
     milliseconds backoff;
     std::minstd_rand random{static_cast<std::uint_fast32_t>(std::hash<std::string>{}(cfg.station) ^
                                                             static_cast<std::size_t>(Clock::now().time_since_epoch().count()))};
     std::unordered_map<int, std::int64_t> inflight;  // message id -> outbox row
     std::vector<std::int64_t> acked;                 // rows the broker has, not yet removed
-    std::int64_t lastQueued = 0;
-    bool drainWanted = true;
-    int offlineMid = -1;
-    bool offlineAcked = false;
+    std::int64_t last_queued = 0;
+    bool drain_wanted = true;
+    int offline_mid = -1;
+    bool offline_acked = false;
 
     void Wake() {
         const std::uint64_t one = 1;
-        [[maybe_unused]] auto n = ::write(wakeFd, &one, sizeof one);
+        [[maybe_unused]] auto n = ::write(wake_fd, &one, sizeof one);
     }
 
     void SetError(std::string why) {
         std::lock_guard lock(mutex);
         // Said once per new reason: a broker that stays away is not one line per retry.
-        if (!why.empty() && why != lastError) spdlog::warn("event=uplink_failed broker={} reason=\"{}\"", cfg.broker, why);
-        lastError = std::move(why);
+        if (!why.empty() && why != last_error) spdlog::warn("event=uplink_failed broker={} reason=\"{}\"", cfg.broker, why);
+        last_error = std::move(why);
     }
 
     static void OnConnect(mosquitto*, void* obj, int rc) {
         auto* self = static_cast<Impl*>(obj);
         if (rc == 0) {
-            self->connackOk = true;
+            self->connack_ok = true;
         } else {
             self->refused = true;
             self->SetError(std::string("broker refused the connection: ") + mosquitto_connack_string(rc));
@@ -127,13 +127,13 @@ struct Uplink::Impl {
         if (auto it = self->inflight.find(mid); it != self->inflight.end()) {
             self->acked.push_back(it->second);
             self->inflight.erase(it);
-            self->drainWanted = true;
+            self->drain_wanted = true;
         }
-        if (mid == self->offlineMid) self->offlineAcked = true;
+        if (mid == self->offline_mid) self->offline_acked = true;
     }
 
     void Connect() {
-        refused = connackOk = false;
+        refused = connack_ok = false;
         mosq = mosquitto_new(cfg.station.c_str(), true, this);
         if (!mosq) return Lost("cannot make an MQTT client");
         mosquitto_int_option(mosq, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
@@ -142,16 +142,16 @@ struct Uplink::Impl {
         // The outbox window bounds what is unacknowledged; the library should not queue behind it.
         mosquitto_max_inflight_messages_set(mosq, 0);
         const std::string offline = StatusPayload(cfg.station, false);
-        mosquitto_will_set(mosq, statusTopic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
+        mosquitto_will_set(mosq, status_topic.c_str(), static_cast<int>(offline.size()), offline.data(), 1, true);
         if (!cfg.username.empty())
             mosquitto_username_pw_set(mosq, cfg.username.c_str(), cfg.password.empty() ? nullptr : cfg.password.c_str());
         if (address.tls) {
             const int rc = mosquitto_tls_set(mosq, cfg.ca_file.c_str(), nullptr, nullptr, nullptr, nullptr);
             if (rc != MOSQ_ERR_SUCCESS) return Lost("uplink.ca_file: " + Reason(rc));
         }
-        state = UplinkState::connecting;
+        state = UplinkState::kConnecting;
         spdlog::debug("event=uplink_connecting broker={}", cfg.broker);
-        attemptAt = Clock::now();
+        attempt_at = Clock::now();
         const int rc = mosquitto_connect_async(mosq, address.host.c_str(), address.port, cfg.keepalive_seconds);
         if (rc != MOSQ_ERR_SUCCESS) Lost("cannot reach " + cfg.broker + ": " + Reason(rc));
     }
@@ -160,26 +160,26 @@ struct Uplink::Impl {
     void Lost(const std::string& why) {
         if (mosq) mosquitto_destroy(mosq);
         mosq = nullptr;
-        state = UplinkState::disconnected;
+        state = UplinkState::kDisconnected;
         inflight.clear();
-        lastQueued = 0;
-        offlineMid = -1;
+        last_queued = 0;
+        offline_mid = -1;
         SetError(why);
         // Half to all of the backoff, so a chain's stations do not all return in the same instant.
-        retryAt = Clock::now() + std::chrono::duration_cast<milliseconds>(
+        retry_at = Clock::now() + std::chrono::duration_cast<milliseconds>(
                                      backoff * std::uniform_real_distribution<double>(0.5, 1.0)(random));
         backoff = std::min(backoff * 2, cfg.reconnect_max);
     }
 
     // Waits for the socket or a wake-up, at most `timeout`, then reads, writes and keeps alive.
     void Step(milliseconds timeout) {
-        pollfd fds[2] = {{wakeFd, POLLIN, 0}, {-1, 0, 0}};
+        pollfd fds[2] = {{wake_fd, POLLIN, 0}, {-1, 0, 0}};
         const int sock = mosq ? mosquitto_socket(mosq) : -1;
         if (sock >= 0) fds[1] = {sock, static_cast<short>(POLLIN | (mosquitto_want_write(mosq) ? POLLOUT : 0)), 0};
         ::poll(fds, 2, static_cast<int>(std::max<milliseconds::rep>(timeout.count(), 0)));
         if (fds[0].revents & POLLIN) {
             std::uint64_t n;
-            [[maybe_unused]] auto r = ::read(wakeFd, &n, sizeof n);
+            [[maybe_unused]] auto r = ::read(wake_fd, &n, sizeof n);
         }
         if (!mosq) return;
         int rc = MOSQ_ERR_SUCCESS;
@@ -191,27 +191,27 @@ struct Uplink::Impl {
             std::string why;
             {
                 std::lock_guard lock(mutex);
-                why = lastError;
+                why = last_error;
             }
             Lost(why);
         } else if (rc != MOSQ_ERR_SUCCESS || mosquitto_socket(mosq) < 0) {
             Lost("connection to " + cfg.broker + " lost: " + Reason(rc == MOSQ_ERR_SUCCESS ? MOSQ_ERR_CONN_LOST : rc));
-        } else if (state == UplinkState::connecting && connackOk) {
+        } else if (state == UplinkState::kConnecting && connack_ok) {
             Connected();
-        } else if (state == UplinkState::connecting && Clock::now() - attemptAt > cfg.connect_timeout) {
+        } else if (state == UplinkState::kConnecting && Clock::now() - attempt_at > cfg.connect_timeout) {
             Lost("no answer from " + cfg.broker);
         }
     }
 
     void Connected() {
-        state = UplinkState::connected;
+        state = UplinkState::kConnected;
         spdlog::info("event=uplink_connected broker={}", cfg.broker);
         backoff = cfg.reconnect_min;
         SetError("");
-        Publish(statusTopic, StatusPayload(cfg.station, true), true);
+        Publish(status_topic, StatusPayload(cfg.station, true), true);
         std::lock_guard lock(mutex);
         for (const auto& [topic, payload] : retained) dirty.insert(topic);
-        drainWanted = true;
+        drain_wanted = true;
     }
 
     int Publish(const std::string& topic, const std::string& payload, bool retain) {
@@ -229,9 +229,9 @@ struct Uplink::Impl {
                 retained[topic] = std::move(payload);
                 dirty.insert(topic);
             }
-            if (saleWake) drainWanted = true;
-            saleWake = false;
-            if (state != UplinkState::connected) return;
+            if (sale_wake) drain_wanted = true;
+            sale_wake = false;
+            if (state != UplinkState::kConnected) return;
             for (const auto& topic : dirty) out.emplace_back(topic, retained[topic]);
             dirty.clear();
         }
@@ -240,10 +240,10 @@ struct Uplink::Impl {
 
     void Drain() {
         const int room = cfg.window - static_cast<int>(inflight.size());
-        if (state != UplinkState::connected || !drainWanted || room <= 0) return;
-        drainWanted = false;
+        if (state != UplinkState::kConnected || !drain_wanted || room <= 0) return;
+        drain_wanted = false;
         try {
-            for (const auto& row : outbox.After(lastQueued, room)) {
+            for (const auto& row : outbox.After(last_queued, room)) {
                 int mid = -1;
                 const int rc = mosquitto_publish(mosq, &mid, row.topic.c_str(), static_cast<int>(row.payload.size()),
                                                  row.payload.data(), 1, false);
@@ -255,11 +255,11 @@ struct Uplink::Impl {
                     break;
                 }
                 inflight[mid] = row.id;
-                lastQueued = row.id;
+                last_queued = row.id;
             }
-        } catch (const OutboxError& e) {
+        } catch (const StoreError& e) {
             SetError(e.what());
-            drainWanted = true;
+            drain_wanted = true;
         }
     }
 
@@ -272,9 +272,9 @@ struct Uplink::Impl {
             }
             if (count) {
                 depth = outbox.Depth();
-                countedAt = Clock::now();
+                counted_at = Clock::now();
             }
-        } catch (const OutboxError& e) {
+        } catch (const StoreError& e) {
             SetError(e.what());
         }
     }
@@ -282,7 +282,7 @@ struct Uplink::Impl {
     milliseconds Timeout() {
         const auto now = Clock::now();
         auto until = now + milliseconds(1000);
-        if (!mosq) until = std::min(until, retryAt);
+        if (!mosq) until = std::min(until, retry_at);
         {
             std::lock_guard lock(mutex);
             if (auto due = throttle.NextDue()) until = std::min(until, *due);
@@ -292,19 +292,19 @@ struct Uplink::Impl {
 
     void Run() {
         while (!stopping) {
-            if (!mosq && Clock::now() >= retryAt) Connect();
+            if (!mosq && Clock::now() >= retry_at) Connect();
             Step(Timeout());
             PublishStates();
-            const bool second = Clock::now() - countedAt >= milliseconds(1000);
-            if (second) drainWanted = true;  // rows another process wrote without telling us
+            const bool second = Clock::now() - counted_at >= milliseconds(1000);
+            if (second) drain_wanted = true;  // rows another process wrote without telling us
             Settle(second);
             Drain();
         }
-        if (mosq && state == UplinkState::connected) {
-            offlineAcked = false;
-            offlineMid = Publish(statusTopic, StatusPayload(cfg.station, false), true);
+        if (mosq && state == UplinkState::kConnected) {
+            offline_acked = false;
+            offline_mid = Publish(status_topic, StatusPayload(cfg.station, false), true);
             const auto deadline = Clock::now() + milliseconds(1000);
-            while (mosq && !offlineAcked && Clock::now() < deadline) Step(milliseconds(50));
+            while (mosq && !offline_acked && Clock::now() < deadline) Step(milliseconds(50));
             Settle(true);
             if (mosq) {
                 mosquitto_disconnect(mosq);
@@ -313,7 +313,7 @@ struct Uplink::Impl {
         }
         if (mosq) mosquitto_destroy(mosq);
         mosq = nullptr;
-        state = UplinkState::disconnected;
+        state = UplinkState::kDisconnected;
     }
 };
 
@@ -324,22 +324,22 @@ Uplink::Uplink(UplinkConfig config, const std::string& database) {
     impl_ = std::make_unique<Impl>(std::move(config), database);
 }
 
-Uplink::~Uplink() { stop(); }
+Uplink::~Uplink() { Stop(); }
 
-void Uplink::start() {
+void Uplink::Start() {
     if (impl_->thread.joinable()) return;
     impl_->stopping = false;
     impl_->thread = std::thread([this] { impl_->Run(); });
 }
 
-void Uplink::stop() {
+void Uplink::Stop() {
     if (!impl_->thread.joinable()) return;
     impl_->stopping = true;
     impl_->Wake();
     impl_->thread.join();
 }
 
-void Uplink::on_event(const nlohmann::json& envelope) {
+void Uplink::OnEvent(const nlohmann::json& envelope) {
     if (!envelope.is_object() || !envelope.contains("type") || !envelope.contains("data")) return;
     const auto& type = envelope["type"];
     const auto& data = envelope["data"];
@@ -347,7 +347,7 @@ void Uplink::on_event(const nlohmann::json& envelope) {
     Impl& m = *impl_;
     if (type == "sale") {
         std::lock_guard lock(m.mutex);
-        m.saleWake = true;
+        m.sale_wake = true;
     } else if (type == "pump") {
         const auto n = data.find("pump");
         if (n == data.end() || !n->is_number_integer() || n->get<long long>() < 1 || n->get<long long>() > 9999) return;
@@ -371,23 +371,23 @@ void Uplink::on_event(const nlohmann::json& envelope) {
     m.Wake();
 }
 
-UplinkState Uplink::state() const { return impl_->state; }
+UplinkState Uplink::State() const { return impl_->state; }
 
-std::int64_t Uplink::outbox_depth() const { return impl_->depth; }
+std::int64_t Uplink::OutboxDepth() const { return impl_->depth; }
 
-std::string Uplink::last_error() const {
+std::string Uplink::LastError() const {
     std::lock_guard lock(impl_->mutex);
-    return impl_->lastError;
+    return impl_->last_error;
 }
 
-std::string Uplink::metrics_text() const {
+std::string Uplink::MetricsText() const {
     std::string text = "# TYPE dorv_uplink_outbox_depth gauge\ndorv_uplink_outbox_depth " +
-                       std::to_string(outbox_depth()) + "\n# TYPE dorv_uplink_state gauge\n";
-    const UplinkState now = state();
-    for (UplinkState s : {UplinkState::disconnected, UplinkState::connecting, UplinkState::connected})
+                       std::to_string(OutboxDepth()) + "\n# TYPE dorv_uplink_state gauge\n";
+    const UplinkState now = State();
+    for (UplinkState s : {UplinkState::kDisconnected, UplinkState::kConnecting, UplinkState::kConnected})
         text += std::string("dorv_uplink_state{state=\"") + ToString(s) + "\"} " + (s == now ? "1" : "0") + "\n";
     // Why the last connection failed, as a label (escaped as the text format wants it).
-    const std::string error = last_error();
+    const std::string error = LastError();
     if (error.empty()) return text;
     std::string label;
     for (char c : error) label += c == '\\' ? "\\\\" : c == '"' ? "\\\"" : c == '\n' ? "\\n" : std::string(1, c);

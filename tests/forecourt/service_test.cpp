@@ -634,8 +634,8 @@ TEST(ServiceStore, ABackupTakenDuringAFillingHoldsEverySaleAndPassesTheFullCheck
     Settle(8, open);
 }
 
-// While another process holds the write lock and a price change waits on it, reads that need
-// no write are answered before the waiting write is.
+// While another process holds the write lock and changes wait on it (more of them than the
+// service has web threads), reads that need no write are answered before the waiting writes.
 TEST(ServiceStore, AHeldWriteLockDelaysNoRead) {
     const char* reads[] = {"/api/v1/sales", "/api/v1/sales/summary", "/api/v1/pumps", "/healthz"};
     for (const char* target : reads) {
@@ -644,17 +644,22 @@ TEST(ServiceStore, AHeldWriteLockDelaysNoRead) {
         sqlite3_busy_timeout(holder, 5000);  // the service's own writes come and go
         ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
         std::atomic<bool> written{false};
-        std::thread write([&] {
-            Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1.85}]})", "manager");
-            written = true;
-        });
-        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the write is waiting now
+        std::vector<std::thread> writes;
+        for (const char* change : {"PUT /api/v1/prices", "POST /api/v1/sales/999999/lock", "POST /api/v1/sales/999999/clear"})
+            writes.emplace_back([&, change] {
+                const std::string_view c(change);
+                const auto space = c.find(' ');
+                Shared().Request(std::string(c.substr(0, space)), std::string(c.substr(space + 1)),
+                                 R"({"grades": [{"grade": "95", "price": 1.85}]})", "manager");
+                written = true;
+            });
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));  // the writes are waiting now
 
         const auto read = Shared().Request("GET", target, "", "manager");
         const bool before_write = !written;
         sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
         sqlite3_close(holder);
-        write.join();
+        for (auto& w : writes) w.join();
         EXPECT_EQ(read.status, 200) << target << ": " << read.body;
         EXPECT_TRUE(before_write) << target << " waited for the write";
     }

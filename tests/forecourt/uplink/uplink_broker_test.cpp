@@ -11,7 +11,7 @@
 #include <set>
 
 #include "mosquitto_broker.h"
-#include "outbox.h"
+#include "store/outbox.h"
 #include "temp_dir.h"
 #include "uplink.h"
 
@@ -59,7 +59,7 @@ TEST_F(UplinkBroker, SalesArriveInOrderWithTheirPayloadsAndLeaveTheOutbox) {
                                            SalePayload("finished", 8), R"({"event":"finished","note":"Zoë ⛽"})"};
     for (const auto& p : sent) outbox.Append("dorv/v1/s1/sales", p);
     Uplink uplink(Config(broker.Url()), db);
-    uplink.start();
+    uplink.Start();
     ASSERT_TRUE(consumer.WaitFor([&](const auto& m) { return m.size() >= sent.size(); }));
     const auto got = consumer.Received();
     ASSERT_EQ(got.size(), sent.size());
@@ -67,8 +67,8 @@ TEST_F(UplinkBroker, SalesArriveInOrderWithTheirPayloadsAndLeaveTheOutbox) {
         EXPECT_EQ(got[i].topic, "dorv/v1/s1/sales");
         EXPECT_EQ(got[i].payload, sent[i]) << "row " << i;
     }
-    EXPECT_TRUE(WaitUntil([&] { return outbox.Depth() == 0 && uplink.outbox_depth() == 0; }));
-    EXPECT_EQ(uplink.state(), UplinkState::connected);
+    EXPECT_TRUE(WaitUntil([&] { return outbox.Depth() == 0 && uplink.OutboxDepth() == 0; }));
+    EXPECT_EQ(uplink.State(), UplinkState::kConnected);
 }
 
 // A broker that accepts the connection and takes publications but never acknowledges one.
@@ -128,12 +128,12 @@ TEST_F(UplinkBroker, SalesTheBrokerNeverAcknowledgedStayInTheOutbox) {
     Outbox outbox(db);
     for (int id = 1; id <= 3; ++id) outbox.Append("dorv/v1/s1/sales", SalePayload("finished", id));
     Uplink uplink(Config(broker.Url()), db);
-    uplink.start();
+    uplink.Start();
     // The status "online" and the three sales.
     ASSERT_TRUE(WaitUntil([&] { return broker.Publishes() >= 4; }));
-    EXPECT_EQ(uplink.state(), UplinkState::connected);
-    EXPECT_EQ(uplink.outbox_depth(), 3);
-    uplink.stop();
+    EXPECT_EQ(uplink.State(), UplinkState::kConnected);
+    EXPECT_EQ(uplink.OutboxDepth(), 3);
+    uplink.Stop();
     EXPECT_EQ(outbox.Depth(), 3);
 }
 
@@ -165,9 +165,9 @@ TEST_F(UplinkBroker, RetainedTopicsHoldTheLatestState) {
          "dorv/v1/s1/pumps/3", pump(3, "idle", 0)["data"]},
     };
     Uplink uplink(Config(broker.Url()), db);
-    uplink.start();
+    uplink.Start();
     for (const auto& c : cases)
-        for (const auto& e : c.events) uplink.on_event(e);
+        for (const auto& e : c.events) uplink.OnEvent(e);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         // A subscriber arriving later gets what the broker retained.
@@ -207,9 +207,9 @@ TEST_F(UplinkBroker, TlsConnectsOnlyToABrokerTheChainsCaSigned) {
         SCOPED_TRACE(c.name);
         config.ca_file = dir.File(c.ca);
         Uplink uplink(config, db);
-        uplink.start();
-        ASSERT_TRUE(WaitUntil([&] { return uplink.state() == UplinkState::connected || !uplink.last_error().empty(); }));
-        EXPECT_EQ(uplink.state() == UplinkState::connected, c.connects) << uplink.last_error();
+        uplink.Start();
+        ASSERT_TRUE(WaitUntil([&] { return uplink.State() == UplinkState::kConnected || !uplink.LastError().empty(); }));
+        EXPECT_EQ(uplink.State() == UplinkState::kConnected, c.connects) << uplink.LastError();
     }
 }
 

@@ -26,9 +26,9 @@ int main(int argc, char** argv) {
         config.reconnect_min = std::chrono::milliseconds(50);
         config.reconnect_max = std::chrono::milliseconds(400);
         forecourt::uplink::Uplink uplink(config, argv[3]);
-        uplink.start();
+        uplink.Start();
         while (!stopped) ::usleep(20000);
-        uplink.stop();
+        uplink.Stop();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "uplink-relay: %s\n", e.what());
         return 1;

@@ -4,7 +4,8 @@
 
 #include <sqlite3.h>
 
-#include "outbox.h"
+#include "store/outbox.h"
+#include "store/store.h"
 #include "pump_throttle.h"
 #include "temp_dir.h"
 #include "uplink.h"
@@ -136,10 +137,10 @@ TEST(PumpThrottle, SendsEveryChangeButAFuellingPumpAtMostOncePerInterval) {
 TEST(Outbox, ServiceAndUplinkMayStartInEitherOrder) {
     dorv::test::TempDir dir;
     const std::string db = dir.File("station.db");
-    // The service's store made its own table first and committed a sale.
+    // The service's store made the file first and committed a sale.
+    { const Store made(db, "t"); }
     sqlite3* service = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &service), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(service, kOutboxSchema, nullptr, nullptr, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(service, "INSERT INTO outbox(topic, payload) VALUES('t', 'p1')", nullptr, nullptr, nullptr),
               SQLITE_OK);
     Outbox outbox(db);

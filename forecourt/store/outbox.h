@@ -1,25 +1,20 @@
-// The sales outbox: rows the service's store writes in the transaction that records a sale,
-// read here through a connection of the uplink's own and removed once the broker has them.
+// The uplink's outbox: the store writes a sale's message in the transaction that records the
+// sale (Store::QueueForUplink); the uplink reads the messages here, in order, and removes each
+// once the broker has it. A connection of its own, so the uplink's thread never waits on the
+// service's writes in this process.
 //
 // One Outbox belongs to one thread. Other processes and connections may write the same file at
 // the same time (WAL); a busy database is waited for, up to a few seconds.
+// Failures: StoreError.
 #pragma once
 
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
-#include "outbox_schema.h"
+#include "sql.h"
 
-struct sqlite3;
-
-namespace forecourt::uplink {
-
-class OutboxError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace forecourt {
 
 struct OutboxRow {
     std::int64_t id = 0;
@@ -29,8 +24,8 @@ struct OutboxRow {
 
 class Outbox {
 public:
-    // Opens (or creates) the database file in WAL mode and the outbox table if it is missing,
-    // so the service and the uplink may start in either order. Throws OutboxError.
+    // Opens (or creates) the database file and brings its layout up to date, so the service and
+    // the uplink may start in either order.
     explicit Outbox(const std::string& path);
     ~Outbox();
     Outbox(const Outbox&) = delete;
@@ -41,12 +36,11 @@ public:
     // Removes rows the broker acknowledged, in one transaction.
     void Remove(const std::vector<std::int64_t>& ids);
     std::int64_t Depth();
-    // Adds a row in a transaction of its own (the service adds its rows inside its own).
+    // Adds a row in a transaction of its own (the store adds its rows inside its own).
     std::int64_t Append(const std::string& topic, const std::string& payload);
 
 private:
-    void Exec(const char* sql);
     sqlite3* db_ = nullptr;
 };
 
-}  // namespace forecourt::uplink
+}  // namespace forecourt
