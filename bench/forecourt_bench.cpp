@@ -95,21 +95,37 @@ private:
     std::uint16_t port_ = 0;
 };
 
+// A keep-alive client; a connection the service closed while it was idle is opened again.
 class Http {
 public:
-    explicit Http(std::uint16_t port) : stream_(io_) { stream_.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port)); }
+    explicit Http(std::uint16_t port) : port_(port) { Connect(); }
     std::string Get(const std::string& target) {
-        beast::http::request<beast::http::empty_body> req{beast::http::verb::get, target, 11};
-        req.set(beast::http::field::host, "127.0.0.1");
-        beast::http::write(stream_, req);
-        beast::http::response<beast::http::string_body> res;
-        beast::http::read(stream_, buffer_, res);
-        return res.body();
+        try {
+            return Exchange(target);
+        } catch (const boost::system::system_error&) {
+            Connect();
+            return Exchange(target);
+        }
     }
 
 private:
+    void Connect() {
+        stream_ = std::make_unique<beast::tcp_stream>(io_);
+        buffer_.clear();
+        stream_->connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port_));
+    }
+    std::string Exchange(const std::string& target) {
+        beast::http::request<beast::http::empty_body> req{beast::http::verb::get, target, 11};
+        req.set(beast::http::field::host, "127.0.0.1");
+        beast::http::write(*stream_, req);
+        beast::http::response<beast::http::string_body> res;
+        beast::http::read(*stream_, buffer_, res);
+        return res.body();
+    }
+
+    std::uint16_t port_;
     net::io_context io_;
-    beast::tcp_stream stream_;
+    std::unique_ptr<beast::tcp_stream> stream_;
     beast::flat_buffer buffer_;
 };
 
@@ -151,7 +167,7 @@ Window Measure(Http& http, int lines, int baud, double seconds, const std::funct
 std::string WriteConfig(const std::string& dir, const std::vector<Emulated>& lines) {
     const std::string path = dir + "/bench.toml";
     std::ofstream toml(path);
-    toml << "database = \"" << dir << "/bench.db\"\npoll_interval_ms = 0\n[limits]\nconnections = 1000\nevents = 1000\n"
+    toml << "database = \"" << dir << "/bench.db\"\npoll_interval_ms = 0\n[limits]\nconnections = 1000\nper_address = 1000\nevents = 1000\n"
          << "[[grades]]\nid = \"95\"\nprice = 1.85\n";
     for (std::size_t l = 0; l < lines.size(); ++l) {
         toml << "[[lines]]\nline = " << l + 1 << "\ndevice = \"" << lines[l].pty->slave_path() << "\"\n";

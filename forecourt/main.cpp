@@ -75,11 +75,7 @@ Config MakeConfig(const Options& o) {
     Validate(c);
     if (c.uplink.enabled()) {
         // Refused here, before the service takes its lines, as the rest of the file is.
-        try {
-            uplink::Validate(UplinkSettings(c.uplink));
-        } catch (const uplink::ConfigError& e) {
-            throw ConfigError(e.what());
-        }
+        uplink::Validate(UplinkSettings(c.uplink));
     }
     return c;
 }

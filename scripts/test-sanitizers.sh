@@ -6,7 +6,8 @@
 # each build. Fails on a failing test and on any sanitizer report, also one from a program a
 # test started (reports go to files in build-*/sanitizer-reports/ and are printed at the end).
 # SANITIZER_CXX picks another compiler (g++ works too); SANITIZER_CMAKE_ARGS adds CMake options
-# (say -DDORV_BUILD_QT=OFF). SANITIZER_SKIP_SLOW=1 leaves out the tests labelled slow (the
+# (say -DDORV_BUILD_QT=OFF); DEBUG_INFO=-g1 builds with line tables only, as CI does.
+# SANITIZER_SKIP_SLOW=1 leaves out the tests labelled slow (the
 # forecourt service's kill loop: about 25 s under the thread sanitizer on 2 cores).
 # Each step runs in a function whose failure is collected, where set -e does not act: every
 # command that can fail says so itself.
@@ -46,7 +47,7 @@ run() {
 
   echo "== $name: -fsanitize=$sanitize with $cxx in $build"
   cmake -S . -B "$build" -DCMAKE_CXX_COMPILER="$cxx" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g" -DDORV_SANITIZE="$sanitize" \
+    -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 ${DEBUG_INFO:--g}" -DDORV_SANITIZE="$sanitize" \
     -DDORV_BUILD_BENCH=OFF -DDORV_BUILD_FUZZ=OFF "${extra[@]}" >/dev/null || return 1
   cmake --build "$build" -j "$jobs" || return 1
   local built=$SECONDS

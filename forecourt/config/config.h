@@ -10,13 +10,9 @@
 #include <string>
 #include <vector>
 
-namespace forecourt {
+#include "errors.h"
 
-// Raised for a bad file or option; what() names the key and why.
-class ConfigError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace forecourt {
 
 enum class Role { kViewer = 0, kPos = 1, kManager = 2 };
 const char* RoleName(Role role);

@@ -7,15 +7,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "errors.h"
+
 struct sqlite3;
 struct sqlite3_stmt;
 
 namespace forecourt {
-
-class StoreError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
 
 namespace sql {
 

@@ -6,13 +6,9 @@
 #include <stdexcept>
 #include <string>
 
-namespace forecourt::uplink {
+#include "errors.h"
 
-// A configuration the uplink cannot work with; the message names the key and why.
-class ConfigError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
+namespace forecourt::uplink {
 
 struct UplinkConfig {
     std::string broker;    // mqtt://HOST:PORT, or mqtts://HOST:PORT with ca_file
