@@ -276,9 +276,6 @@ int main(int argc, char** argv) {
     } catch (const DatabaseInUse& e) {
         spdlog::critical("event=failed reason=\"{}\"", e.what());
         return 2;
-    } catch (const uplink::ConfigError& e) {  // the CA file, read as the uplink starts
-        spdlog::critical("event=failed reason=\"{}\"", e.what());
-        return 2;
     } catch (const DatabaseRefused& e) {  // as permanent as a wrong file: not worth a restart
         std::cerr << "dorv-forecourt: " << e.what() << "\n";
         return 3;

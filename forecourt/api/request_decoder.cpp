@@ -125,11 +125,55 @@ Decoded<AuthorizeRequest> DecodeAuthorize(std::string_view body) {
             } else {
                 return std::string("preset must be null, {\"volume\": litres} or {\"amount\": money}");
             }
+        } else if (key == "prepay") {
+            if (!value.is_object() || value.size() != 1 || !value.contains("amount"))
+                return std::string("prepay must be {\"amount\": money}");
+            auto v = Hundredths(value["amount"], 9999.99);
+            if (!v) return std::string("prepay.amount must be money above 0, at most 9999.99, with at most 2 decimals");
+            request.prepay = *v;
         } else {
             return "unknown field " + key;
         }
     }
+    // The prepay is the preset: the pump stops where the money does.
+    if (request.prepay && request.preset.kind != Preset::Kind::kNone)
+        return std::string("a prepay is its own preset: send prepay or preset, not both");
     return request;
+}
+
+Decoded<MoveRequest> DecodeMove(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    MoveRequest request;
+    bool pump = false;
+    for (const auto& [key, value] : object->items()) {
+        if (key == "pump") {
+            const double v = value.is_number() ? value.get<double>() : 0;
+            if (!(v >= 1 && v <= 100000) || v != std::floor(v)) return std::string("pump must be a pump number");
+            request.pump = static_cast<int>(v);
+            pump = true;
+        } else if (key == "nozzle") {
+            const auto nozzle = NozzleNumber(value);
+            if (!nozzle) return std::string("nozzle must be a whole number from 1 to 4");
+            request.nozzle = *nozzle;
+        } else {
+            return "unknown field " + key;
+        }
+    }
+    if (!pump) return std::string("the body must be {\"pump\": number}");
+    return request;
+}
+
+Decoded<MarkRequest> DecodeMark(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    const std::string usage = "the body must be {\"as\": \"drive_off\"} or {\"as\": \"test\"}";
+    if (object->size() != 1 || !object->contains("as") || !(*object)["as"].is_string()) return usage;
+    const std::string as = (*object)["as"].get<std::string>();
+    if (as != "drive_off" && as != "test") return usage;
+    return MarkRequest{as};
 }
 
 Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::string_view body) {

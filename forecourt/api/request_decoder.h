@@ -30,6 +30,15 @@ template <typename T>
 using Decoded = std::variant<T, std::string>;
 
 Decoded<AuthorizeRequest> DecodeAuthorize(std::string_view body);
+struct MoveRequest {
+    int pump = 0;
+    std::optional<int> nozzle;
+};
+Decoded<MoveRequest> DecodeMove(std::string_view body);
+struct MarkRequest {
+    std::string as;  // drive_off or test
+};
+Decoded<MarkRequest> DecodeMark(std::string_view body);
 Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::string_view body);
 // The nozzle of an emulator lift or hang; an empty body means nozzle 1.
 Decoded<int> DecodeNozzle(std::string_view body);

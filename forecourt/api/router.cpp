@@ -125,6 +125,13 @@ Response FromOutcome(const Request& request, const Outcome& o) {
     return res;
 }
 
+// What a changing route acts on, as the audit trail names it: "pump 3", "sale 12", "prices".
+std::string AuditTarget(std::string_view path, std::int64_t number) {
+    if (path.find("{n}") != std::string_view::npos) return "pump " + std::to_string(number);
+    if (path.find("{id}") != std::string_view::npos) return "sale " + std::to_string(number);
+    return path == "/api/v1/stop" ? "pumps" : std::string(path.substr(path.rfind('/') + 1));
+}
+
 Response BadRequest(const Request& request, const std::string& message) {
     return ErrorResponse(request, http::status::bad_request, "bad_request", message);
 }
@@ -235,6 +242,8 @@ struct Router::Call {
     std::int64_t number;
     Identity who;
     Respond respond;
+    // A changing route's entry: a store write that makes the change writes it in its own transaction.
+    AuditNote* audit = nullptr;
 
     void Ok(const json& body) const { respond(JsonResponse(request, http::status::ok, body.dump())); }
     void Fail(http::status status, const std::string& error, const std::string& message) const {
@@ -252,6 +261,7 @@ struct RouteTable {
     struct Entry {
         RouteInfo info;
         Handler handler;
+        bool changes = false;  // every answer of the route goes to the audit trail
         // The handler writes the store and waits for it: it runs on the writer, so a database
         // held by another process stalls no web thread.
         bool writes = false;
@@ -296,7 +306,7 @@ struct RouteTable {
     static void SetPrices(Router& r, const Router::Call& c) {
         auto decoded = DecodePrices(c.request.body());
         if (auto* error = std::get_if<std::string>(&decoded)) return c.respond(BadRequest(c.request, *error));
-        c.Done()(r.forecourt_.SetPrices(std::get<0>(decoded)));
+        c.Done()(r.forecourt_.SetPrices(std::get<0>(decoded), c.audit));
     }
     static void Sales(Router& r, const Router::Call& c) { r.Sales(c); }
     static void Summary(Router& r, const Router::Call& c) { r.Summary(c); }
@@ -307,9 +317,22 @@ struct RouteTable {
             return c.Fail(http::status::not_found, "not_found", "no sale " + std::to_string(c.number));
         c.Ok(SaleJson(*sale));
     }
-    static void Lock(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Lock(c.number, c.who.name)); }
-    static void Clear(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Clear(c.number, c.who.name)); }
-    static void Unlock(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Unlock(c.number)); }
+    static void Lock(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Lock(c.number, c.who.name, c.audit)); }
+    static void Clear(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Clear(c.number, c.who.name, c.audit)); }
+    static void Unlock(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Unlock(c.number, c.audit)); }
+    static void MoveSale(Router& r, const Router::Call& c) {
+        auto decoded = DecodeMove(c.request.body());
+        if (auto* error = std::get_if<std::string>(&decoded)) return c.respond(BadRequest(c.request, *error));
+        const auto& move = std::get<MoveRequest>(decoded);
+        r.forecourt_.Move(c.number, move.pump, move.nozzle, c.who.name, c.Done());
+    }
+    static void CancelSale(Router& r, const Router::Call& c) { r.forecourt_.Cancel(c.number, c.Done()); }
+    static void MarkSale(Router& r, const Router::Call& c) {
+        auto decoded = DecodeMark(c.request.body());
+        if (auto* error = std::get_if<std::string>(&decoded)) return c.respond(BadRequest(c.request, *error));
+        c.Done()(r.forecourt_.Mark(c.number, std::get<MarkRequest>(decoded).as, c.who.name, c.audit));
+    }
+    static void Audit(Router& r, const Router::Call& c) { r.AuditTrail(c); }
     static void Events(Router&, const Router::Call& c) {
         c.respond(BadRequest(c.request, "the event stream is a WebSocket: send an upgrade request"));
     }
@@ -326,6 +349,7 @@ namespace {
 
 constexpr auto kGet = http::verb::get, kPost = http::verb::post, kPut = http::verb::put;
 constexpr std::optional<Role> kOpen, kViewer = Role::kViewer, kPos = Role::kPos, kManager = Role::kManager;
+constexpr bool kChanges = true;
 // Pump numbers run to this; a larger {n} names no route.
 constexpr std::int64_t kMaxPump = 100000;
 constexpr bool kWrites = true;
@@ -366,18 +390,22 @@ const std::vector<RouteTable::Entry>& RouteTable::All() {
         {{kGet, "/api/v1/forecourt", kViewer, "getForecourt"}, T::Forecourt},
         {{kGet, "/api/v1/pumps", kViewer, "listPumps"}, T::Pumps},
         {{kGet, "/api/v1/pumps/{n}", kViewer, "getPump"}, T::Pump},
-        {{kPost, "/api/v1/pumps/{n}/authorize", kPos, "authorizePump"}, T::Authorize},
-        {{kPost, "/api/v1/pumps/{n}/stop", kPos, "stopPump"}, T::StopPump},
+        {{kPost, "/api/v1/pumps/{n}/authorize", kPos, "authorizePump"}, T::Authorize, kChanges},
+        {{kPost, "/api/v1/pumps/{n}/stop", kPos, "stopPump"}, T::StopPump, kChanges},
         {{kGet, "/api/v1/pumps/{n}/totals", kViewer, "getPumpTotals"}, T::Totals},
-        {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll},
+        {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll, kChanges},
         {{kGet, "/api/v1/prices", kViewer, "getPrices"}, T::Prices},
-        {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices, kWrites},
+        {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices, kChanges, kWrites},
         {{kGet, "/api/v1/sales", kViewer, "listSales"}, T::Sales},
         {{kGet, "/api/v1/sales/summary", kViewer, "summarizeSales"}, T::Summary},
         {{kGet, "/api/v1/sales/{id}", kViewer, "getSale"}, T::Sale},
-        {{kPost, "/api/v1/sales/{id}/lock", kPos, "lockSale"}, T::Lock, kWrites},
-        {{kPost, "/api/v1/sales/{id}/clear", kPos, "clearSale"}, T::Clear, kWrites},
-        {{kPost, "/api/v1/sales/{id}/unlock", kManager, "unlockSale"}, T::Unlock, kWrites},
+        {{kPost, "/api/v1/sales/{id}/lock", kPos, "lockSale"}, T::Lock, kChanges, kWrites},
+        {{kPost, "/api/v1/sales/{id}/clear", kPos, "clearSale"}, T::Clear, kChanges, kWrites},
+        {{kPost, "/api/v1/sales/{id}/unlock", kManager, "unlockSale"}, T::Unlock, kChanges, kWrites},
+        {{kPost, "/api/v1/sales/{id}/move", kPos, "moveSale"}, T::MoveSale, kChanges},
+        {{kPost, "/api/v1/sales/{id}/cancel", kPos, "cancelSale"}, T::CancelSale, kChanges},
+        {{kPost, "/api/v1/sales/{id}/mark", kManager, "markSale"}, T::MarkSale, kChanges, kWrites},
+        {{kGet, "/api/v1/audit", kManager, "listAudit"}, T::Audit},
         {{kGet, "/api/v1/events", kViewer, "subscribeEvents"}, T::Events},
         {{kPost, "/api/v1/emulator/pumps/{n}/lift", kPos, "liftNozzle"}, T::Lift},
         {{kPost, "/api/v1/emulator/pumps/{n}/hang", kPos, "hangNozzle"}, T::Hang},
@@ -432,18 +460,43 @@ void Router::Dispatch(const Request& request, Respond respond) {
         auto asked = Authenticate(request, nullptr);
         if (auto* refused = std::get_if<Response>(&asked)) return respond(std::move(*refused));
         who = std::get<Identity>(asked);
-        if (static_cast<int>(who.role) < static_cast<int>(*found->info.role))
-            return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
-                                         std::string("this needs the ") + RoleName(*found->info.role) + " role"));
     }
-    if (!found->writes) return Run(found->handler, Call{request, *target, number, std::move(who), respond});
+    // A changing route's answer is audited where it leaves, unless the change's own store
+    // write took the entry into its transaction. An unknown caller (401) names nobody: no entry.
+    // The entry is written on the writer, and the answer leaves once it is.
+    std::shared_ptr<AuditNote> audit;
+    if (found->changes) {
+        audit = std::make_shared<AuditNote>();
+        audit->entry = {0, UtcNow(), who.name, std::string(found->info.operation), AuditTarget(found->info.path, number), 0, {}};
+        respond = [this, audit, respond = std::move(respond)](Response res) {
+            if (audit->written) return respond(std::move(res));
+            audit->entry.status = static_cast<int>(res.result_int());
+            if (audit->entry.status != 200) {
+                const json body = json::parse(res.body(), nullptr, false);
+                if (body.is_object() && body.contains("error") && body["error"].is_string()) audit->entry.error = body["error"];
+            }
+            boost::asio::post(writer_, [this, audit, respond, res = std::move(res)]() mutable {
+                try {
+                    store_.Audit(audit->entry);
+                } catch (const StoreError& e) {
+                    spdlog::error("event=store_failed what=audit operation={} reason=\"{}\"", audit->entry.operation, e.what());
+                }
+                respond(std::move(res));
+            });
+        };
+    }
+    // A caller short of the role is refused after its request is taken for the trail.
+    if (found->info.role && static_cast<int>(who.role) < static_cast<int>(*found->info.role))
+        return respond(ErrorResponse(request, http::status::forbidden, "forbidden",
+                                     std::string("this needs the ") + RoleName(*found->info.role) + " role"));
+    if (!found->writes) return Run(found->handler, Call{request, *target, number, std::move(who), respond, audit.get()});
     if (writes_waiting_.fetch_add(1) >= kMaxWaitingWrites) {
         --writes_waiting_;
         return respond(FromOutcome(request, Outcome::Error(K::kBusy, "too_many_requests", "too many changes are waiting for the database")));
     }
-    boost::asio::post(writer_, [this, handler = found->handler, request = request, target = *target, number, who = std::move(who), respond] {
+    boost::asio::post(writer_, [this, handler = found->handler, request = request, target = *target, number, who = std::move(who), respond, audit] {
         --writes_waiting_;
-        Run(handler, Call{request, target, number, who, respond});
+        Run(handler, Call{request, target, number, who, respond, audit.get()});
     });
 }
 
@@ -458,12 +511,30 @@ void Router::Run(void (*handler)(Router&, const Call&), const Call& call) {
     }
 }
 
+void Router::AuditTrail(const Call& c) {
+    AuditFilter filter;
+    const auto& q = c.target.query;
+    SaleFilter range;
+    if (!TimeRange(q, range)) return c.respond(BadRequest(c.request, "from and to must be instants with a zone (RFC 3339)"));
+    filter.from = range.from;
+    filter.to = range.to;
+    if (auto it = q.find("actor"); it != q.end()) filter.actor = it->second;
+    if (auto it = q.find("limit"); it != q.end()) {
+        const auto limit = ParseId(it->second);
+        if (!limit || *limit < 1 || *limit > 1000) return c.respond(BadRequest(c.request, "limit must be from 1 to 1000"));
+        filter.limit = static_cast<int>(*limit);
+    }
+    auto entries = json::array();
+    for (const auto& e : store_.AuditTrail(filter)) entries.push_back(AuditJson(e));
+    c.Ok(json{{"entries", entries}});
+}
+
 void Router::Sales(const Call& c) {
     SaleFilter filter;
     const auto& q = c.target.query;
     if (auto it = q.find("state"); it != q.end()) {
-        if (it->second != "payable" && it->second != "locked" && it->second != "cleared")
-            return c.respond(BadRequest(c.request, "state must be payable, locked or cleared"));
+        if (it->second != "payable" && it->second != "locked" && it->second != "cleared" && it->second != "drive_off" && it->second != "test")
+            return c.respond(BadRequest(c.request, "state must be payable, locked, cleared, drive_off or test"));
         filter.state = it->second;
     }
     if (auto it = q.find("pump"); it != q.end()) {
@@ -498,10 +569,12 @@ void Router::Summary(const Call& c) {
         all.volume_cl += g.volume_cl;
         all.amount_cents += g.amount_cents;
     }
+    const GradeTotal test = store_.TestTotal(filter);
     c.Ok({{"from", filter.from ? json(*filter.from) : json(nullptr)},
           {"to", filter.to ? json(*filter.to) : json(nullptr)},
           {"grades", grades},
-          {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}}});
+          {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}},
+          {"test", {{"sales", test.sales}, {"volume", Hundredths(test.volume_cl)}, {"amount", Hundredths(test.amount_cents)}}}});
 }
 
 Response Router::Metrics(const Request& request) {

@@ -76,6 +76,7 @@ private:
     Response Metrics(const Request& request);
     void Sales(const Call& call);
     void Summary(const Call& call);
+    void AuditTrail(const Call& call);
     void Dispatch(const Request& request, Respond respond);
     void Run(void (*handler)(Router&, const Call&), const Call& call);
 

@@ -128,7 +128,9 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const Di
     for (auto& sale : store_.OpenSales()) {
         Pump* pump = Find(sale.pump);
         if (!pump) continue;
-        if (pump->sale) store_.VoidSale(pump->sale->id);  // never two open sales on one pump
+        // Never two open sales on one pump; a prepay never goes void, it is refunded whole.
+        if (pump->sale && pump->sale->prepaid_cents) store_.FinishSale(pump->sale->id, 0, 0, std::nullopt, true);
+        else if (pump->sale) store_.VoidSale(pump->sale->id);
         sale.reconciled = true;
         pump->sale = sale;
         pump->by_totals = true;
@@ -321,7 +323,8 @@ void Forecourt::Finalize(Pump& pump) {
     // Totalizers that did not move: the readings are an earlier filling's.
     if (after && sale.before && after->volume_cl == sale.before->volume_cl) volume = 0;
     std::optional<Sale> finished;
-    if (volume > 0) finished = store_.FinishSale(sale.id, volume, amount, after, sale.reconciled);
+    // A prepay that delivered nothing stays a sale: its whole prepay is to be refunded.
+    if (volume > 0 || sale.prepaid_cents) finished = store_.FinishSale(sale.id, volume, volume > 0 ? amount : 0, after, sale.reconciled);
     else store_.VoidSale(sale.id);
     {
         std::lock_guard lock(mutex_);
@@ -570,7 +573,7 @@ void Forecourt::StopAll(Done done) {
     }
 }
 
-Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
+Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, const Sale* moved) {
     using K = Outcome::Kind;
     if (!LineOf(pump).online) return Outcome::Fail(K::kOffline, "line " + std::to_string(pump.config.line) + " does not answer");
     if (pump.sale)
@@ -595,10 +598,18 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     if (!nc)
         return Outcome::Error(K::kConflict, "no_such_nozzle", "pump " + std::to_string(pump.config.pump) + " has no nozzle " + std::to_string(nozzle));
     Sale sale;
+    if (moved) sale = *moved;
+    if (request.prepay) {
+        sale.preset = {Preset::Kind::kAmount, *request.prepay};
+        sale.prepaid_cents = request.prepay;
+    } else {
+        sale.preset = request.preset;
+    }
     {
         std::lock_guard lock(mutex_);
         const auto unpaid = unpaid_.find(pump.config.pump);
-        if (unpaid != unpaid_.end() && unpaid->second >= config_.unpaid_limit)
+        // A prepaid customer cannot drive off: the limit holds postpaid fillings only.
+        if (!request.prepay && unpaid != unpaid_.end() && unpaid->second >= config_.unpaid_limit)
             return Outcome::Fail(K::kUnpaidLimit, "pump " + std::to_string(pump.config.pump) + " holds " +
                                                       std::to_string(unpaid->second) + " unpaid sales");
         const GradePrice* g = prices_.Find(nc->grade);
@@ -607,25 +618,26 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     }
     // An amount goes to the pump as the litres it buys, and the dose holds 999.99 l at most.
     const std::int64_t most_cents = 1000 * sale.price_cents - 1;
-    if (request.preset.kind == Preset::Kind::kAmount && request.preset.hundredths > most_cents)
+    if (sale.preset.kind == Preset::Kind::kAmount && sale.preset.hundredths > most_cents)
         return Outcome::Error(K::kBadRequest, "preset_too_large",
                               "preset.amount buys more than the 999.99 l a dose holds at " + FormatHundredths(sale.price_cents) +
                                   ": at most " + FormatHundredths(most_cents));
     sale.pump = pump.config.pump;
     sale.nozzle = nozzle;
     sale.grade = nc->grade;
-    sale.preset = request.preset;
-    sale.started = UtcNow();
+    if (!moved) sale.started = UtcNow();
     const std::string name = "pump " + std::to_string(pump.config.pump);
     sale.before = ReadTotals(pump, nozzle);
     if (!sale.before) return Outcome::Fail(K::kOffline, name + " does not answer");
     // Stored before the pump is told: whatever the pump then does is this sale's.
-    sale.id = store_.OpenSale(sale);
+    if (moved) store_.MoveSale(sale);
+    else sale.id = store_.OpenSale(sale);
     bool sent = false;  // from here on the pump may start, whatever the controller answered
     const Reply reply = LineOf(pump).dispenser->Authorize(pump.config.column, nozzle, sale.price_cents, sale.preset, sent);
     if (!sent && !reply.Ok()) {
-        // Before the authorization nothing can start the pump: the sale ends here.
-        store_.VoidSale(sale.id);
+        // Before the authorization nothing can start the pump: the sale ends here (a moved
+        // prepay is refunded by the move).
+        if (!moved) store_.VoidSale(sale.id);
         if (reply.kind == Reply::Kind::kRefused) return Outcome::Fail(K::kRefused, reply.message, reply.code);
         if (reply.kind == Reply::Kind::kInvalid) return Outcome::Error(K::kBadRequest, "bad_request", name + ": " + reply.message);
         return Outcome::Fail(K::kOffline, reply.message.empty() ? name + " does not answer" : name + ": " + reply.message);
@@ -651,6 +663,118 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request) {
     }
     std::lock_guard lock(mutex_);
     return Outcome::Ok(PumpJsonLocked(pump));
+}
+
+int Forecourt::PumpOfSale(std::int64_t id) const {
+    std::lock_guard lock(mutex_);
+    for (const auto& p : pumps_)
+        if (p->sale && p->sale->id == id) return p->config.pump;
+    return 0;
+}
+
+void Forecourt::Refund(std::int64_t id) {
+    const auto open = store_.Find(id);
+    if (!open || open->state != "open") return;
+    const Sale sale = store_.FinishSale(id, 0, 0, std::nullopt, false);
+    RefreshUnpaid();
+    hub_.Publish("sale", SaleJson(sale));
+}
+
+Outcome Forecourt::Withdraw(Pump& pump, std::int64_t id) {
+    using K = Outcome::Kind;
+    const std::string name = "pump " + std::to_string(pump.config.pump);
+    if (!LineOf(pump).online) return Outcome::Fail(K::kOffline, "line " + std::to_string(pump.config.line) + " does not answer");
+    if (!pump.sale || pump.sale->id != id)
+        return Outcome::Error(K::kConflict, "sale_started", "sale " + std::to_string(id) + " no longer waits on " + name);
+    const int n = pump.sale->nozzle;
+    // Asked now: the last poll may predate the authorization, or the customer's hand.
+    const auto codes = LineOf(pump).dispenser->Poll(pump.config.column, pump.NozzleCount());
+    if (!codes) return Outcome::Fail(K::kOffline, name + " does not answer");
+    const NozzleCode code = n <= static_cast<int>(codes->size()) ? (*codes)[n - 1].code : NozzleCode::kOther;
+    // Once the customer fuels the prepay is theirs at this pump. The controller shows a lifted
+    // nozzle of a started pump only as it delivers: started, nothing out yet, is still withdrawn.
+    if (pump.by_totals || !(Started(code) || code == NozzleCode::kHung))
+        return Outcome::Error(K::kConflict, "sale_started", name + ": the nozzle of sale " + std::to_string(id) + " is lifted or fuelling");
+    if (!LineOf(pump).dispenser->Release(pump.config.column, n)) return Outcome::Fail(K::kOffline, name + " does not answer");
+    return Outcome::Ok(nullptr);
+}
+
+Outcome Forecourt::DoCancel(Pump& pump, std::int64_t id) {
+    using K = Outcome::Kind;
+    if (Outcome withdrawn = Withdraw(pump, id); withdrawn.kind != K::kOk) return withdrawn;
+    // The nozzle back in its holder: this poll closes the sale, delivering nothing, as a full refund.
+    const bool answered = PollPump(pump);
+    if (PumpOfSale(id) == pump.config.pump) {
+        const std::string left = "; sale " + std::to_string(id) + " ends with what the pump shows next";
+        if (!answered) return Outcome::Fail(K::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer" + left);
+        return Outcome::Error(K::kConflict, "sale_started", "the customer lifted the nozzle first" + left);
+    }
+    const auto sale = store_.Find(id);
+    if (!sale) return Outcome::Fail(K::kNotFound, "no sale " + std::to_string(id));
+    return Outcome::Ok(SaleJson(*sale));
+}
+
+void Forecourt::Cancel(std::int64_t id, Done done) {
+    using K = Outcome::Kind;
+    const int pump = PumpOfSale(id);
+    const auto sale = store_.Find(id);
+    if (!sale || sale->state == "void") return done(Outcome::Fail(K::kNotFound, "no sale " + std::to_string(id)));
+    if (!sale->prepaid_cents) return done(Outcome::Error(K::kConflict, "not_prepaid", "sale " + std::to_string(id) + " is no prepay"));
+    if (!pump) return done(Outcome::Error(K::kConflict, "sale_started", "sale " + std::to_string(id) + " waits on no pump"));
+    Post(pump, CommandClass::kStop, {}, [this, id, done](Pump& p) { done(DoCancel(p, id)); }, done);
+}
+
+void Forecourt::Move(std::int64_t id, int to, std::optional<int> nozzle, const std::string& client, Done done) {
+    using K = Outcome::Kind;
+    const std::string name = "sale " + std::to_string(id);
+    const int from = PumpOfSale(id);
+    const auto sale = store_.Find(id);
+    if (!sale || sale->state == "void") return done(Outcome::Fail(K::kNotFound, "no " + name));
+    if (!sale->prepaid_cents) return done(Outcome::Error(K::kConflict, "not_prepaid", name + " is no prepay"));
+    if (!from) return done(Outcome::Error(K::kConflict, "sale_started", name + " waits on no pump"));
+    Pump* target = Find(to);
+    if (!target) return done(Outcome::Error(K::kNotFound, "not_found", "no pump " + std::to_string(to)));
+    if (to == from) return done(Outcome::Error(K::kBadRequest, "bad_request", name + " is on pump " + std::to_string(to) + " already"));
+    if (!nozzle)
+        for (const auto& n : target->config.nozzles)
+            if (n.grade == sale->grade) nozzle = n.nozzle;
+    if (!nozzle || !target->Nozzle(*nozzle))
+        return done(Outcome::Error(K::kConflict, "no_such_nozzle", "pump " + std::to_string(to) + " has no such nozzle for " + name));
+    {
+        // Refused before the first pump lets go of it, where the second is plainly taken.
+        std::lock_guard lock(mutex_);
+        if (target->sale || target->state == PumpState::kFuelling || target->state == PumpState::kAuthorized)
+            return done(Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(to) + " is " + StateName(target->state)));
+    }
+    // The second pump's answer; a prepay that no pump holds any more is refunded whole.
+    Done settled = [this, id, done](Outcome o) {
+        if (o.kind != K::kOk && PumpOfSale(id) == 0) {
+            Refund(id);
+            o.message += "; sale " + std::to_string(id) + " ends with its prepay refunded";
+        }
+        done(std::move(o));
+    };
+    AuthorizeRequest request{nozzle, {}, sale->prepaid_cents};
+    Post(from, CommandClass::kAuthorize, client, [this, id, to, request, client, done, settled](Pump& p) {
+        if (Outcome withdrawn = Withdraw(p, id); withdrawn.kind != K::kOk) return done(withdrawn);
+        const auto codes = LineOf(p).dispenser->Poll(p.config.column, p.NozzleCount());
+        // Withdrawn but not seen to be: the sale stays with its pump and the polls close it.
+        if (!codes) return done(Outcome::Fail(K::kOffline, "pump " + std::to_string(p.config.pump) + " does not answer"));
+        const NozzleCode code = p.sale->nozzle <= static_cast<int>(codes->size()) ? (*codes)[p.sale->nozzle - 1].code : NozzleCode::kOther;
+        if (Started(code) || Flowing(code)) {
+            Track(p, *codes);
+            return done(Outcome::Error(K::kConflict, "sale_started", "the customer lifted the nozzle first"));
+        }
+        const Sale moved = *p.sale;
+        {
+            std::lock_guard lock(mutex_);
+            p.sale.reset();
+            p.by_totals = false;
+            p.stop_requested = false;
+        }
+        Track(p, *codes);
+        Post(to, CommandClass::kAuthorize, client, [this, request, moved, settled](Pump& q) { settled(DoAuthorize(q, request, &moved)); }, settled);
+    }, done);
 }
 
 Outcome Forecourt::DoStop(Pump& pump) {
@@ -692,7 +816,7 @@ PriceSet Forecourt::Prices() const {
     return prices_;
 }
 
-Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& changes) {
+Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& changes, AuditNote* audit) {
     // One change at a time: each builds on the board the one before it stored.
     std::lock_guard changing(price_change_mutex_);
     PriceSet next = Prices();
@@ -704,7 +828,7 @@ Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64
     }
     // Running fillings keep the price their sale was authorized with; new authorizations
     // send the new one to the pump.
-    const PriceSet stored = store_.NewPriceSet(next.grades);
+    const PriceSet stored = store_.NewPriceSet(next.grades, audit);
     {
         std::lock_guard lock(mutex_);
         prices_ = stored;
@@ -719,18 +843,18 @@ Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64
     return Outcome::Ok(PriceSetJson(stored));
 }
 
-Outcome Forecourt::Lock(std::int64_t id, const std::string& holder) { return Settle(id, holder, Settlement::kLock); }
+Outcome Forecourt::Lock(std::int64_t id, const std::string& holder, AuditNote* audit) { return Settle(id, holder, Settlement::kLock, audit); }
 
-Outcome Forecourt::Clear(std::int64_t id, const std::string& holder) { return Settle(id, holder, Settlement::kClear); }
+Outcome Forecourt::Clear(std::int64_t id, const std::string& holder, AuditNote* audit) {
+    return Settle(id, holder, Settlement::kClear, audit);
+}
 
-Outcome Forecourt::Unlock(std::int64_t id) { return Settle(id, {}, Settlement::kUnlock); }
+Outcome Forecourt::Unlock(std::int64_t id, AuditNote* audit) { return Settle(id, {}, Settlement::kUnlock, audit); }
 
-Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, Settlement step) {
-    Sale sale;
-    const std::string name = "sale " + std::to_string(id);
-    const SaleChange change = step == Settlement::kLock    ? store_.Lock(id, holder, sale)
-                              : step == Settlement::kClear ? store_.Clear(id, holder, sale)
-                                                           : store_.Unlock(id, sale);
+namespace {
+
+// Why a settled sale cannot change, or nothing when the change went through.
+std::optional<Outcome> Refusal(SaleChange change, const std::string& name, const Sale& sale) {
     switch (change) {
         case SaleChange::kNotFound: return Outcome::Fail(Outcome::Kind::kNotFound, "no " + name);
         case SaleChange::kAlreadyCleared: return Outcome::Error(Outcome::Kind::kConflict, "sale_cleared", name + " is already cleared");
@@ -740,9 +864,31 @@ Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, Settlement
             o.body = {{"holder", sale.locked_by}};
             return o;
         }
+        case SaleChange::kMarked:
+            return Outcome::Error(Outcome::Kind::kConflict, "sale_marked", name + " is settled as " + sale.state + " by " + sale.marked_by);
+        case SaleChange::kPrepaid: return Outcome::Error(Outcome::Kind::kConflict, "sale_prepaid", name + " was prepaid");
         case SaleChange::kDone: break;
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, Settlement step, AuditNote* audit) {
+    Sale sale;
+    const SaleChange change = step == Settlement::kLock    ? store_.Lock(id, holder, sale, audit)
+                              : step == Settlement::kClear ? store_.Clear(id, holder, sale, audit)
+                                                           : store_.Unlock(id, sale, audit);
+    if (auto refused = Refusal(change, "sale " + std::to_string(id), sale)) return *refused;
     if (step == Settlement::kClear) RefreshUnpaid();
+    hub_.Publish("sale", SaleJson(sale));
+    return Outcome::Ok(SaleJson(sale));
+}
+
+Outcome Forecourt::Mark(std::int64_t id, const std::string& state, const std::string& who, AuditNote* audit) {
+    Sale sale;
+    if (auto refused = Refusal(store_.Mark(id, state, who, sale, audit), "sale " + std::to_string(id), sale)) return *refused;
+    RefreshUnpaid();
     hub_.Publish("sale", SaleJson(sale));
     return Outcome::Ok(SaleJson(sale));
 }

@@ -34,6 +34,7 @@ namespace forecourt {
 
 class EventHub;
 class Store;
+struct AuditNote;
 
 struct Outcome {
     enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden, kStoreFailed, kBusy, kIncomplete };
@@ -56,6 +57,7 @@ const char* ErrorCode(Outcome::Kind kind);
 struct AuthorizeRequest {
     std::optional<int> nozzle;
     Preset preset;
+    std::optional<std::int64_t> prepay;  // money the till took: the preset is this amount
 };
 
 struct LineMetrics {
@@ -98,11 +100,20 @@ public:
     void StopAll(Done done);
     void Totals(int pump, const std::string& client, Done done);
 
+    // A prepay whose nozzle is still in its holder: withdrawn, and its whole prepay refunded.
+    void Cancel(std::int64_t sale, Done done);
+    // The same prepay withdrawn here and authorized on `pump` (the nozzle of its grade unless
+    // `nozzle` names one); should the new pump refuse it, it ends as a full refund.
+    void Move(std::int64_t sale, int pump, std::optional<int> nozzle, const std::string& client, Done done);
+
     PriceSet Prices() const;
-    Outcome SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& prices);
-    Outcome Lock(std::int64_t sale, const std::string& holder);
-    Outcome Clear(std::int64_t sale, const std::string& holder);
-    Outcome Unlock(std::int64_t sale);
+    // `audit`, when given, is written in the change's own transaction.
+    Outcome SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& prices, AuditNote* audit = nullptr);
+    Outcome Lock(std::int64_t sale, const std::string& holder, AuditNote* audit = nullptr);
+    Outcome Clear(std::int64_t sale, const std::string& holder, AuditNote* audit = nullptr);
+    Outcome Unlock(std::int64_t sale, AuditNote* audit = nullptr);
+    // A payable sale settled as a drive-off or a test delivery (`state`) by `who`.
+    Outcome Mark(std::int64_t sale, const std::string& state, const std::string& who, AuditNote* audit = nullptr);
     // A customer lifts or hangs a nozzle on the emulator serving the pump's line.
     Outcome MoveNozzle(int pump, int nozzle, bool lift);
 
@@ -121,11 +132,19 @@ private:
     enum class CommandClass { kStop, kAuthorize, kRead };
     void Post(int pump, CommandClass type, const std::string& client, std::function<void(Pump&)> command, Done done);
     void RunQueued(Line& line);
-    Outcome DoAuthorize(Pump& pump, const AuthorizeRequest& request);
+    // `moved`: the open prepay taken over from another pump, kept under its id.
+    Outcome DoAuthorize(Pump& pump, const AuthorizeRequest& request, const Sale* moved = nullptr);
+    // Withdraws the prepay `sale` the pump holds while its nozzle is hung; kOk when withdrawn.
+    Outcome Withdraw(Pump& pump, std::int64_t sale);
+    Outcome DoCancel(Pump& pump, std::int64_t sale);
+    // Ends an open prepay that never delivered as a full refund, and tells the clients.
+    void Refund(std::int64_t sale);
+    // The pump holding the open sale; 0 when none does.
+    int PumpOfSale(std::int64_t sale) const;
     Outcome DoStop(Pump& pump);
     Outcome DoTotals(Pump& pump);
     enum class Settlement { kLock, kClear, kUnlock };
-    Outcome Settle(std::int64_t sale, const std::string& holder, Settlement step);
+    Outcome Settle(std::int64_t sale, const std::string& holder, Settlement step, AuditNote* audit);
     std::optional<Totalizer> ReadTotals(Pump& pump, int nozzle);
     std::optional<std::pair<std::int64_t, std::int64_t>> ReadFilling(Pump& pump);
     void SetState(Pump& pump, PumpState state, std::optional<int> nozzle);

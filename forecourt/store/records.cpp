@@ -62,7 +62,10 @@ nlohmann::json SaleJson(const Sale& s) {
             {"state", s.state},
             {"locked_by", TextOrNull(s.locked_by)},
             {"cleared", TextOrNull(s.cleared)},
-            {"reconciled", s.reconciled}};
+            {"reconciled", s.reconciled},
+            {"prepaid", s.prepaid_cents ? nlohmann::json(Hundredths(*s.prepaid_cents)) : nlohmann::json(nullptr)},
+            {"refund", s.RefundCents() ? nlohmann::json(Hundredths(*s.RefundCents())) : nlohmann::json(nullptr)},
+            {"marked_by", TextOrNull(s.marked_by)}};
 }
 
 nlohmann::json PriceSetJson(const PriceSet& prices) {
@@ -70,6 +73,12 @@ nlohmann::json PriceSetJson(const PriceSet& prices) {
     for (const auto& g : prices.grades)
         grades.push_back({{"grade", g.grade}, {"name", g.name}, {"price", Hundredths(g.price_cents)}});
     return {{"price_set", prices.id}, {"since", prices.since}, {"grades", grades}};
+}
+
+nlohmann::json AuditJson(const AuditEntry& e) {
+    return {{"id", e.id},     {"time", e.time},     {"actor", e.actor},
+            {"operation", e.operation}, {"target", e.target}, {"status", e.status},
+            {"error", TextOrNull(e.error)}};
 }
 
 }  // namespace forecourt

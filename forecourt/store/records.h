@@ -24,7 +24,9 @@ struct Totalizer {
 };
 
 // A filling from its authorization on. "open" while authorized or fuelling, "void" when it
-// ended without delivering; the API shows only payable, locked and cleared ones.
+// ended without delivering; the API shows the others: payable, locked and cleared, and the
+// final drive_off (left unpaid) and test (fuel returned to the tank). A prepaid sale never
+// goes void: delivering nothing, it stays payable with its whole prepay to refund.
 struct Sale {
     std::int64_t id = 0;
     int pump = 0;
@@ -43,6 +45,25 @@ struct Sale {
     std::string locked_by;
     std::string cleared;
     bool reconciled = false;
+    std::optional<std::int64_t> prepaid_cents;  // taken by the till before the filling
+    std::string marked_by;                       // who marked it a drive-off or a test
+
+    // What a prepay gives back: the prepaid money less what was delivered.
+    std::optional<std::int64_t> RefundCents() const {
+        if (!prepaid_cents) return std::nullopt;
+        return *prepaid_cents - amount_cents;
+    }
+};
+
+// One request that changed something, or tried to: who, which operation on what, and the answer.
+struct AuditEntry {
+    std::int64_t id = 0;
+    std::string time;
+    std::string actor;
+    std::string operation;  // the route's operationId
+    std::string target;     // "pump 3", "sale 12", "prices"
+    int status = 0;
+    std::string error;      // the answer's error code; empty with a success
 };
 
 struct GradePrice {
@@ -70,5 +91,6 @@ std::string UtcNow();
 nlohmann::json PresetJson(const Preset& preset);
 nlohmann::json SaleJson(const Sale& sale);
 nlohmann::json PriceSetJson(const PriceSet& prices);
+nlohmann::json AuditJson(const AuditEntry& entry);
 
 }  // namespace forecourt

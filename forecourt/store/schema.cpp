@@ -45,6 +45,16 @@ CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
 CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
 )";
 
+// Version 4: prepaid sales and what they refund, sales marked as drive-offs or test deliveries
+// and by whom, and the trail of every request that changed something.
+constexpr const char* kLayout4 = R"(
+ALTER TABLE sales ADD COLUMN prepaid_cents INTEGER;
+ALTER TABLE sales ADD COLUMN marked_by TEXT NOT NULL DEFAULT '';
+CREATE TABLE IF NOT EXISTS audit(id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT NOT NULL, actor TEXT NOT NULL,
+  operation TEXT NOT NULL, target TEXT NOT NULL, status INTEGER NOT NULL, error TEXT NOT NULL DEFAULT '');
+CREATE INDEX IF NOT EXISTS audit_time ON audit(time);
+)";
+
 // SQLite's own check of every page (`full`: indexes against their tables too); a file that is
 // no database at all fails here as well.
 void CheckIntact(sqlite3* db, bool full) {
@@ -63,6 +73,7 @@ const std::vector<Migration>& Migrations() {
     static const std::vector<Migration> steps = {
         {1, kLayout1},
         {2, kLayout2},
+        {4, kLayout4},
     };
     return steps;
 }

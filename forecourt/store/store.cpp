@@ -11,7 +11,7 @@ namespace {
 
 constexpr const char* kSaleColumns =
     "id, pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, volume_cl, amount_cents, started, ended, "
-    "before_volume, before_amount, after_volume, after_amount, locked_by, cleared, reconciled";
+    "before_volume, before_amount, after_volume, after_amount, locked_by, cleared, reconciled, prepaid_cents, marked_by";
 
 }  // namespace
 
@@ -56,7 +56,7 @@ PriceSet Store::Prices(const std::vector<GradePrice>& initial) {
     return NewPriceSet(initial);
 }
 
-PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades) {
+PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades, AuditNote* audit) {
     std::lock_guard lock(mutex_);
     sql::Transaction tx(db_);
     PriceSet set{0, UtcNow(), grades};
@@ -67,7 +67,9 @@ PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades) {
         sql::Statement row(db_, "INSERT INTO prices(price_set, grade, name, price_cents) VALUES(?, ?, ?, ?)");
         row.Bind(1, set.id).Bind(2, g.grade).Bind(3, g.name).Bind(4, g.price_cents).Step();
     }
+    WriteAudit(audit);
     tx.Commit();
+    if (audit) audit->written = true;
     return set;
 }
 
@@ -75,13 +77,27 @@ std::int64_t Store::OpenSale(Sale s) {
     std::lock_guard lock(mutex_);
     sql::Statement st(db_,
                  "INSERT INTO sales(pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, started, "
-                 "before_volume, before_amount) VALUES(?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?)");
+                 "before_volume, before_amount, prepaid_cents) VALUES(?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?, ?)");
     st.Bind(1, s.pump).Bind(2, s.nozzle).Bind(3, s.grade).Bind(4, s.price_cents).Bind(5, s.price_set);
     st.Bind(6, static_cast<std::int64_t>(s.preset.kind)).Bind(7, s.preset.hundredths).Bind(8, s.started);
     if (s.before) st.Bind(9, s.before->volume_cl).Bind(10, s.before->amount_cents);
     else st.BindNull(9).BindNull(10);
+    if (s.prepaid_cents) st.Bind(11, *s.prepaid_cents);
+    else st.BindNull(11);
     st.Step();  // one statement: its own durable transaction
     return sqlite3_last_insert_rowid(db_);
+}
+
+void Store::MoveSale(const Sale& s) {
+    std::lock_guard lock(mutex_);
+    sql::Statement st(db_,
+                 "UPDATE sales SET pump = ?, nozzle = ?, grade = ?, price_cents = ?, price_set = ?, preset_kind = ?, preset = ?, "
+                 "before_volume = ?, before_amount = ? WHERE id = ? AND state = 'open'");
+    st.Bind(1, s.pump).Bind(2, s.nozzle).Bind(3, s.grade).Bind(4, s.price_cents).Bind(5, s.price_set);
+    st.Bind(6, static_cast<std::int64_t>(s.preset.kind)).Bind(7, s.preset.hundredths);
+    if (s.before) st.Bind(8, s.before->volume_cl).Bind(9, s.before->amount_cents);
+    else st.BindNull(8).BindNull(9);
+    st.Bind(10, s.id).Step();
 }
 
 Sale Store::ReadSale(sql::Statement& st) {
@@ -103,6 +119,8 @@ Sale Store::ReadSale(sql::Statement& st) {
     s.locked_by = st.Text(17);
     s.cleared = st.Text(18);
     s.reconciled = st.Int(19) != 0;
+    if (!st.Null(20)) s.prepaid_cents = st.Int(20);
+    s.marked_by = st.Text(21);
     return s;
 }
 
@@ -163,23 +181,79 @@ SaleChange Store::Unsettled(std::int64_t id, Sale& sale) {
     auto found = FindLocked(id);
     if (!found || found->state == "open" || found->state == "void") return SaleChange::kNotFound;
     sale = *found;
+    if (sale.state == "drive_off" || sale.state == "test") return SaleChange::kMarked;
     return sale.state == "cleared" ? SaleChange::kAlreadyCleared : SaleChange::kDone;
 }
 
-SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale) {
+void Store::WriteAudit(AuditNote* audit) {
+    if (!audit) return;
+    audit->entry.status = 200;
+    audit->entry.error.clear();
+    InsertAudit(audit->entry);
+}
+
+void Store::Audit(const AuditEntry& entry) {
+    std::lock_guard lock(mutex_);
+    InsertAudit(entry);
+}
+
+void Store::InsertAudit(const AuditEntry& e) {
+    sql::Statement st(db_, "INSERT INTO audit(time, actor, operation, target, status, error) VALUES(?, ?, ?, ?, ?, ?)");
+    st.Bind(1, e.time).Bind(2, e.actor).Bind(3, e.operation).Bind(4, e.target).Bind(5, e.status).Bind(6, e.error).Step();
+}
+
+std::vector<AuditEntry> Store::AuditTrail(const AuditFilter& f) {
+    std::lock_guard lock(read_mutex_);
+    std::string sql = "SELECT id, time, actor, operation, target, status, error FROM audit WHERE 1";
+    if (f.from) sql += " AND time >= ?";
+    if (f.to) sql += " AND time < ?";
+    if (f.actor) sql += " AND actor = ?";
+    sql += " ORDER BY id LIMIT ?";
+    sql::Statement st(read_, sql.c_str());
+    int i = 1;
+    if (f.from) st.Bind(i++, *f.from);
+    if (f.to) st.Bind(i++, *f.to);
+    if (f.actor) st.Bind(i++, *f.actor);
+    st.Bind(i, f.limit);
+    std::vector<AuditEntry> entries;
+    while (st.Step())
+        entries.push_back({st.Int(0), st.Text(1), st.Text(2), st.Text(3), st.Text(4), static_cast<int>(st.Int(5)), st.Text(6)});
+    return entries;
+}
+
+SaleChange Store::Mark(std::int64_t id, const std::string& state, const std::string& who, Sale& sale, AuditNote* audit) {
+    std::lock_guard lock(mutex_);
+    sql::Transaction tx(db_);
+    if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
+    if (sale.state == "locked") return SaleChange::kLockedByOther;
+    if (sale.prepaid_cents) return SaleChange::kPrepaid;
+    sql::Statement st(db_, "UPDATE sales SET state = ?, marked_by = ? WHERE id = ?");
+    st.Bind(1, state).Bind(2, who).Bind(3, id).Step();
+    sale.state = state;
+    sale.marked_by = who;
+    QueueForUplink("marked", sale);
+    WriteAudit(audit);
+    tx.Commit();
+    if (audit) audit->written = true;
+    return SaleChange::kDone;
+}
+
+SaleChange Store::Lock(std::int64_t id, const std::string& holder, Sale& sale, AuditNote* audit) {
     std::lock_guard lock(mutex_);
     sql::Transaction tx(db_);
     if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state == "locked") return sale.locked_by == holder ? SaleChange::kDone : SaleChange::kLockedByOther;
     sql::Statement st(db_, "UPDATE sales SET state = 'locked', locked_by = ? WHERE id = ?");
     st.Bind(1, holder).Bind(2, id).Step();
+    WriteAudit(audit);
     tx.Commit();
+    if (audit) audit->written = true;
     sale.state = "locked";
     sale.locked_by = holder;
     return SaleChange::kDone;
 }
 
-SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale) {
+SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale, AuditNote* audit) {
     std::lock_guard lock(mutex_);
     sql::Transaction tx(db_);
     if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
@@ -190,18 +264,22 @@ SaleChange Store::Clear(std::int64_t id, const std::string& holder, Sale& sale) 
     sql::Statement st(db_, "UPDATE sales SET state = 'cleared', cleared = ? WHERE id = ?");
     st.Bind(1, sale.cleared).Bind(2, id).Step();
     QueueForUplink("cleared", sale);
+    WriteAudit(audit);
     tx.Commit();
+    if (audit) audit->written = true;
     return SaleChange::kDone;
 }
 
-SaleChange Store::Unlock(std::int64_t id, Sale& sale) {
+SaleChange Store::Unlock(std::int64_t id, Sale& sale, AuditNote* audit) {
     std::lock_guard lock(mutex_);
     sql::Transaction tx(db_);
     if (const auto found = Unsettled(id, sale); found != SaleChange::kDone) return found;
     if (sale.state != "locked") return SaleChange::kNotLocked;
     sql::Statement st(db_, "UPDATE sales SET state = 'payable', locked_by = '' WHERE id = ?");
     st.Bind(1, id).Step();
+    WriteAudit(audit);
     tx.Commit();
+    if (audit) audit->written = true;
     sale.state = "payable";
     sale.locked_by.clear();
     return SaleChange::kDone;
@@ -210,7 +288,7 @@ SaleChange Store::Unlock(std::int64_t id, Sale& sale) {
 std::vector<Sale> Store::List(const SaleFilter& f) {
     std::lock_guard lock(read_mutex_);
     std::string sql = std::string("SELECT ") + kSaleColumns + " FROM sales WHERE id > ?";
-    sql += f.state ? " AND state = ?" : " AND state IN ('payable', 'locked', 'cleared')";
+    sql += f.state ? " AND state = ?" : " AND state IN ('payable', 'locked', 'cleared', 'drive_off', 'test')";
     if (f.pump) sql += " AND pump = ?";
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
@@ -230,8 +308,9 @@ std::vector<Sale> Store::List(const SaleFilter& f) {
 
 std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
     std::lock_guard lock(read_mutex_);
+    // A drive-off is fuel sold, if unpaid; a test went back to the tank and counts apart.
     std::string sql = "SELECT grade, COUNT(*), SUM(volume_cl), SUM(amount_cents) FROM sales"
-                      " WHERE state IN ('payable', 'locked', 'cleared')";
+                      " WHERE state IN ('payable', 'locked', 'cleared', 'drive_off')";
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
     sql += " GROUP BY grade ORDER BY grade";
@@ -244,9 +323,22 @@ std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
     return totals;
 }
 
+GradeTotal Store::TestTotal(const SaleFilter& f) {
+    std::lock_guard lock(read_mutex_);
+    std::string sql = "SELECT COUNT(*), COALESCE(SUM(volume_cl), 0), COALESCE(SUM(amount_cents), 0) FROM sales WHERE state = 'test'";
+    if (f.from) sql += " AND ended >= ?";
+    if (f.to) sql += " AND ended < ?";
+    sql::Statement st(read_, sql.c_str());
+    int i = 1;
+    if (f.from) st.Bind(i++, *f.from);
+    if (f.to) st.Bind(i++, *f.to);
+    st.Step();
+    return {"", st.Int(0), st.Int(1), st.Int(2)};
+}
+
 std::map<int, int> Store::Unpaid() {
     std::lock_guard lock(read_mutex_);
-    sql::Statement st(read_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') GROUP BY pump");
+    sql::Statement st(read_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') AND prepaid_cents IS NULL GROUP BY pump");
     std::map<int, int> unpaid;
     while (st.Step()) unpaid[static_cast<int>(st.Int(0))] = static_cast<int>(st.Int(1));
     return unpaid;

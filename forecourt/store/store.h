@@ -40,7 +40,22 @@ struct GradeTotal {
     std::int64_t amount_cents = 0;
 };
 
-enum class SaleChange { kDone, kNotFound, kLockedByOther, kNotLocked, kAlreadyCleared };
+// kMarked: the sale was settled as a drive-off or a test; kPrepaid: a prepay cannot be marked.
+enum class SaleChange { kDone, kNotFound, kLockedByOther, kNotLocked, kAlreadyCleared, kMarked, kPrepaid };
+
+// The audit entry of a change, written in the change's own transaction when it is a store
+// write; `written` then tells the caller not to write it again with the answer.
+struct AuditNote {
+    AuditEntry entry;
+    bool written = false;
+};
+
+struct AuditFilter {
+    std::optional<std::string> from;  // [from, to) in the store's UTC text, as SaleFilter's
+    std::optional<std::string> to;
+    std::optional<std::string> actor;
+    int limit = 100;
+};
 
 class Store {
 public:
@@ -53,7 +68,7 @@ public:
 
     // The latest price set; the first start makes one from `initial`.
     PriceSet Prices(const std::vector<GradePrice>& initial);
-    PriceSet NewPriceSet(const std::vector<GradePrice>& grades);
+    PriceSet NewPriceSet(const std::vector<GradePrice>& grades, AuditNote* audit = nullptr);
 
     // An authorization becomes an open sale; its id is returned.
     std::int64_t OpenSale(Sale sale);
@@ -64,16 +79,23 @@ public:
     // The filling ended: the sale becomes payable.
     Sale FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents,
                     const std::optional<Totalizer>& after, bool reconciled);
-    SaleChange Lock(std::int64_t id, const std::string& holder, Sale& sale);
-    SaleChange Clear(std::int64_t id, const std::string& holder, Sale& sale);
+    // An open sale handed to another pump before it started: its pump, nozzle, grade, price and
+    // the totalizer it starts from are the new pump's.
+    void MoveSale(const Sale& sale);
+    SaleChange Lock(std::int64_t id, const std::string& holder, Sale& sale, AuditNote* audit = nullptr);
+    SaleChange Clear(std::int64_t id, const std::string& holder, Sale& sale, AuditNote* audit = nullptr);
     // A manager's release of a lock whose till is gone: the sale is payable again.
-    SaleChange Unlock(std::int64_t id, Sale& sale);
+    SaleChange Unlock(std::int64_t id, Sale& sale, AuditNote* audit = nullptr);
+    // A payable sale settled as `state` (drive_off or test) by `who`.
+    SaleChange Mark(std::int64_t id, const std::string& state, const std::string& who, Sale& sale, AuditNote* audit = nullptr);
     std::optional<Sale> Find(std::int64_t id);
     std::vector<Sale> List(const SaleFilter& filter);
     // Totals per grade of the finished sales (payable, locked, cleared) that ended in the
     // filter's [from, to); its state, pump, after and limit are not used.
     std::vector<GradeTotal> Summary(const SaleFilter& filter);
-    // Payable and locked sales per pump.
+    // The test deliveries in the filter's range, all grades together (grade left empty).
+    GradeTotal TestTotal(const SaleFilter& filter);
+    // Payable and locked sales per pump; a prepay's refund is owed to the customer, not by one.
     std::map<int, int> Unpaid();
     std::map<std::string, std::int64_t> CountByState();
 
@@ -87,6 +109,10 @@ public:
     void ReserveSeq(std::int64_t upto);
     bool Healthy();
 
+    // An entry of a request whose change wrote nothing (or failed), in a transaction of its own.
+    void Audit(const AuditEntry& entry);
+    std::vector<AuditEntry> AuditTrail(const AuditFilter& filter);
+
 private:
     Sale ReadSale(sql::Statement& st);
     // On the writing connection unless `db` names another.
@@ -94,6 +120,9 @@ private:
     SaleChange Unsettled(std::int64_t id, Sale& sale);
     // The sale's message for the uplink, in the caller's transaction (none without an uplink).
     void QueueForUplink(const char* event, const Sale& sale);
+    // Inside the change's transaction, as a success.
+    void WriteAudit(AuditNote* audit);
+    void InsertAudit(const AuditEntry& entry);
 
     std::mutex mutex_;  // the writing connection
     sqlite3* db_ = nullptr;

@@ -1,6 +1,7 @@
 // The service killed (SIGKILL) at random moments across many fillings, the emulator running on
 // in its own process: afterwards every filling is exactly one sale, and the totalizers grew by
-// the sum of the sales' volumes.
+// the sum of the sales' volumes. Every other filling is a prepay: it ends as one sale refunding
+// the prepay less what was delivered, to the cent.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -86,8 +87,9 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
                     const std::string state = station.Get(path)["state"];
                     seen = "state " + state;
                     if (state == "calling") {
+                        const std::string amount = std::to_string(1 + i % 3) + ".25";
                         station.Request("POST", path + "/authorize",
-                                        R"({"nozzle": 1, "preset": {"volume": )" + std::to_string(1 + i % 3) + ".25}}");
+                                        i % 2 ? R"({"nozzle": 1, "prepay": {"amount": )" + amount + "}}" : R"({"nozzle": 1, "preset": {"volume": )" + amount + "}}");
                     }
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     continue;
@@ -123,7 +125,7 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
         ASSERT_TRUE(idle) << "pump " << pump << " after filling " << i;
     }
     EXPECT_GT(kills, 10);
-    int total = 0;
+    int total = 0, prepays = 0;
     for (int p = 1; p <= kPumps; ++p) {
         SCOPED_TRACE("pump " + std::to_string(p));
         const auto sales = Sales(station, p);
@@ -131,6 +133,11 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
         std::int64_t sold_cl = 0;
         for (std::size_t k = 0; k < sales.size(); ++k) {
             sold_cl += std::llround(sales[k]["volume"].get<double>() * 100);
+            if (!sales[k]["prepaid"].is_null()) {
+                ++prepays;
+                EXPECT_EQ(std::llround(sales[k]["refund"].get<double>() * 100),
+                          std::llround(sales[k]["prepaid"].get<double>() * 100) - std::llround(sales[k]["amount"].get<double>() * 100)) << sales[k].dump();
+            }
             if (k > 0) {
                 EXPECT_EQ(sales[k]["totals_before"], sales[k - 1]["totals_after"]) << "no filling counted twice or lost";
             }
@@ -138,6 +145,7 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
         EXPECT_EQ(TotalCl(station, p) - start[p], sold_cl);
     }
     EXPECT_EQ(total, kFillings);
+    EXPECT_EQ(prepays, kFillings / 2);
 }
 
 // Every pump of the line fuelling at once while a share of the controllers' replies arrive

@@ -87,6 +87,23 @@ void Settle(int pump, std::int64_t sale) {
     (void)pump;
 }
 
+HttpReply Prepay(int pump, const std::string& amount, int nozzle = 1) {
+    return Call("POST", "/api/v1/pumps/{n}/authorize", PumpPath(pump, "/authorize"),
+                "{\"nozzle\": " + std::to_string(nozzle) + ", \"prepay\": {\"amount\": " + amount + "}}");
+}
+
+HttpReply OnSale(const std::string& op, std::int64_t sale, const std::string& body = "", const std::string& token = "pos1") {
+    return Call("POST", "/api/v1/sales/{id}/" + op, "/api/v1/sales/" + std::to_string(sale) + "/" + op, body, token);
+}
+
+json SaleOf(int pump) { return Call("GET", "/api/v1/sales/{id}", "/api/v1/sales/" + Shared().Get(PumpPath(pump))["sale"].dump()).Json(); }
+
+// The refund is the prepay less the amount, to the cent.
+void ExpectRefund(const json& sale, std::int64_t prepaid_cents) {
+    EXPECT_EQ(std::llround(sale["prepaid"].get<double>() * 100), prepaid_cents) << sale.dump();
+    EXPECT_EQ(std::llround(sale["refund"].get<double>() * 100), prepaid_cents - std::llround(sale["amount"].get<double>() * 100)) << sale.dump();
+}
+
 struct Scenario {
     const char* name;
     void (*run)();
@@ -353,6 +370,114 @@ const Scenario kScenarios[] = {
          EXPECT_GT(read.load(), 0);
          EXPECT_GT(later.load(), 0);
      }},
+    {"prepay_that_delivers_less_refunds_the_rest_to_the_cent_and_is_paid_out_as_a_sale",
+     [] {
+         Lift(1);
+         ASSERT_EQ(Prepay(1, "10.00").status, 200);
+         ASSERT_TRUE(Shared().WaitState(1, "finished")) << Shared().Get(PumpPath(1)).dump();
+         const json sale = SaleOf(1);
+         Hang(1);
+         EXPECT_GT(sale["volume"].get<double>(), 0);
+         EXPECT_GT(sale["refund"].get<double>(), 0) << "whole litres stop short of the money";
+         ExpectRefund(sale, 1000);
+         EXPECT_EQ(OnSale("lock", sale["id"]).Json()["state"], "locked");
+         EXPECT_EQ(OnSale("clear", sale["id"]).Json()["refund"], sale["refund"]);
+     }},
+    {"prepay_withdrawn_before_a_drop_is_a_sale_refunding_it_all",
+     [] {
+         const json unpaid = Shared().Get(PumpPath(2))["unpaid"];
+         ASSERT_EQ(Prepay(2, "7.35").status, 200);
+         Call("POST", "/api/v1/pumps/{n}/stop", PumpPath(2, "/stop"));
+         ASSERT_TRUE(Shared().WaitState(2, "idle")) << Shared().Get(PumpPath(2)).dump();
+         const json sale = SaleOf(2);
+         EXPECT_EQ(sale["state"], "payable");
+         EXPECT_EQ(sale["volume"], 0);
+         ExpectRefund(sale, 735);
+         EXPECT_EQ(Shared().Get(PumpPath(2))["unpaid"], unpaid) << "a refund is owed to the customer, not by one";
+         Settle(2, sale["id"]);
+     }},
+    {"prepay_cancelled_before_the_lift_refunds_it_all_and_moved_keeps_its_id",
+     [] {
+         const auto id = Prepay(3, "5.00").Json()["sale"].get<std::int64_t>();
+         const json cancelled = OnSale("cancel", id).Json();
+         EXPECT_EQ(cancelled["state"], "payable");
+         ExpectRefund(cancelled, 500);
+         EXPECT_EQ(cancelled["amount"], 0);
+         EXPECT_EQ(OnSale("cancel", id).Json()["error"], "sale_started") << "cancelled twice";
+         Settle(3, id);
+         const auto moving = Prepay(3, "4.00").Json()["sale"].get<std::int64_t>();
+         const json moved = OnSale("move", moving, R"({"pump": 4})").Json();
+         EXPECT_EQ(moved["pump"], 4);
+         EXPECT_EQ(moved["sale"], moving);
+         EXPECT_TRUE(Shared().WaitState(3, "idle")) << Shared().Get(PumpPath(3)).dump();
+         Lift(4);
+         ASSERT_TRUE(Shared().WaitState(4, "finished")) << Shared().Get(PumpPath(4)).dump();
+         const json sale = SaleOf(4);
+         Hang(4);
+         EXPECT_EQ(sale["id"], moving);
+         EXPECT_EQ(sale["pump"], 4);
+         EXPECT_GT(sale["volume"].get<double>(), 0);
+         ExpectRefund(sale, 400);
+         Settle(4, moving);
+     }},
+    {"a_prepay_whose_nozzle_is_lifted_is_neither_moved_nor_cancelled",
+     [] {
+         Lift(5);
+         const auto id = Prepay(5, "150.00").Json()["sale"].get<std::int64_t>();
+         ASSERT_TRUE(Shared().WaitState(5, "fuelling")) << Shared().Get(PumpPath(5)).dump();
+         EXPECT_EQ(OnSale("cancel", id).Json()["error"], "sale_started");
+         EXPECT_EQ(OnSale("move", id, R"({"pump": 6})").Json()["error"], "sale_started");
+         Call("POST", "/api/v1/pumps/{n}/stop", PumpPath(5, "/stop"));
+         ASSERT_TRUE(Shared().WaitState(5, "finished")) << Shared().Get(PumpPath(5)).dump();
+         Hang(5);
+         const json sale = SaleOf(5);
+         EXPECT_EQ(sale["id"], id);
+         ExpectRefund(sale, 15000);
+         Settle(5, id);
+     }},
+    {"a_drive_off_is_settled_unpaid_by_a_manager_and_final",
+     [] {
+         const json sale = Fill(6, "{\"volume\": 1}");
+         const int unpaid = Shared().Get(PumpPath(6))["unpaid"];
+         EXPECT_EQ(OnSale("mark", sale["id"], R"({"as": "drive_off"})").status, 403);
+         const json marked = OnSale("mark", sale["id"], R"({"as": "drive_off"})", "manager").Json();
+         EXPECT_EQ(marked["state"], "drive_off");
+         EXPECT_EQ(marked["marked_by"], "manager");
+         EXPECT_EQ(Shared().Get(PumpPath(6))["unpaid"], unpaid - 1);
+         EXPECT_EQ(OnSale("lock", sale["id"]).Json()["error"], "sale_marked");
+         EXPECT_EQ(OnSale("mark", sale["id"], R"({"as": "test"})", "manager").Json()["error"], "sale_marked");
+     }},
+    {"a_test_delivery_is_counted_apart_from_the_grades_money",
+     [] {
+         const json sale = Fill(7, "{\"volume\": 1.5}");
+         EXPECT_EQ(OnSale("mark", sale["id"], R"({"as": "test"})", "manager").Json()["state"], "test");
+         const std::string range = "?from=" + sale["ended"].get<std::string>() + "&to=2999-01-01T00:00:00Z";
+         const json sum = Call("GET", "/api/v1/sales/summary", "/api/v1/sales/summary" + range).Json();
+         EXPECT_EQ(sum["grades"], json::array()) << sum.dump();
+         EXPECT_EQ(sum["test"], json({{"sales", 1}, {"volume", 1.5}, {"amount", sale["amount"]}}));
+     }},
+    {"every_change_and_every_refusal_is_in_the_audit_trail_once",
+     [] {
+         const json authorized = Prepay(8, "3.00").Json();
+         const auto id = authorized["sale"].get<std::int64_t>();
+         const std::string sale = "sale " + std::to_string(id);
+         const std::string from = authorized["since"];  // the authorization's own entry may fall either side
+         OnSale("cancel", id);
+         OnSale("lock", id);
+         OnSale("lock", id);  // again by its holder: no change written, still an entry
+         OnSale("clear", id);
+         OnSale("mark", id, R"({"as": "test"})");
+         EXPECT_EQ(Call("GET", "/api/v1/audit", "/api/v1/audit").status, 403);
+         const json trail = Call("GET", "/api/v1/audit", "/api/v1/audit?actor=pos1&from=" + from, "", "manager").Json();
+         std::vector<std::string> seen;
+         for (const auto& e : trail["entries"])
+             seen.push_back(e["operation"].get<std::string>() + " " + e["target"].get<std::string>() + " " + e["status"].dump() + " " +
+                            (e["error"].is_null() ? "-" : e["error"].get<std::string>()));
+         if (!seen.empty() && seen.front().rfind("authorizePump", 0) == 0) seen.erase(seen.begin());
+         EXPECT_EQ(seen, (std::vector<std::string>{"cancelSale " + sale + " 200 -", "lockSale " + sale + " 200 -", "lockSale " + sale + " 200 -",
+                                                   "clearSale " + sale + " 200 -", "markSale " + sale + " 403 forbidden"}))
+             << trail.dump();
+     }},
 };
 
 class ServiceScenario : public ::testing::TestWithParam<Scenario> {};
@@ -415,6 +540,12 @@ const BadInput kBadInputs[] = {
     {"summary_to_a_day_the_month_lacks", "GET", "/api/v1/sales/summary", "/api/v1/sales/summary?to=2026-02-30T00:00:00Z", "", "viewer", 400, "bad_request"},
     {"lock_unknown_sale", "POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/999999/lock", "", "pos1", 404, "not_found"},
     {"events_without_upgrade", "GET", "/api/v1/events", "/api/v1/events", "", "viewer", 400, "bad_request"},
+    {"prepay_and_preset", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize",
+     R"({"preset": {"volume": 1}, "prepay": {"amount": 5}})", "pos1", 400, "bad_request"},
+    {"mark_as_unknown", "POST", "/api/v1/sales/{id}/mark", "/api/v1/sales/1/mark", R"({"as": "lost"})", "manager", 400, "bad_request"},
+    {"cancel_unknown_sale", "POST", "/api/v1/sales/{id}/cancel", "/api/v1/sales/999999/cancel", "", "pos1", 404, "not_found"},
+    {"move_without_a_pump", "POST", "/api/v1/sales/{id}/move", "/api/v1/sales/1/move", "{}", "pos1", 400, "bad_request"},
+    {"audit_from_without_a_zone", "GET", "/api/v1/audit", "/api/v1/audit?from=2026-12-08T10:00:00", "", "manager", 400, "bad_request"},
     {"target_not_utf8", "GET", "", "/api/v1/%ff%c0", "", "", 404, "not_found"},
 };
 

@@ -1,4 +1,5 @@
-// The authorize dialog: the nozzle, and a preset by volume, by amount or a full tank.
+// The authorize dialog: the nozzle, and a preset by volume, by amount or a full tank, or the
+// money a customer prepaid (the pump stops where it does; the rest is refunded).
 // Answers the request body the service takes, or null when cancelled. The value is read as
 // the cashier typed it (decimal comma or point) and echoed before it is sent; what cannot be
 // read exactly is refused in the dialog, never sent rounded or with a character dropped.
@@ -19,16 +20,18 @@ export function askAuthorization(pump, model) {
   value.value = '';
   const kind = () => form.elements.kind.value;
   const gradeOf = () => (pump.nozzles ?? []).find((nz) => String(nz.nozzle) === nozzles.value)?.grade ?? pump.grade;
-  // {preset} when the form can be sent, {error} otherwise; echoed beside the value.
+  // {body} when the form can be sent, {error} otherwise; echoed beside the value.
   const read = () => {
-    if (kind() === 'full') return { preset: null, text: t('preset_none') };
+    if (kind() === 'full') return { body: { preset: null }, text: t('preset_none') };
     const d = model.decimals(gradeOf());
     const decimals = kind() === 'volume' ? d.volume : d.amount;
+    const prepay = kind() === 'prepay';
     const parsed = fmt.parseDecimal(value.value, decimals);
     if (parsed.error) return { error: t(parsed.error, parsed.params) };
     const shown = fmt.number(parsed.value, decimals);
+    if (prepay) return { body: { prepay: { amount: parsed.value } }, text: t('preset_prepay', { v: shown }) };
     return {
-      preset: { [kind()]: parsed.value },
+      body: { preset: { [kind()]: parsed.value } },
       text: kind() === 'volume' ? t('preset_volume', { v: shown }) : t('preset_amount', { v: shown }),
     };
   };
@@ -60,7 +63,7 @@ export function askAuthorization(pump, model) {
         value.focus();
         return;
       }
-      chosen = { nozzle: Number(nozzles.value), preset: r.preset };
+      chosen = { nozzle: Number(nozzles.value), ...r.body };
       dialog.close('ok');
     };
     dialog.addEventListener('close', () => {

@@ -8,6 +8,7 @@ import { ForecourtView } from './tiles.js';
 import { SalesView } from './sales.js';
 import { PricesView } from './prices.js';
 import { renderLines, renderLog } from './lines.js';
+import { loadAudit } from './audit.js';
 import { number as fmtNumber } from './format.js';
 import { askAuthorization } from './authorize.js';
 import { allow, action, toast, confirmDialog, errorText, announce, showError, onError } from './ui.js';
@@ -123,6 +124,7 @@ class App {
     }
     if (tab.id === 'tab-sales') this.sales.load();
     if (tab.id === 'tab-lines') this.refreshLines();
+    if (tab.id === 'tab-audit') loadAudit(this);
     this.redraw({ all: true });
   }
 
@@ -476,6 +478,11 @@ class App {
     // The row is gone with its buttons (maybe already, by the sale's event): focus goes back
     // to its pump's tile.
     if (had && !had.isConnected) this.forecourt.focusTile(sale.pump);
+  }
+
+  // A manager settles a payable sale as a drive-off or a test delivery.
+  async mark(id, as) {
+    this.putSale(await api.post(`/sales/${id}/mark`, { as }));
   }
 
   async customer(n, what, nozzle) {

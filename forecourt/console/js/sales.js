@@ -106,7 +106,8 @@ export class SalesView {
         el('td', { class: 'num' }, fmt.number(s.price, d.price)),
         el('td', { class: 'num' }, fmt.number(s.volume, d.volume)),
         el('td', { class: 'num' }, fmt.number(s.amount, d.amount)),
-        el('td', {}, t(`sale_${s.state}`)),
+        el('td', {}, t(`sale_${s.state}`) + (s.refund === null || s.refund === undefined ? ''
+          : ` · ${t('refund', { v: fmt.number(s.refund, d.amount), p: fmt.number(s.prepaid, d.amount) })}`)),
         el('td', {}, fmt.dateTime(s.started)), el('td', {}, fmt.dateTime(s.ended)));
     }));
     this.renderTotals(sorted);
@@ -122,7 +123,8 @@ export class SalesView {
   renderTotals(sales) {
     const model = this.app.state;
     const byGrade = this.summed() ?? new Map();
-    for (const s of this.summary ? [] : sales) {
+    // Test deliveries went back to the tank: they are not the day's money.
+    for (const s of this.summary ? [] : sales.filter((x) => x.state !== 'test')) {
       const sum = byGrade.get(s.grade) ?? { count: 0, volume: 0, amount: 0 };
       sum.count += 1;
       sum.volume += s.volume;

@@ -2,7 +2,8 @@
 // Events and snapshots both go through here; the views only read it and are told what changed.
 export const PUMP_STATES = ['offline', 'idle', 'calling', 'authorized', 'fuelling', 'stopped', 'finished'];
 const DEFAULT_DECIMALS = { volume: 2, amount: 2, price: 2 };
-const RANK = { payable: 0, locked: 1, cleared: 2 };
+// drive_off and test are settled as cleared is: final, nothing left to pay.
+const RANK = { payable: 0, locked: 1, cleared: 2, drive_off: 2, test: 2 };
 const SALES_KEPT = 2000;
 
 export class ForecourtState {
@@ -46,7 +47,7 @@ export class ForecourtState {
     if (!known || RANK[sale.state] >= RANK[known.state]) this.sales.set(sale.id, sale);
     // Bounded: the oldest seen go first; a tile that needs one again reads it from the service.
     if (this.sales.size > SALES_KEPT) this.sales.delete(this.sales.keys().next().value);
-    if (sale.state === 'cleared') {
+    if (RANK[sale.state] === RANK.cleared) {
       this.cleared.add(sale.id);
       this.unpaid.delete(sale.id);
       return;

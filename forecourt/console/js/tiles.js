@@ -202,7 +202,9 @@ export class ForecourtView {
     row.lockState = el('span', { class: 'lock-state' });
     row.lock = el('button', { type: 'button', class: 'lock', onclick: action(() => this.app.lock(id)) });
     row.clear = el('button', { type: 'button', class: 'clear', onclick: action(() => this.app.clear(id)) });
-    row.root = el('li', { dataset: { sale: id } }, row.what, row.lockState, row.lock, row.clear);
+    row.driveOff = el('button', { type: 'button', class: 'drive-off', onclick: action(() => this.app.mark(id, 'drive_off')) });
+    row.test = el('button', { type: 'button', class: 'test', onclick: action(() => this.app.mark(id, 'test')) });
+    row.root = el('li', { dataset: { sale: id } }, row.what, row.lockState, row.lock, row.clear, row.driveOff, row.test);
     return row;
   }
 
@@ -211,12 +213,21 @@ export class ForecourtView {
     const d = this.app.state.decimals(sale.grade);
     const mine = this.app.lockedByMe(sale);
     row.root.dataset.state = sale.state;
+    const refund = sale.refund === null || sale.refund === undefined ? ''
+      : ` · ${t('refund', { v: fmt.number(sale.refund, d.amount), p: fmt.number(sale.prepaid, d.amount) })}`;
     setText(row.what, `${t('sale_n', { n: sale.id })}: ${this.app.state.gradeName(sale.grade)} `
-      + `${fmt.number(sale.volume, d.volume)} × ${fmt.number(sale.price, d.price)} = ${fmt.number(sale.amount, d.amount)}`);
+      + `${fmt.number(sale.volume, d.volume)} × ${fmt.number(sale.price, d.price)} = ${fmt.number(sale.amount, d.amount)}${refund}`);
     setText(row.lockState, sale.state === 'payable' ? t('sale_payable')
       : mine ? t('locked_here') : `${t('locked_other')}${sale.locked_by ? ` (${sale.locked_by})` : ''}`);
     setText(row.lock, t('lock'));
     setText(row.clear, t('clear'));
+    setText(row.driveOff, t('mark_drive_off'));
+    setText(row.test, t('mark_test'));
+    // Marks are a manager's, on a payable sale the customer did not prepay.
+    row.driveOff.hidden = row.test.hidden = !roles.manager || sale.prepaid !== null && sale.prepaid !== undefined;
+    const markWhy = sale.state !== 'payable' ? t('why_marked_payable') : null;
+    allow(row.driveOff, markWhy);
+    allow(row.test, markWhy);
     // Whether a lock is this page's own is known once the service has named this token; until
     // then locking again asks the service, which accepts it only from the holder.
     const known = this.app.caller ?? this.app.lockName;
