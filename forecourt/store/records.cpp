@@ -72,4 +72,9 @@ nlohmann::json PriceSetJson(const PriceSet& prices) {
     return {{"price_set", prices.id}, {"since", prices.since}, {"grades", grades}};
 }
 
+nlohmann::json ClosureJson(const std::optional<Closure>& closure) {
+    if (!closure) return nullptr;
+    return {{"reason", closure->reason}, {"since", closure->since}, {"by", closure->by}};
+}
+
 }  // namespace forecourt

@@ -37,6 +37,14 @@ CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
 CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
 )";
 
+// Version 3: what managers set on pumps (closed, attendant mode) and the emergency stop, kept
+// across restarts.
+constexpr const char* kLayout3 = R"(
+CREATE TABLE IF NOT EXISTS pump_controls(pump INTEGER PRIMARY KEY, closed_reason TEXT, closed_since TEXT,
+  closed_by TEXT, attendant INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS emergency_stop(id INTEGER PRIMARY KEY CHECK (id = 1), since TEXT NOT NULL, by TEXT NOT NULL);
+)";
+
 void Exec(sqlite3* db, const std::string& sql) {
     char* error = nullptr;
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
@@ -80,6 +88,7 @@ const std::vector<Migration>& Migrations() {
     static const std::vector<Migration> steps = {
         {1, kLayout1},
         {2, kLayout2},
+        {3, kLayout3},
     };
     return steps;
 }
