@@ -99,9 +99,9 @@ struct EmulatorOptions {
 
 // How long the forecourt waits on a pump before it acts on its own; 0 turns one off.
 struct Timeouts {
-    int authorize_seconds = 120;   // an authorization whose nozzle is not lifted is withdrawn
+    int authorize_seconds = 120;   // an authorization that delivered nothing (nozzle not lifted) is withdrawn
     int nozzle_out_seconds = 300;  // a nozzle left out after its sale raises an alarm
-    int no_flow_seconds = 60;      // a filling that delivers nothing is stopped
+    int no_flow_seconds = 60;      // a filling under way that delivers nothing more is stopped
 };
 
 struct Config {

@@ -31,10 +31,10 @@ PumpStep Step(PumpState state, std::optional<int> nozzle, const PumpObservation&
         // Authorized but never started: the start went down with the service or its reply was
         // lost and the pump never took it. Nothing was delivered, so the sale ends.
         if (seen.by_totals && c == NozzleCode::kAuthorized) return {state, nozzle, PumpAction::kRelease};
-        // Nobody came for the authorization: it is withdrawn as one never started.
-        if (c == NozzleCode::kAuthorized && seen.authorize_expired && !seen.stop_requested) return {state, nozzle, PumpAction::kRelease};
-        if ((Flowing(c) || c == NozzleCode::kStarted) && seen.no_flow_expired && !seen.stop_requested)
-            return {S::kStopped, n, PumpAction::kStopFilling};
+        // Nothing delivered since the authorization, the nozzle not lifted as far as the pump
+        // shows: it is withdrawn as one never started.
+        if (Started(c) && seen.authorize_expired && !seen.stop_requested) return {state, nozzle, PumpAction::kRelease};
+        if (Flowing(c) && seen.no_flow_expired && !seen.stop_requested) return {S::kStopped, n, PumpAction::kStopFilling};
         if (Flowing(c)) return {seen.stop_requested ? S::kStopped : S::kFuelling, n, PumpAction::kReadFilling};
         if (Started(c)) return {seen.stop_requested ? S::kStopped : S::kAuthorized, n, PumpAction::kNone};
         return {state, nozzle, PumpAction::kFinalize};

@@ -24,8 +24,8 @@ struct PumpObservation {
     bool stop_requested = false;
     bool attendant = false;           // the service authorizes a lifted nozzle itself
     bool may_authorize = true;        // not closed, no emergency stop, under the unpaid limit
-    bool authorize_expired = false;   // the open sale's nozzle was not lifted in time
-    bool no_flow_expired = false;     // the open sale's pump delivered nothing for too long
+    bool authorize_expired = false;   // the open sale was authorized too long ago to start now
+    bool no_flow_expired = false;     // the open sale's filling delivered nothing for too long
     bool nozzle_out_expired = false;  // the finished sale's nozzle is still out, and no alarm yet
 };
 

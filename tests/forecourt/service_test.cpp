@@ -500,13 +500,18 @@ const Scenario kControlScenarios[] = {
     {"a_filling_without_flow_is_stopped",
      [] {
          EventClient events(Controls().port(), "/api/v1/events?token=" + Station::Token("viewer"));
-         EXPECT_EQ(Controls().Emulate(1, "flow 0"), "ok");
          Nozzle(3, true);
-         ASSERT_EQ(Authorized(3).status, 200);
+         const auto taken = Authorized(3, "{\"volume\": 200}");
+         ASSERT_EQ(taken.status, 200) << taken.body;
+         ASSERT_TRUE(Controls().WaitState(3, "fuelling")) << PumpOn(3).dump();
+         EXPECT_EQ(Controls().Emulate(1, "flow 0"), "ok");
          EXPECT_TRUE(TimeoutOf(events, 3, "no_flow"));
          EXPECT_EQ(Controls().Emulate(1, "flow 10"), "ok");
+         ASSERT_TRUE(Controls().WaitState(3, "finished")) << PumpOn(3).dump();
+         EXPECT_LT(PumpOn(3)["volume"].get<double>(), 200);
          Nozzle(3, false);
          ASSERT_TRUE(Controls().WaitState(3, "idle")) << PumpOn(3).dump();
+         SettleOn(taken.Json()["sale"]);
      }},
     {"a_nozzle_left_out_after_its_sale_raises_the_alarm_until_it_is_hung",
      [] {
