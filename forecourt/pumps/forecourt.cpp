@@ -284,7 +284,9 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     seen.by_totals = pump.by_totals;
     seen.stop_requested = pump.stop_requested;
     const auto now = Pump::Clock::now();
-    const auto past = [&](Pump::Clock::time_point since, int seconds) { return seconds > 0 && now - since >= std::chrono::seconds(seconds); };
+    const auto past = [&](Pump::Clock::time_point since, int seconds) {
+        return seconds > 0 && now - since >= std::chrono::seconds(seconds);
+    };
     const Timeouts& timeouts = config_.timeouts;
     {
         std::lock_guard lock(mutex_);
@@ -824,8 +826,9 @@ Outcome Forecourt::Settle(std::int64_t id, const std::string& holder, Settlement
 
 std::optional<Outcome> Forecourt::BlockedLocked(const Pump& pump) const {
     if (emergency_)
-        return Outcome::Error(Outcome::Kind::kConflict, "emergency_stop",
-                              "the emergency stop is in force since " + emergency_->since + " (" + emergency_->by + "): a manager releases it");
+        return Outcome::Error(
+            Outcome::Kind::kConflict, "emergency_stop",
+            "the emergency stop is in force since " + emergency_->since + " (" + emergency_->by + "): a manager releases it");
     if (pump.control.closed)
         return Outcome::Error(Outcome::Kind::kConflict, "pump_closed",
                               "pump " + std::to_string(pump.config.pump) + " is closed: " + pump.control.closed->reason);
@@ -903,8 +906,9 @@ void Forecourt::EmergencyStop(const std::string& by, Done done) {
     }
     StopAll([done = std::move(done), state, unsaved](Outcome o) {
         if (unsaved && o.kind == Outcome::Kind::kOk) {
-            Outcome failed = Outcome::Error(Outcome::Kind::kStoreFailed, "store_failed",
-                                            "the pumps are stopped and the emergency stop is in force, but a restart would lose it: " + *unsaved);
+            Outcome failed =
+                Outcome::Error(Outcome::Kind::kStoreFailed, "store_failed",
+                               "the pumps are stopped and the emergency stop is in force, but a restart would lose it: " + *unsaved);
             failed.body = std::move(o.body);
             o = std::move(failed);
         }

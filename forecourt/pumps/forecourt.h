@@ -162,7 +162,7 @@ private:
     std::atomic<View> pumps_view_;
     std::map<int, int> unpaid_;
     std::optional<Closure> emergency_;  // the emergency stop in force
-    std::mutex control_mutex_;  // held across a closure, mode or emergency change, from reading it to storing it
+    std::mutex control_mutex_;          // held across a closure, mode or emergency change, from reading it to storing it
     std::vector<std::unique_ptr<Pump>> pumps_;
     std::vector<std::unique_ptr<Line>> lines_;
 };

@@ -347,10 +347,13 @@ std::map<int, PumpControl> Store::PumpControls() {
 
 void Store::SetPumpControl(int pump, const PumpControl& control) {
     std::lock_guard lock(mutex_);
-    Statement st(db_, "INSERT OR REPLACE INTO pump_controls(pump, closed_reason, closed_since, closed_by, attendant) VALUES(?, ?, ?, ?, ?)");
+    Statement st(db_,
+                 "INSERT OR REPLACE INTO pump_controls(pump, closed_reason, closed_since, closed_by, attendant) VALUES(?, ?, ?, ?, ?)");
     st.Bind(1, pump);
-    if (control.closed) st.Bind(2, control.closed->reason).Bind(3, control.closed->since).Bind(4, control.closed->by);
-    else st.BindNull(2).BindNull(3).BindNull(4);
+    if (control.closed)
+        st.Bind(2, control.closed->reason).Bind(3, control.closed->since).Bind(4, control.closed->by);
+    else
+        st.BindNull(2).BindNull(3).BindNull(4);
     st.Bind(5, control.attendant ? 1 : 0).Step();
 }
 
