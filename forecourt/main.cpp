@@ -114,6 +114,8 @@ void Describe(const Config& c) {
         for (const auto& n : p.nozzles) std::cout << " " << n.nozzle << " (" << n.grade << ")";
         std::cout << "\n";
     }
+    std::cout << "timeouts: authorization " << c.timeouts.authorize_seconds << " s, no flow " << c.timeouts.no_flow_seconds
+              << " s, nozzle out " << c.timeouts.nozzle_out_seconds << " s (0: off)\n";
     std::cout << "uplink " << (c.uplink.enabled() ? c.uplink.url + " as station " + c.uplink.station : "none") << "\n";
 }
 

@@ -1,5 +1,6 @@
 #include "request_decoder.h"
 
+#include <algorithm>
 #include <cmath>
 #include <nlohmann/json.hpp>
 
@@ -208,6 +209,45 @@ Decoded<int> DecodeNozzle(std::string_view body) {
         nozzle = *number;
     }
     return nozzle;
+}
+
+Decoded<CloseRequest> DecodeClosure(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    std::optional<std::string> reason;
+    for (const auto& [key, value] : object->items()) {
+        if (key != "reason") return "unknown field " + key;
+        if (!value.is_string()) return std::string("reason must be a string");
+        reason = value.get<std::string>();
+    }
+    if (!reason) return std::string("reason is required (maintenance, no_fuel, fault or a text)");
+    // The reason is shown on every till and in the console: text of a line, nothing else.
+    constexpr std::size_t kLongest = 200;
+    if (reason->empty() || reason->size() > kLongest) return std::string("reason must be 1 to 200 characters");
+    if (std::any_of(reason->begin(), reason->end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; }))
+        return std::string("reason must not hold control characters");
+    // The parser took the body as UTF-8 already; dumping checks it once more for the events.
+    try {
+        (void)json(*reason).dump();
+    } catch (const json::exception&) {
+        return std::string("reason must be UTF-8 text");
+    }
+    return CloseRequest{*reason};
+}
+
+Decoded<bool> DecodeMode(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    std::optional<bool> attendant;
+    for (const auto& [key, value] : object->items()) {
+        if (key != "mode") return "unknown field " + key;
+        if (value != "attendant" && value != "pos") return std::string("mode must be attendant or pos");
+        attendant = value == "attendant";
+    }
+    if (!attendant) return std::string("mode is required (attendant or pos)");
+    return *attendant;
 }
 
 }  // namespace forecourt

@@ -42,5 +42,12 @@ Decoded<MarkRequest> DecodeMark(std::string_view body);
 Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::string_view body);
 // The nozzle of an emulator lift or hang; an empty body means nozzle 1.
 Decoded<int> DecodeNozzle(std::string_view body);
+// A pump closure's reason: 1 to 200 characters of UTF-8 text, no control characters.
+struct CloseRequest {
+    std::string reason;
+};
+Decoded<CloseRequest> DecodeClosure(std::string_view body);
+// A pump's mode: true for "attendant", false for "pos".
+Decoded<bool> DecodeMode(std::string_view body);
 
 }  // namespace forecourt

@@ -302,6 +302,19 @@ struct RouteTable {
     static void StopPump(Router& r, const Router::Call& c) { r.forecourt_.StopPump(c.pump(), c.Done()); }
     static void StopAll(Router& r, const Router::Call& c) { r.forecourt_.StopAll(c.Done()); }
     static void Totals(Router& r, const Router::Call& c) { r.forecourt_.Totals(c.pump(), c.who.name, c.Done()); }
+    static void ClosePump(Router& r, const Router::Call& c) {
+        auto reason = DecodeClosure(c.request.body());
+        if (auto* error = std::get_if<std::string>(&reason)) return c.respond(BadRequest(c.request, *error));
+        c.Done()(r.forecourt_.Close(c.pump(), std::get<CloseRequest>(reason).reason, c.who.name));
+    }
+    static void OpenPump(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Open(c.pump())); }
+    static void SetMode(Router& r, const Router::Call& c) {
+        auto mode = DecodeMode(c.request.body());
+        if (auto* error = std::get_if<std::string>(&mode)) return c.respond(BadRequest(c.request, *error));
+        c.Done()(r.forecourt_.SetMode(c.pump(), std::get<bool>(mode)));
+    }
+    static void EmergencyStop(Router& r, const Router::Call& c) { r.forecourt_.EmergencyStop(c.who.name, c.Done()); }
+    static void ReleaseEmergencyStop(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.ReleaseEmergencyStop(c.who.name)); }
     static void Prices(Router& r, const Router::Call& c) { c.Ok(PriceSetJson(r.forecourt_.Prices())); }
     static void SetPrices(Router& r, const Router::Call& c) {
         auto decoded = DecodePrices(c.request.body());
@@ -393,7 +406,12 @@ const std::vector<RouteTable::Entry>& RouteTable::All() {
         {{kPost, "/api/v1/pumps/{n}/authorize", kPos, "authorizePump"}, T::Authorize, kChanges},
         {{kPost, "/api/v1/pumps/{n}/stop", kPos, "stopPump"}, T::StopPump, kChanges},
         {{kGet, "/api/v1/pumps/{n}/totals", kViewer, "getPumpTotals"}, T::Totals},
-        {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll, kChanges},
+        {{kPost, "/api/v1/pumps/{n}/close", kManager, "closePump"}, T::ClosePump, kChanges, kWrites},
+        {{kPost, "/api/v1/pumps/{n}/open", kManager, "openPump"}, T::OpenPump, kChanges, kWrites},
+        {{kPut, "/api/v1/pumps/{n}/mode", kManager, "setPumpMode"}, T::SetMode, kChanges, kWrites},
+                {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll, kChanges},
+        {{kPost, "/api/v1/emergency-stop", kPos, "emergencyStop"}, T::EmergencyStop, kChanges, kWrites},
+        {{kPost, "/api/v1/emergency-stop/release", kManager, "releaseEmergencyStop"}, T::ReleaseEmergencyStop, kChanges, kWrites},
         {{kGet, "/api/v1/prices", kViewer, "getPrices"}, T::Prices},
         {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices, kChanges, kWrites},
         {{kGet, "/api/v1/sales", kViewer, "listSales"}, T::Sales},

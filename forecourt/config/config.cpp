@@ -299,6 +299,14 @@ Config ParseConfig(const std::string& text, const std::string& source) {
         c.limits.journal = static_cast<std::size_t>(l.Integer("journal", 10, 10000000).value_or(c.limits.journal));
         l.Finish();
     }
+    if (const auto* timeouts = r.Table("timeouts")) {
+        Reader t(*timeouts, "timeouts");
+        auto& to = c.timeouts;
+        to.authorize_seconds = static_cast<int>(t.Integer("authorize_seconds", 0, 86400).value_or(to.authorize_seconds));
+        to.nozzle_out_seconds = static_cast<int>(t.Integer("nozzle_out_seconds", 0, 86400).value_or(to.nozzle_out_seconds));
+        to.no_flow_seconds = static_cast<int>(t.Integer("no_flow_seconds", 0, 86400).value_or(to.no_flow_seconds));
+        t.Finish();
+    }
     ReadHttp(r, c);
     ReadLines(r, c);
     ForTables(r, "grades", [&](Reader& g) {

@@ -93,6 +93,13 @@ struct EmulatorOptions {
     double flow = 2.5;   // litres per second
 };
 
+// How long the forecourt waits on a pump before it acts on its own; 0 turns one off.
+struct Timeouts {
+    int authorize_seconds = 120;   // an authorization that delivered nothing (nozzle not lifted) is withdrawn
+    int nozzle_out_seconds = 300;  // a nozzle left out after its sale raises an alarm
+    int no_flow_seconds = 60;      // a filling under way that delivers nothing more is stopped
+};
+
 struct Config {
     std::string station = "station";
     Endpoint listen{"127.0.0.1", 8050};
@@ -105,6 +112,7 @@ struct Config {
     int pist_step = 1;  // must match the driver's own setting: it places the nozzles' addresses
     TlsConfig tls;
     Limits limits;
+    Timeouts timeouts;
     HttpConfig http;
     UplinkConfig uplink;
     std::vector<LineConfig> lines;

@@ -28,6 +28,13 @@ struct Forecourt::Pump {
     bool by_totals = false;      // read the sale from the totalizers: the driver's current nozzle is not known
     bool stop_requested = false;
     std::vector<NozzleReading> codes;  // the last poll, nozzle n at n - 1
+    PumpControl control;               // closed, attendant mode: what a manager set
+    std::optional<std::string> alarm;  // since when the nozzle stayed out after its sale
+    // When the timeouts started: the open sale's authorization, its last delivered litre, the
+    // last sale's end; and when an attendant authorization last failed.
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point authorized_at = Clock::now(), flowed_at = Clock::now(), finished_at = Clock::now();
+    Clock::time_point attendant_failed_at;
     nlohmann::json published;
     std::atomic<View> view;  // `published`, serialized
 
@@ -135,6 +142,9 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const Di
         pump->sale = sale;
         pump->by_totals = true;
     }
+    for (const auto& [number, control] : store_.PumpControls())
+        if (Pump* pump = Find(number)) pump->control = control;
+    emergency_ = store_.EmergencyStop();
     unpaid_ = store_.Unpaid();
     price_set_id_ = prices_.id;
     std::lock_guard lock(mutex_);
@@ -275,21 +285,72 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     if (pump.sale) seen.sale = pump.sale->nozzle;
     seen.by_totals = pump.by_totals;
     seen.stop_requested = pump.stop_requested;
+    const auto now = Pump::Clock::now();
+    const auto past = [&](Pump::Clock::time_point since, int seconds) {
+        return seconds > 0 && now - since >= std::chrono::seconds(seconds);
+    };
+    const Timeouts& timeouts = config_.timeouts;
+    {
+        std::lock_guard lock(mutex_);
+        seen.attendant = pump.control.attendant;
+        const auto unpaid = unpaid_.find(pump.config.pump);
+        // A failed attendant authorization is tried again after a pause, not at every poll.
+        seen.may_authorize = !BlockedLocked(pump) && (unpaid == unpaid_.end() || unpaid->second < config_.unpaid_limit) &&
+                             now - pump.attendant_failed_at >= std::chrono::seconds(2);
+        seen.nozzle_out_expired = !pump.alarm && past(pump.finished_at, timeouts.nozzle_out_seconds);
+    }
+    seen.authorize_expired = pump.sale && past(pump.authorized_at, timeouts.authorize_seconds);
+    seen.no_flow_expired = pump.sale && past(pump.flowed_at, timeouts.no_flow_seconds);
     const PumpStep step = Step(pump.state, pump.nozzle, seen);
     switch (step.action) {
-        case PumpAction::kRelease:
+        case PumpAction::kRelease: {
             // Nothing was delivered: the authorization is withdrawn and the sale voided, so the
             // pump calls again.
-            if (LineOf(pump).dispenser->Release(pump.config.column, pump.sale->nozzle)) Finalize(pump);
-            return;
+            const std::int64_t sale = pump.sale->id;
+            const bool timed_out = !pump.by_totals;
+            if (!LineOf(pump).dispenser->Release(pump.config.column, pump.sale->nozzle)) return;
+            if (timed_out) PublishTimeout(pump, "authorize", sale);
+            return Finalize(pump);
+        }
         case PumpAction::kFinalize: return Finalize(pump);
         case PumpAction::kReadFilling:
             if (auto reading = ReadFilling(pump)) {
                 std::lock_guard lock(mutex_);
+                if (reading->first != pump.volume_cl) pump.flowed_at = now;
                 pump.volume_cl = reading->first;
                 pump.amount_cents = reading->second;
             }
             break;
+        case PumpAction::kStopFilling: {
+            const std::int64_t sale = pump.sale->id;
+            const Outcome stopped = DoStop(pump);
+            if (stopped.kind != Outcome::Kind::kOk) {
+                spdlog::warn("event=no_flow_stop_failed pump={} reason=\"{}\"", pump.config.pump, stopped.message);
+                return;
+            }
+            PublishTimeout(pump, "no_flow", sale);
+            return;
+        }
+        case PumpAction::kAuthorize: {
+            SetState(pump, step.state, step.nozzle);
+            AuthorizeRequest request;
+            request.nozzle = step.nozzle;
+            const Outcome authorized = DoAuthorize(pump, request);
+            if (authorized.kind != Outcome::Kind::kOk) {
+                std::lock_guard lock(mutex_);
+                pump.attendant_failed_at = now;
+                spdlog::warn("event=attendant_authorize_failed pump={} reason=\"{}\"", pump.config.pump, authorized.message);
+            }
+            return;
+        }
+        case PumpAction::kAlarm: {
+            {
+                std::lock_guard lock(mutex_);
+                pump.alarm = UtcNow();
+            }
+            PublishTimeout(pump, "nozzle_out", pump.last_sale ? std::optional(pump.last_sale) : std::nullopt);
+            break;
+        }
         case PumpAction::kNone: break;
     }
     SetState(pump, step.state, step.nozzle);
@@ -348,7 +409,11 @@ void Forecourt::Finalize(Pump& pump) {
 void Forecourt::SetState(Pump& pump, PumpState state, std::optional<int> nozzle) {
     {
         std::lock_guard lock(mutex_);
-        if (pump.state != state) pump.since = UtcNow();
+        if (pump.state != state) {
+            pump.since = UtcNow();
+            if (state == PumpState::kFinished) pump.finished_at = Pump::Clock::now();
+            if (pump.state == PumpState::kFinished) pump.alarm.reset();  // the nozzle is back, or another is in use
+        }
         pump.state = state;
         pump.nozzle = nozzle;
         pump.code = nozzle && *nozzle <= static_cast<int>(pump.codes.size()) ? std::optional<int>(pump.codes[*nozzle - 1].raw)
@@ -405,6 +470,10 @@ std::string Forecourt::ForecourtText(const nlohmann::json& extra) const {
                            {"price_set", price_set_id_.load()},
                            {"unpaid_limit", config_.unpaid_limit},
                            {"lines", lines}};
+    {
+        std::lock_guard lock(mutex_);
+        head["emergency_stop"] = ClosureJson(emergency_);
+    }
     head.update(extra);
     // The pumps go in as the bytes their views hold.
     std::string text = head.dump();
@@ -449,7 +518,10 @@ nlohmann::json Forecourt::PumpJsonLocked(const Pump& p) const {
             {"unpaid", unpaid == unpaid_.end() ? 0 : unpaid->second},
             {"nozzles", nozzles},
             {"since", p.since},
-            {"code", p.code ? nlohmann::json(*p.code) : nlohmann::json(nullptr)}};
+            {"code", p.code ? nlohmann::json(*p.code) : nlohmann::json(nullptr)},
+            {"closed", ClosureJson(p.control.closed)},
+            {"mode", p.control.attendant ? "attendant" : "pos"},
+            {"alarm", p.alarm ? nlohmann::json{{"alarm", "nozzle_out"}, {"since", *p.alarm}} : nlohmann::json(nullptr)}};
 }
 
 nlohmann::json Forecourt::LineJsonLocked(const Line& line) const {
@@ -576,6 +648,10 @@ void Forecourt::StopAll(Done done) {
 Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, const Sale* moved) {
     using K = Outcome::Kind;
     if (!LineOf(pump).online) return Outcome::Fail(K::kOffline, "line " + std::to_string(pump.config.line) + " does not answer");
+    {
+        std::lock_guard lock(mutex_);
+        if (auto blocked = BlockedLocked(pump)) return *blocked;
+    }
     if (pump.sale)
         return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + StateName(pump.state) + " (sale " +
                                                              std::to_string(pump.sale->id) + ")");
@@ -654,6 +730,7 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, cons
         pump.stop_requested = false;
         pump.volume_cl = 0;
         pump.amount_cents = 0;
+        pump.authorized_at = pump.flowed_at = Pump::Clock::now();
     }
     SetState(pump, PumpState::kAuthorized, nozzle);
     if (unconfirmed) {
@@ -891,6 +968,114 @@ Outcome Forecourt::Mark(std::int64_t id, const std::string& state, const std::st
     RefreshUnpaid();
     hub_.Publish("sale", SaleJson(sale));
     return Outcome::Ok(SaleJson(sale));
+}
+
+std::optional<Outcome> Forecourt::BlockedLocked(const Pump& pump) const {
+    if (emergency_)
+        return Outcome::Error(
+            Outcome::Kind::kConflict, "emergency_stop",
+            "the emergency stop is in force since " + emergency_->since + " (" + emergency_->by + "): a manager releases it");
+    if (pump.control.closed)
+        return Outcome::Error(Outcome::Kind::kConflict, "pump_closed",
+                              "pump " + std::to_string(pump.config.pump) + " is closed: " + pump.control.closed->reason);
+    return std::nullopt;
+}
+
+void Forecourt::PublishTimeout(const Pump& pump, const char* timeout, std::optional<std::int64_t> sale) {
+    spdlog::warn("event=timeout pump={} timeout={}", pump.config.pump, timeout);
+    hub_.Publish("timeout", {{"pump", pump.config.pump},
+                             {"timeout", timeout},
+                             {"nozzle", pump.nozzle ? nlohmann::json(*pump.nozzle) : nlohmann::json(nullptr)},
+                             {"sale", sale ? nlohmann::json(*sale) : nlohmann::json(nullptr)}});
+}
+
+Outcome Forecourt::ChangeControl(int number, const std::function<void(PumpControl&)>& change) {
+    Pump* pump = Find(number);
+    if (!pump) return Outcome::Error(Outcome::Kind::kNotFound, "not_found", "no pump " + std::to_string(number));
+    // One change at a time, each stored before it takes effect: what a caller heard is what a
+    // restart finds.
+    std::lock_guard changing(control_mutex_);
+    PumpControl next;
+    {
+        std::lock_guard lock(mutex_);
+        next = pump->control;
+    }
+    change(next);
+    store_.SetPumpControl(number, next);
+    {
+        std::lock_guard lock(mutex_);
+        pump->control = next;
+    }
+    PublishPump(*pump);
+    std::lock_guard lock(mutex_);
+    return Outcome::Ok(PumpJsonLocked(*pump));
+}
+
+Outcome Forecourt::Close(int pump, const std::string& reason, const std::string& by) {
+    return ChangeControl(pump, [&](PumpControl& c) { c.closed = Closure{reason, UtcNow(), by}; });
+}
+
+Outcome Forecourt::Open(int pump) {
+    return ChangeControl(pump, [](PumpControl& c) { c.closed.reset(); });
+}
+
+Outcome Forecourt::SetMode(int pump, bool attendant) {
+    return ChangeControl(pump, [&](PumpControl& c) { c.attendant = attendant; });
+}
+
+void Forecourt::EmergencyStop(const std::string& by, Done done) {
+    std::optional<std::string> unsaved;
+    nlohmann::json state;
+    {
+        std::lock_guard changing(control_mutex_);
+        std::optional<Closure> stop;
+        {
+            std::lock_guard lock(mutex_);
+            stop = emergency_;
+        }
+        if (!stop) {
+            stop = Closure{"emergency_stop", UtcNow(), by};
+            // In force at once, stored or not: the pumps must stop whatever the disk does.
+            {
+                std::lock_guard lock(mutex_);
+                emergency_ = stop;
+            }
+            try {
+                store_.SetEmergencyStop(stop);
+            } catch (const StoreError& e) {
+                spdlog::error("event=store_failed reason=\"{}\"", e.what());
+                unsaved = e.what();
+            }
+            hub_.Publish("emergency_stop", {{"in_force", true}, {"since", stop->since}, {"by", stop->by}});
+        }
+        state = ClosureJson(stop);
+    }
+    StopAll([done = std::move(done), state, unsaved](Outcome o) {
+        if (unsaved && o.kind == Outcome::Kind::kOk) {
+            Outcome failed =
+                Outcome::Error(Outcome::Kind::kStoreFailed, "store_failed",
+                               "the pumps are stopped and the emergency stop is in force, but a restart would lose it: " + *unsaved);
+            failed.body = std::move(o.body);
+            o = std::move(failed);
+        }
+        if (o.body.is_object()) o.body["emergency_stop"] = state;
+        done(std::move(o));
+    });
+}
+
+Outcome Forecourt::ReleaseEmergencyStop(const std::string& by) {
+    std::lock_guard changing(control_mutex_);
+    {
+        std::lock_guard lock(mutex_);
+        if (!emergency_) return Outcome::Ok({{"emergency_stop", nullptr}});
+    }
+    store_.SetEmergencyStop(std::nullopt);
+    {
+        std::lock_guard lock(mutex_);
+        emergency_.reset();
+    }
+    hub_.Publish("emergency_stop", {{"in_force", false}, {"since", UtcNow()}, {"by", by}});
+    return Outcome::Ok({{"emergency_stop", nullptr}});
 }
 
 Outcome Forecourt::MoveNozzle(int number, int nozzle, bool lift) {

@@ -99,6 +99,15 @@ public:
     // Stops every pump; answers each pump's result, and kIncomplete while any could not be stopped.
     void StopAll(Done done);
     void Totals(int pump, const std::string& client, Done done);
+    // A manager takes a pump out of use or back; a filling under way finishes its sale. Kept
+    // across restarts. Each answers the pump's JSON.
+    Outcome Close(int pump, const std::string& reason, const std::string& by);
+    Outcome Open(int pump);
+    Outcome SetMode(int pump, bool attendant);
+    // Stops every pump as StopAll does, and refuses every authorization until a manager
+    // releases it; kept across restarts.
+    void EmergencyStop(const std::string& by, Done done);
+    Outcome ReleaseEmergencyStop(const std::string& by);
 
     // A prepay whose nozzle is still in its holder: withdrawn, and its whole prepay refunded.
     void Cancel(std::int64_t sale, Done done);
@@ -155,6 +164,10 @@ private:
     nlohmann::json PumpJsonLocked(const Pump& pump) const;
     nlohmann::json LineJsonLocked(const Line& line) const;
     void RefreshUnpaid();
+    Outcome ChangeControl(int pump, const std::function<void(PumpControl&)>& change);
+    // What keeps the pump from a new authorization (pump_closed, emergency_stop), if anything.
+    std::optional<Outcome> BlockedLocked(const Pump& pump) const;
+    void PublishTimeout(const Pump& pump, const char* timeout, std::optional<std::int64_t> sale);
     Pump* Find(int pump);
     Line& LineOf(const Pump& pump);
 
@@ -167,6 +180,8 @@ private:
     std::atomic<std::int64_t> price_set_id_{0};
     std::atomic<View> pumps_view_;
     std::map<int, int> unpaid_;
+    std::optional<Closure> emergency_;  // the emergency stop in force
+    std::mutex control_mutex_;          // held across a closure, mode or emergency change, from reading it to storing it
     std::vector<std::unique_ptr<Pump>> pumps_;
     std::vector<std::unique_ptr<Line>> lines_;
 };

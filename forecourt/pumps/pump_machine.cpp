@@ -31,6 +31,10 @@ PumpStep Step(PumpState state, std::optional<int> nozzle, const PumpObservation&
         // Authorized but never started: the start went down with the service or its reply was
         // lost and the pump never took it. Nothing was delivered, so the sale ends.
         if (seen.by_totals && c == NozzleCode::kAuthorized) return {state, nozzle, PumpAction::kRelease};
+        // Nothing delivered since the authorization, the nozzle not lifted as far as the pump
+        // shows: it is withdrawn as one never started.
+        if (Started(c) && seen.authorize_expired && !seen.stop_requested) return {state, nozzle, PumpAction::kRelease};
+        if (Flowing(c) && seen.no_flow_expired && !seen.stop_requested) return {S::kStopped, n, PumpAction::kStopFilling};
         if (Flowing(c)) return {seen.stop_requested ? S::kStopped : S::kFuelling, n, PumpAction::kReadFilling};
         if (Started(c)) return {seen.stop_requested ? S::kStopped : S::kAuthorized, n, PumpAction::kNone};
         return {state, nozzle, PumpAction::kFinalize};
@@ -40,7 +44,8 @@ PumpStep Step(PumpState state, std::optional<int> nozzle, const PumpObservation&
     if (auto n = first([](NozzleCode c) { return c == NozzleCode::kLifted; })) {
         // The customer still holds the nozzle of the sale just finished.
         const bool holding = state == S::kFinished && nozzle == n;
-        return {holding ? S::kFinished : S::kCalling, n, PumpAction::kNone};
+        if (holding) return {S::kFinished, n, seen.nozzle_out_expired ? PumpAction::kAlarm : PumpAction::kNone};
+        return {S::kCalling, n, seen.attendant && seen.may_authorize ? PumpAction::kAuthorize : PumpAction::kNone};
     }
     return {S::kIdle, std::nullopt, PumpAction::kNone};
 }

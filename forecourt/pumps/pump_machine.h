@@ -22,6 +22,11 @@ struct PumpObservation {
     std::optional<int> sale;         // the open sale's nozzle
     bool by_totals = false;          // the sale's start was not seen: it is read from the totalizers
     bool stop_requested = false;
+    bool attendant = false;           // the service authorizes a lifted nozzle itself
+    bool may_authorize = true;        // not closed, no emergency stop, under the unpaid limit
+    bool authorize_expired = false;   // the open sale was authorized too long ago to start now
+    bool no_flow_expired = false;     // the open sale's filling delivered nothing for too long
+    bool nozzle_out_expired = false;  // the finished sale's nozzle is still out, and no alarm yet
 };
 
 enum class PumpAction {
@@ -29,6 +34,9 @@ enum class PumpAction {
     kRelease,      // withdraw the authorization the pump never started on, then close the sale
     kReadFilling,  // take the running filling's readings
     kFinalize,     // the nozzle is back: close the sale from its readings
+    kAuthorize,    // attendant mode: authorize the lifted nozzle, without a preset
+    kStopFilling,  // the filling delivers nothing: stop it
+    kAlarm,        // the nozzle stays out after its sale: raise the alarm
 };
 
 struct PumpStep {

@@ -81,4 +81,9 @@ nlohmann::json AuditJson(const AuditEntry& e) {
             {"error", TextOrNull(e.error)}};
 }
 
+nlohmann::json ClosureJson(const std::optional<Closure>& closure) {
+    if (!closure) return nullptr;
+    return {{"reason", closure->reason}, {"since", closure->since}, {"by", closure->by}};
+}
+
 }  // namespace forecourt

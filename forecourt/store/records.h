@@ -79,6 +79,21 @@ struct PriceSet {
     const GradePrice* Find(const std::string& grade) const;
 };
 
+// Who took a pump out of use, or stopped the whole forecourt, when and why.
+struct Closure {
+    std::string reason;
+    std::string since;
+    std::string by;
+    bool operator==(const Closure&) const = default;
+};
+
+// What a manager set on a pump, kept across restarts.
+struct PumpControl {
+    std::optional<Closure> closed;
+    bool attendant = false;  // a lifted nozzle is authorized by the service, without a till
+    bool operator==(const PumpControl&) const = default;
+};
+
 struct JournalEvent {
     std::int64_t seq = 0;
     std::string text;  // the serialised envelope
@@ -92,5 +107,7 @@ nlohmann::json PresetJson(const Preset& preset);
 nlohmann::json SaleJson(const Sale& sale);
 nlohmann::json PriceSetJson(const PriceSet& prices);
 nlohmann::json AuditJson(const AuditEntry& entry);
+// {"reason", "since", "by"}, or null.
+nlohmann::json ClosureJson(const std::optional<Closure>& closure);
 
 }  // namespace forecourt

@@ -45,6 +45,14 @@ CREATE INDEX IF NOT EXISTS sales_ended ON sales(ended);
 CREATE TABLE IF NOT EXISTS event_seq(id INTEGER PRIMARY KEY CHECK (id = 1), reserved INTEGER NOT NULL);
 )";
 
+// Version 3: what managers set on pumps (closed, attendant mode) and the emergency stop, kept
+// across restarts.
+constexpr const char* kLayout3 = R"(
+CREATE TABLE IF NOT EXISTS pump_controls(pump INTEGER PRIMARY KEY, closed_reason TEXT, closed_since TEXT,
+  closed_by TEXT, attendant INTEGER NOT NULL DEFAULT 0);
+CREATE TABLE IF NOT EXISTS emergency_stop(id INTEGER PRIMARY KEY CHECK (id = 1), since TEXT NOT NULL, by TEXT NOT NULL);
+)";
+
 // Version 4: prepaid sales and what they refund, sales marked as drive-offs or test deliveries
 // and by whom, and the trail of every request that changed something.
 constexpr const char* kLayout4 = R"(
@@ -73,6 +81,7 @@ const std::vector<Migration>& Migrations() {
     static const std::vector<Migration> steps = {
         {1, kLayout1},
         {2, kLayout2},
+        {3, kLayout3},
         {4, kLayout4},
     };
     return steps;

@@ -352,6 +352,46 @@ std::map<std::string, std::int64_t> Store::CountByState() {
     return counts;
 }
 
+std::map<int, PumpControl> Store::PumpControls() {
+    std::lock_guard lock(read_mutex_);
+    sql::Statement st(read_, "SELECT pump, closed_reason, closed_since, closed_by, attendant FROM pump_controls");
+    std::map<int, PumpControl> controls;
+    while (st.Step()) {
+        PumpControl& c = controls[static_cast<int>(st.Int(0))];
+        if (!st.Null(1)) c.closed = Closure{st.Text(1), st.Text(2), st.Text(3)};
+        c.attendant = st.Int(4) != 0;
+    }
+    return controls;
+}
+
+void Store::SetPumpControl(int pump, const PumpControl& control) {
+    std::lock_guard lock(mutex_);
+    sql::Statement st(db_,
+                 "INSERT OR REPLACE INTO pump_controls(pump, closed_reason, closed_since, closed_by, attendant) VALUES(?, ?, ?, ?, ?)");
+    st.Bind(1, pump);
+    if (control.closed)
+        st.Bind(2, control.closed->reason).Bind(3, control.closed->since).Bind(4, control.closed->by);
+    else
+        st.BindNull(2).BindNull(3).BindNull(4);
+    st.Bind(5, control.attendant ? 1 : 0).Step();
+}
+
+std::optional<Closure> Store::EmergencyStop() {
+    std::lock_guard lock(read_mutex_);
+    sql::Statement st(read_, "SELECT since, by FROM emergency_stop WHERE id = 1");
+    if (!st.Step()) return std::nullopt;
+    return Closure{"emergency_stop", st.Text(0), st.Text(1)};
+}
+
+void Store::SetEmergencyStop(const std::optional<Closure>& stop) {
+    std::lock_guard lock(mutex_);
+    if (!stop) {
+        sql::Statement(db_, "DELETE FROM emergency_stop").Step();
+        return;
+    }
+    sql::Statement(db_, "INSERT OR REPLACE INTO emergency_stop(id, since, by) VALUES(1, ?, ?)").Bind(1, stop->since).Bind(2, stop->by).Step();
+}
+
 void Store::Journal(const std::vector<JournalEvent>& events, std::size_t keep) {
     if (events.empty()) return;
     std::lock_guard lock(mutex_);

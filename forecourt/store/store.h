@@ -99,6 +99,13 @@ public:
     std::map<int, int> Unpaid();
     std::map<std::string, std::int64_t> CountByState();
 
+    // What managers set on each pump; pumps with nothing set are left out.
+    std::map<int, PumpControl> PumpControls();
+    void SetPumpControl(int pump, const PumpControl& control);
+    // The emergency stop in force, if any; none releases it.
+    std::optional<Closure> EmergencyStop();
+    void SetEmergencyStop(const std::optional<Closure>& stop);
+
     // Event journal: kept to `keep` events.
     void Journal(const std::vector<JournalEvent>& events, std::size_t keep);
     std::vector<JournalEvent> JournalAfter(std::int64_t seq, std::size_t limit);

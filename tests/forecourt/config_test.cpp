@@ -74,6 +74,8 @@ const Bad kBad[] = {
      "tokens[1].name: \"till\" is used twice"},
     {"origin_with_a_path", "[uplink]", "[http]\norigins = [\"https://till.example/pos\"]\n[uplink]", "http.origins[0]"},
     {"host_with_a_port", "[uplink]", "[http]\nhosts = [\"forecourt.example:8050\"]\n[uplink]", "http.hosts[0]"},
+    {"negative_timeout", "[uplink]", "[timeouts]\nno_flow_seconds = -1\n[uplink]", "timeouts.no_flow_seconds"},
+    {"misspelt_timeout", "[uplink]", "[timeouts]\nauthorise_seconds = 30\n[uplink]", "timeouts.authorise_seconds: unknown key"},
     {"unknown_role", "[uplink]", "[[tokens]]\nname = \"pos\"\ntoken = \"0123456789abcdef\"\nrole = \"owner\"\n[uplink]", "tokens[0].role"},
 };
 

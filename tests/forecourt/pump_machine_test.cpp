@@ -35,9 +35,17 @@ PumpStep Want(S state, std::optional<int> nozzle, A action = A::kNone) {
     return s;
 }
 
+// `seen` with one of its flags set.
+PumpObservation With(PumpObservation seen, bool PumpObservation::*flag, bool value = true) {
+    seen.*flag = value;
+    return seen;
+}
+
 TEST(PumpMachine, Steps) {
     PumpObservation silent = Seen({C::kDelivering});
     silent.online = false;
+    using O = PumpObservation;
+    const O attendant = With(Seen({C::kLifted}), &O::attendant);
     const Row rows[] = {
         {"unseen start the pump never took is released", S::kAuthorized, 1, Seen({C::kAuthorized}, 1, true), Want(S::kAuthorized, 1, A::kRelease)},
         {"a confirmed authorization waits for the customer", S::kAuthorized, 1, Seen({C::kAuthorized}, 1), Want(S::kAuthorized, 1)},
@@ -51,6 +59,15 @@ TEST(PumpMachine, Steps) {
         {"the customer holding the finished nozzle", S::kFinished, 1, Seen({C::kLifted}), Want(S::kFinished, 1)},
         {"another nozzle lifted after a sale calls", S::kFinished, 2, Seen({C::kLifted, C::kHung}), Want(S::kCalling, 1)},
         {"a nozzle the pump does not have never calls", S::kIdle, std::nullopt, Seen({C::kOther, C::kHung}), Want(S::kIdle, std::nullopt)},
+        {"attendant mode authorizes a lifted nozzle", S::kIdle, std::nullopt, attendant, Want(S::kCalling, 1, A::kAuthorize)},
+        {"attendant mode authorizes nothing a closure or the limit forbids", S::kIdle, std::nullopt, With(attendant, &O::may_authorize, false), Want(S::kCalling, 1)},
+        {"attendant mode does not authorize the finished sale's nozzle again", S::kFinished, 1, attendant, Want(S::kFinished, 1)},
+        {"an authorization nobody came for is withdrawn", S::kAuthorized, 1, With(Seen({C::kAuthorized}, 1), &O::authorize_expired), Want(S::kAuthorized, 1, A::kRelease)},
+        {"a filling without flow is stopped", S::kFuelling, 1, With(Seen({C::kDelivering}, 1), &O::no_flow_expired), Want(S::kStopped, 1, A::kStopFilling)},
+        {"a started pump that never delivered is withdrawn in time", S::kAuthorized, 1, With(Seen({C::kStarted}, 1), &O::authorize_expired), Want(S::kAuthorized, 1, A::kRelease)},
+        {"a filling under way outlives the authorization's time", S::kFuelling, 1, With(Seen({C::kDelivering}, 1), &O::authorize_expired), Want(S::kFuelling, 1, A::kReadFilling)},
+        {"a filling stopped already is not stopped again", S::kStopped, 1, With(Seen({C::kDelivering}, 1, false, true), &O::no_flow_expired), Want(S::kStopped, 1, A::kReadFilling)},
+        {"a nozzle left out after its sale raises the alarm", S::kFinished, 1, With(Seen({C::kLifted}), &O::nozzle_out_expired), Want(S::kFinished, 1, A::kAlarm)},
         {"a silent line shows offline whatever it said before", S::kFuelling, 1, silent, Want(S::kOffline, 1)},
     };
     for (const auto& r : rows) EXPECT_EQ(Step(r.state, r.nozzle, r.seen), r.want) << r.fault;

@@ -487,6 +487,179 @@ TEST_P(ServiceScenario, Runs) { GetParam().run(); }
 INSTANTIATE_TEST_SUITE_P(Station, ServiceScenario, ::testing::ValuesIn(kScenarios),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// A station whose pumps time out in seconds; closures, modes and the emergency stop change
+// nothing on the shared one.
+Station& Controls() {
+    static auto station = [] {
+        StationOptions options;
+        options.lines = 1;
+        options.extra_toml = "[timeouts]\nauthorize_seconds = 3\nnozzle_out_seconds = 2\nno_flow_seconds = 3\n";
+        return std::make_unique<Station>(options);
+    }();
+    return *station;
+}
+
+HttpReply On(const std::string& method, const std::string& route, const std::string& target, const std::string& body = "",
+             const std::string& token = "pos1") {
+    auto reply = Controls().Request(method, target, body, token);
+    EXPECT_EQ(CheckResponse(method, route, reply.status, reply.Json()), "") << reply.body;
+    return reply;
+}
+HttpReply ClosePump(int pump, const std::string& reason, const std::string& token = "manager") {
+    return On("POST", "/api/v1/pumps/{n}/close", PumpPath(pump, "/close"), "{\"reason\": \"" + reason + "\"}", token);
+}
+HttpReply OpenPump(int pump) { return On("POST", "/api/v1/pumps/{n}/open", PumpPath(pump, "/open"), "", "manager"); }
+HttpReply Mode(int pump, const std::string& mode) {
+    return On("PUT", "/api/v1/pumps/{n}/mode", PumpPath(pump, "/mode"), "{\"mode\": \"" + mode + "\"}", "manager");
+}
+HttpReply EmergencyStop(const std::string& token = "pos1") { return On("POST", "/api/v1/emergency-stop", "/api/v1/emergency-stop", "", token); }
+HttpReply Release(const std::string& token = "manager") {
+    return On("POST", "/api/v1/emergency-stop/release", "/api/v1/emergency-stop/release", "", token);
+}
+HttpReply Authorized(int pump, const std::string& preset = "{\"volume\": 1}") {
+    return On("POST", "/api/v1/pumps/{n}/authorize", PumpPath(pump, "/authorize"), "{\"nozzle\": 1, \"preset\": " + preset + "}");
+}
+void Nozzle(int pump, bool lift) {
+    On("POST", "/api/v1/emulator/pumps/{n}/" + std::string(lift ? "lift" : "hang"),
+       "/api/v1/emulator/pumps/" + std::to_string(pump) + (lift ? "/lift" : "/hang"), "{\"nozzle\": 1}");
+}
+json PumpOn(int pump) { return Controls().Get(PumpPath(pump)); }
+// The next timeout event of `pump`.
+std::optional<json> TimeoutOf(EventClient& events, int pump, const std::string& timeout) {
+    return events.Until([&](const json& e) { return e["type"] == "timeout" && e["data"]["pump"] == pump && e["data"]["timeout"] == timeout; });
+}
+void SettleOn(const json& sale) {
+    On("POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/" + sale.dump() + "/lock");
+    On("POST", "/api/v1/sales/{id}/clear", "/api/v1/sales/" + sale.dump() + "/clear");
+}
+
+const Scenario kControlScenarios[] = {
+    {"a_closed_pump_refuses_authorization_until_a_manager_opens_it",
+     [] {
+         EXPECT_EQ(ClosePump(1, "no_fuel", "pos1").status, 403);
+         const auto closed = ClosePump(1, "no_fuel");
+         ASSERT_EQ(closed.status, 200) << closed.body;
+         EXPECT_EQ(closed.Json()["closed"]["reason"], "no_fuel");
+         EXPECT_EQ(closed.Json()["closed"]["by"], "manager");
+         Nozzle(1, true);
+         const auto refused = Authorized(1);
+         EXPECT_EQ(refused.status, 409);
+         EXPECT_EQ(refused.Json()["error"], "pump_closed");
+         EXPECT_EQ(OpenPump(1).Json()["closed"], nullptr);
+         const auto taken = Authorized(1);
+         ASSERT_EQ(taken.status, 200) << taken.body;
+         ASSERT_TRUE(Controls().WaitState(1, "finished")) << PumpOn(1).dump();
+         Nozzle(1, false);
+         ASSERT_TRUE(Controls().WaitState(1, "idle"));
+         SettleOn(taken.Json()["sale"]);
+     }},
+    {"a_closure_and_the_emergency_stop_outlive_a_restart",
+     [] {
+         ASSERT_EQ(ClosePump(2, "maintenance").status, 200);
+         ASSERT_EQ(EmergencyStop().status, 200);
+         Controls().KillService();
+         Controls().StartService();
+         EXPECT_EQ(PumpOn(2)["closed"]["reason"], "maintenance");
+         EXPECT_EQ(Controls().Get("/api/v1/forecourt")["emergency_stop"]["by"], "pos1");
+         EXPECT_EQ(Release().status, 200);
+         EXPECT_EQ(OpenPump(2).status, 200);
+     }},
+    {"the_emergency_stop_stops_the_filling_and_refuses_every_pump_until_released",
+     [] {
+         EventClient events(Controls().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         Nozzle(3, true);
+         const auto running = Authorized(3, "{\"volume\": 200}");
+         ASSERT_EQ(running.status, 200) << running.body;
+         ASSERT_TRUE(Controls().WaitState(3, "fuelling")) << PumpOn(3).dump();
+         const auto stopped = EmergencyStop();
+         ASSERT_EQ(stopped.status, 200) << stopped.body;
+         EXPECT_EQ(stopped.Json()["emergency_stop"]["by"], "pos1");
+         EXPECT_TRUE(events.Until([](const json& e) { return e["type"] == "emergency_stop" && e["data"]["in_force"] == true; }));
+         ASSERT_TRUE(Controls().WaitState(3, "finished")) << PumpOn(3).dump();
+         Nozzle(3, false);
+         Nozzle(4, true);
+         EXPECT_EQ(Authorized(4).Json()["error"], "emergency_stop");
+         EXPECT_EQ(Release("pos1").status, 403);
+         EXPECT_EQ(Controls().Get("/api/v1/forecourt")["emergency_stop"]["by"], "pos1");
+         EXPECT_EQ(Release().Json()["emergency_stop"], nullptr);
+         EXPECT_EQ(Controls().Get("/api/v1/forecourt")["emergency_stop"], nullptr);
+         const auto taken = Authorized(4);
+         ASSERT_EQ(taken.status, 200) << taken.body;
+         ASSERT_TRUE(Controls().WaitState(4, "finished"));
+         Nozzle(4, false);
+         SettleOn(running.Json()["sale"]);
+         SettleOn(taken.Json()["sale"]);
+     }},
+    {"attendant_mode_turns_a_lifted_nozzle_into_a_payable_sale_up_to_the_unpaid_limit",
+     [] {
+         EXPECT_EQ(Mode(2, "attendant").Json()["mode"], "attendant");
+         std::vector<json> sales;
+         for (int i = 0; i < 2; ++i) {
+             Nozzle(2, true);
+             ASSERT_TRUE(Controls().WaitState(2, "fuelling")) << PumpOn(2).dump();
+             Nozzle(2, false);
+             ASSERT_TRUE(Controls().WaitState(2, "idle")) << PumpOn(2).dump();
+             sales.push_back(PumpOn(2)["sale"]);
+             EXPECT_EQ(Controls().Get("/api/v1/sales/" + sales.back().dump())["state"], "payable");
+         }
+         // The pump holds the limit of unpaid sales: the next customer is not served.
+         Nozzle(2, true);
+         ASSERT_TRUE(Controls().WaitState(2, "calling"));
+         std::this_thread::sleep_for(std::chrono::milliseconds(500));
+         EXPECT_EQ(PumpOn(2)["state"], "calling");
+         Nozzle(2, false);
+         EXPECT_EQ(Mode(2, "pos").Json()["mode"], "pos");
+         for (const auto& sale : sales) SettleOn(sale);
+     }},
+    {"an_authorization_nobody_lifts_the_nozzle_for_is_withdrawn",
+     [] {
+         EventClient events(Controls().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         const auto authorized = Authorized(1);
+         ASSERT_EQ(authorized.status, 200) << authorized.body;
+         const auto timeout = TimeoutOf(events, 1, "authorize");
+         ASSERT_TRUE(timeout);
+         EXPECT_EQ((*timeout)["data"]["sale"], authorized.Json()["sale"]);
+         ASSERT_TRUE(Controls().WaitState(1, "idle")) << PumpOn(1).dump();
+         EXPECT_EQ(Controls().Request("GET", "/api/v1/sales/" + authorized.Json()["sale"].dump()).status, 404);
+     }},
+    {"a_filling_without_flow_is_stopped",
+     [] {
+         EventClient events(Controls().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         Nozzle(3, true);
+         const auto taken = Authorized(3, "{\"volume\": 200}");
+         ASSERT_EQ(taken.status, 200) << taken.body;
+         ASSERT_TRUE(Controls().WaitState(3, "fuelling")) << PumpOn(3).dump();
+         EXPECT_EQ(Controls().Emulate(1, "flow 0"), "ok");
+         EXPECT_TRUE(TimeoutOf(events, 3, "no_flow"));
+         EXPECT_EQ(Controls().Emulate(1, "flow 10"), "ok");
+         ASSERT_TRUE(Controls().WaitState(3, "finished")) << PumpOn(3).dump();
+         EXPECT_LT(PumpOn(3)["volume"].get<double>(), 200);
+         Nozzle(3, false);
+         ASSERT_TRUE(Controls().WaitState(3, "idle")) << PumpOn(3).dump();
+         SettleOn(taken.Json()["sale"]);
+     }},
+    {"a_nozzle_left_out_after_its_sale_raises_the_alarm_until_it_is_hung",
+     [] {
+         EventClient events(Controls().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         Nozzle(4, true);
+         const auto taken = Authorized(4);
+         ASSERT_EQ(taken.status, 200) << taken.body;
+         ASSERT_TRUE(TimeoutOf(events, 4, "nozzle_out"));
+         EXPECT_EQ(PumpOn(4)["alarm"]["alarm"], "nozzle_out");
+         Nozzle(4, false);
+         ASSERT_TRUE(Controls().WaitState(4, "idle"));
+         EXPECT_EQ(PumpOn(4)["alarm"], nullptr);
+         SettleOn(taken.Json()["sale"]);
+     }},
+};
+
+class ServiceControls : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(ServiceControls, Runs) { GetParam().run(); }
+
+INSTANTIATE_TEST_SUITE_P(Station, ServiceControls, ::testing::ValuesIn(kControlScenarios),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 struct BadInput {
     const char* name;
     const char* method;
@@ -527,6 +700,11 @@ const BadInput kBadInputs[] = {
     {"head_as_get_without_the_body", "HEAD", "", "/api/v1/prices", "", "viewer", 200, ""},
     {"head_needs_the_token_get_needs", "HEAD", "", "/api/v1/pumps", "", "", 401, ""},
     {"nozzle_the_pump_lacks", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 3})", "pos1", 409, "no_such_nozzle"},
+    {"closure_without_a_reason", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/1/close", "{}", "manager", 400, "bad_request"},
+    {"closure_reason_of_two_lines", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/1/close", R"({"reason": "a\nb"})", "manager", 400, "bad_request"},
+    {"closure_of_no_pump", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/99/close", R"({"reason": "fault"})", "manager", 404, "not_found"},
+    {"mode_unknown", "PUT", "/api/v1/pumps/{n}/mode", "/api/v1/pumps/1/mode", R"({"mode": "self"})", "manager", 400, "bad_request"},
+    {"mode_by_a_till", "PUT", "/api/v1/pumps/{n}/mode", "/api/v1/pumps/1/mode", R"({"mode": "attendant"})", "pos1", 403, "forbidden"},
     {"emulator_nozzle_the_pump_lacks", "POST", "/api/v1/emulator/pumps/{n}/lift", "/api/v1/emulator/pumps/1/lift", R"({"nozzle": 3})", "pos1", 409, "no_such_nozzle"},
     {"missing_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "", 401, "unauthorized"},
     {"wrong_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "intruder", 401, "unauthorized"},

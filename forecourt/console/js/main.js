@@ -9,7 +9,7 @@ import { SalesView } from './sales.js';
 import { PricesView } from './prices.js';
 import { renderLines, renderLog } from './lines.js';
 import { loadAudit } from './audit.js';
-import { number as fmtNumber } from './format.js';
+import { number as fmtNumber, time as fmtTime } from './format.js';
 import { askAuthorization } from './authorize.js';
 import { allow, action, toast, confirmDialog, errorText, announce, showError, onError } from './ui.js';
 import { rolesOf } from './roles.js';
@@ -30,6 +30,7 @@ class App {
     this.roles = { viewer: false, pos: false, manager: false };
     this.uplink = null;
     this.unpaidLimit = 0;
+    this.emergency = null;        // the emergency stop in force: since, by
     this.lockName = sessionStorage.getItem(LOCK_NAME_KEY);
     this.caller = null;           // the token's name, as the service calls it in locked_by
     this.unstopped = new Set();   // pumps a stop did not reach
@@ -92,6 +93,8 @@ class App {
     document.addEventListener('pointerdown', ready, { once: true });
     document.addEventListener('keydown', ready, { once: true });
     document.getElementById('authorize-all').addEventListener('click', action(() => this.authorizeAll()));
+    document.getElementById('emergency-stop').addEventListener('click', action(() => this.emergencyStop()));
+    document.getElementById('emergency-release').addEventListener('click', action(() => this.releaseEmergency()));
     document.addEventListener('keydown', (e) => this.pumpKey(e));
     for (const id of ['log-type', 'log-pump']) document.getElementById(id).addEventListener('change', () => renderLog(this));
     const tokenInput = document.getElementById('token');
@@ -174,6 +177,7 @@ class App {
       ]);
       this.state.loadForecourt(forecourt);
       this.unpaidLimit = forecourt.unpaid_limit ?? 0;
+      this.emergency = forecourt.emergency_stop ?? null;
       this.state.prices = prices;
       this.state.loadUnpaid([...payable.sales, ...locked.sales]);
       document.getElementById('station').textContent = this.state.station;
@@ -226,6 +230,10 @@ class App {
       this.state.apply(event, changed);
       if (event.type === 'sale') this.sales.onSale(event.data);
       if (event.type === 'line') this.lineAlarm(event.data);
+      if (event.type === 'emergency_stop') {
+        this.emergency = event.data.in_force ? { since: event.data.since, by: event.data.by } : null;
+        changed.all = true;
+      }
     }
     this.tell(changed.moved);
     this.redraw(changed);
@@ -243,6 +251,14 @@ class App {
     if ((all || changed.lines) && this.visible('view-lines')) renderLines(this);
     if ((all || changed.log) && this.visible('view-log')) renderLog(this);
     allow(document.getElementById('stop-all'), this.roles.pos ? null : t('why_role_pos'));
+    allow(document.getElementById('emergency-stop'), this.roles.pos ? null : t('why_role_pos'));
+    const emergency = document.getElementById('emergency');
+    emergency.hidden = !this.emergency;
+    document.getElementById('emergency-text').textContent = this.emergency
+      ? t('emergency_in_force', { time: fmtTime(this.emergency.since), by: this.emergency.by }) : '';
+    const release = document.getElementById('emergency-release');
+    release.hidden = !this.roles.manager;
+    allow(release, this.roles.manager ? null : t('why_role_manager'));
     allow(document.getElementById('authorize-all'), !this.roles.pos ? t('why_role_pos')
       : this.connection !== 'live' ? t('why_stale') : null);
   }
@@ -410,15 +426,29 @@ class App {
     }
   }
 
+  // The emergency stop stops as "stop every pump" does, and holds until a manager releases it.
+  async emergencyStop() {
+    if (!(await confirmDialog(t('emergency_confirm')))) return;
+    await this.stopAll('/emergency-stop');
+  }
+
+  async releaseEmergency() {
+    if (!(await confirmDialog(t('emergency_release_confirm')))) return;
+    await api.post('/emergency-stop/release');
+    this.emergency = null;
+    toast(t('emergency_released'));
+    this.redraw({ all: true });
+  }
+
   // Each pump's own result: the stop is done only when no pump is left that could not be
   // stopped. An answer without results is judged by the pumps it shows.
-  async stopAll() {
-    if (!(await confirmDialog(t('stop_all_confirm')))) return;
+  async stopAll(route = '/stop') {
+    if (route === '/stop' && !(await confirmDialog(t('stop_all_confirm')))) return;
     const before = this.state.sortedPumps().filter((p) => this.mayDeliver(p.pump)).map((p) => p.pump);
     for (const n of before) if (this.state.pumps.get(n).sale) this.state.stoppedSales.add(this.state.pumps.get(n).sale);
     let answer;
     try {
-      answer = await api.post('/stop');
+      answer = await api.post(route);
     } catch (error) {
       if (!error.body?.results) {
         this.notStopped(before.map((pump) => ({ pump, error })));
@@ -427,6 +457,10 @@ class App {
       answer = error.body;
     }
     for (const pump of answer.pumps ?? []) this.putPump(pump);
+    if (answer.emergency_stop) {
+      this.emergency = answer.emergency_stop;
+      this.redraw({ all: true });
+    }
     const failures = answer.results
       ? answer.results.filter((r) => !r.stopped).map((r) => ({ pump: r.pump, error: { code: r.error, message: r.message, status: 503 } }))
       : before.filter((n) => this.mayDeliver(n)).map((pump) => ({ pump, error: { code: 'line_offline', status: 503 } }));

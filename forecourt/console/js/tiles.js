@@ -11,6 +11,11 @@ const SYMBOLS = {
 const RUNNING = new Set(['authorized', 'fuelling']);
 const BUSY = new Set(['authorized', 'fuelling', 'stopped']);
 
+// The reasons a manager picks from are said in the page's language; a text of their own as it is.
+function closureReason(reason) {
+  return ['maintenance', 'no_fuel', 'fault'].includes(reason) ? t(`reason_${reason}`) : reason;
+}
+
 export class ForecourtView {
   constructor(app) {
     this.app = app;
@@ -94,6 +99,10 @@ export class ForecourtView {
     if (this.app.unstopped.has(n)) notes.push(`⚠ ${t('not_stopped')}`);
     if (last) notes.push(t('last_known', { state: t(`state_${last.state}`) }));
     if (stale) notes.push(t('stale'));
+    if (pump.closed) notes.push(`⛔ ${t('closed', { reason: closureReason(pump.closed.reason) })}`);
+    if (pump.alarm) notes.push(`⚠ ${t('alarm_nozzle_out', { time: fmt.time(pump.alarm.since) })}`);
+    if (pump.mode === 'attendant') notes.push(t('mode_attendant'));
+    refs.root.dataset.closed = String(Boolean(pump.closed));
     setText(refs.note, notes.join(' · '));
     // With no nozzle in play the tile lists what each nozzle sells and at what price.
     setText(refs.meta, f.nozzle
@@ -114,6 +123,8 @@ export class ForecourtView {
     const limit = this.app.unpaidLimit;
     allow(refs.authorize, !roles.pos ? t('why_role_pos') : stale ? t('why_stale')
       : state === 'offline' ? t('why_offline')
+        : this.app.emergency ? t('why_emergency')
+        : pump.closed ? t('why_closed')
         : BUSY.has(state) ? t('why_busy')
           : limit && pump.unpaid >= limit ? t('why_unpaid_limit') : null);
     allow(refs.stop, !roles.pos ? t('why_role_pos') : stale ? t('why_stale')

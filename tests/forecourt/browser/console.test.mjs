@@ -175,6 +175,24 @@ const scenarios = [
     await page.context().close();
   }],
 
+  ['a closed pump, attendant mode and the emergency stop show; a manager releases the stop', async () => {
+    const page = await openConsole(browser, emu.url, '');
+    await emu.api('POST', '/pumps/3/close', { reason: 'no_fuel' });
+    await emu.api('PUT', '/pumps/6/mode', { mode: 'attendant' });
+    await tile(page, 3).locator('.note-line', { hasText: 'Closed: no fuel' }).waitFor();
+    await tile(page, 6).locator('.note-line', { hasText: 'Attendant mode' }).waitFor();
+    assert.equal(await tile(page, 3).locator('button.authorize').getAttribute('aria-disabled'), 'true');
+    await page.locator('#emergency-stop').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    await page.locator('#emergency', { hasText: 'Emergency stop since' }).waitFor();
+    await page.locator('#emergency-release').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    await page.locator('#emergency').waitFor({ state: 'hidden' });
+    await emu.api('POST', '/pumps/3/open');
+    await emu.api('PUT', '/pumps/6/mode', { mode: 'pos' });
+    await page.context().close();
+  }],
+
   ['a cut connection is said, and the page catches up without a reload', async () => {
     const page = await openConsole(browser, emu.url, '');
     await page.evaluate(() => { window.sameDocument = true; });
