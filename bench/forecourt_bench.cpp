@@ -6,7 +6,8 @@
 //   - GET /api/v1/pumps requests per second while every line polls, with the wire ratio then,
 //     beside GET /healthz flat out in the same run;
 //   - event latency: from the emulator's answer that shows a lifted nozzle to the pump event
-//     on a WebSocket client (the answer then still takes its bytes' time on the wire);
+//     on a WebSocket client (the answer then still takes its bytes' time on the wire), and from
+//     the pump's last answer, once on the wire, to the event (the service's own share);
 //   - the service's resident memory with 100 event clients.
 //   dorv-forecourt-bench [--seconds N] [--lines N]
 #include <signal.h>
@@ -51,9 +52,12 @@ struct Emulated {
     std::unique_ptr<dorv::emu::PtyServer> pty;
 };
 
-// The moment the emulator first answered "lifted" for an address, by line.
+// The moment the emulator first answered "lifted" for an address, by line; and when each
+// address's last answer on line 1 was all on the wire (the answer is made before its turnaround
+// and its bytes' time).
 std::mutex lifted_mutex;
 std::map<std::pair<int, int>, Clock::time_point> lifted_at;
+std::map<int, Clock::time_point> arrived_at;
 
 int AddressOf(const dorv::emu::Bytes& record) {
     const int group = record[0], byte = record[1];
@@ -184,12 +188,17 @@ std::vector<Emulated> StartLines(int count, int baud) {
         auto& e = lines[static_cast<std::size_t>(l)];
         e.line = std::make_unique<dorv::emu::Line>(dorv::emu::LineConfig{.flow_lps = 1.0});
         for (int a = 1; a <= 8; ++a) e.line->AddController(a);
+        const dorv::emu::LinkTiming timing{baud, std::chrono::milliseconds(2)};
         e.pty = std::make_unique<dorv::emu::PtyServer>(
-            *e.line, dorv::emu::LinkTiming{baud, std::chrono::milliseconds(2)},
-            [l](const dorv::emu::Bytes& record, const dorv::emu::Reply& reply) {
-                if (record.size() < 3 || record[2] != '1' || reply.bytes.size() < 2 || reply.bytes[1] != '1') return;
+            *e.line, timing,
+            [l, timing](const dorv::emu::Bytes& record, const dorv::emu::Reply& reply) {
+                if (record.size() < 2) return;
+                const auto now = Clock::now();
                 std::lock_guard lock(lifted_mutex);
-                lifted_at.emplace(std::pair{l + 1, AddressOf(record)}, Clock::now());
+                if (l == 0)
+                    arrived_at[AddressOf(record)] = now + timing.turnaround + timing.ByteTime() * static_cast<long>(reply.bytes.size());
+                if (record.size() < 3 || record[2] != '1' || reply.bytes.size() < 2 || reply.bytes[1] != '1') return;
+                lifted_at.emplace(std::pair{l + 1, AddressOf(record)}, now);
             });
     }
     return lines;
@@ -280,7 +289,7 @@ int main(int argc, char** argv) {
         beast::websocket::stream<beast::tcp_stream> ws(io);
         beast::get_lowest_layer(ws).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
         ws.handshake("127.0.0.1", "/api/v1/events");
-        std::vector<double> latencies;
+        std::vector<double> latencies, completed;
         for (int round = 0; round < 100; ++round) {
             const int pump = 1 + round % 4, address = 1 + 2 * (pump - 1);
             {
@@ -297,6 +306,9 @@ int main(int argc, char** argv) {
                     std::lock_guard lock(lifted_mutex);
                     const auto at = lifted_at.find({1, address});
                     if (at != lifted_at.end()) latencies.push_back(std::chrono::duration<double, std::milli>(now - at->second).count());
+                    // The reply that completed the change: the pump's last answer on the wire.
+                    const auto last = std::max(arrived_at[address], arrived_at[address + 1]);
+                    completed.push_back(std::chrono::duration<double, std::milli>(now - last).count());
                     break;
                 }
             }
@@ -305,6 +317,8 @@ int main(int argc, char** argv) {
         }
         std::printf("event latency, emulator answer to WebSocket:  median %.2f ms, p99 %.2f ms, max %.2f ms (%zu lifts)\n",
                     Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0), latencies.size());
+        std::printf("event latency, completing reply to WebSocket: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu lifts)\n",
+                    Percentile(completed, 0.5), Percentile(completed, 0.99), Percentile(completed, 1.0), completed.size());
 
     }
     std::filesystem::remove_all(dir);
