@@ -78,19 +78,12 @@ struct Options {
     double parallelSeconds = 8;
     std::chrono::microseconds linger{0};
     std::vector<std::string> only;
-    bool Wants(const std::string& name) const {
-        return only.empty() || std::find(only.begin(), only.end(), name) != only.end();
-    }
+    bool Wants(const std::string& name) const { return only.empty() || std::find(only.begin(), only.end(), name) != only.end(); }
 };
 
-emu::LinkTiming LineTiming() {
-    return emu::LinkTiming{kBaud,
-                           std::chrono::duration_cast<std::chrono::microseconds>(kTurnaround)};
-}
+emu::LinkTiming LineTiming() { return emu::LinkTiming{kBaud, std::chrono::duration_cast<std::chrono::microseconds>(kTurnaround)}; }
 
-WireTiming Wire() {
-    return WireTiming{kBaud, kTurnaround};
-}
+WireTiming Wire() { return WireTiming{kBaud, kTurnaround}; }
 
 double Median(std::vector<double> v) {
     if (v.empty()) return 0;
@@ -115,16 +108,13 @@ void Figure(const char* name, double value, int decimals) {
 }
 
 double CpuSeconds(const rusage& u) {
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
 double ProcessCpu(double* system = nullptr) {
     rusage u{};
     ::getrusage(RUSAGE_SELF, &u);
-    if (system)
-        *system =
-            static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6;
+    if (system) *system = static_cast<double>(u.ru_stime.tv_sec) + static_cast<double>(u.ru_stime.tv_usec) / 1e6;
     return CpuSeconds(u);
 }
 
@@ -147,13 +137,10 @@ void Describe(const char* what, const LineMeter& m) {
     std::fprintf(stderr,
                  "  %s: %llu exchanges (%llu answered), %llu + %llu bytes, wire %.3f s, in "
                  "Transact %.3f s; overhead per exchange us: p50 %.0f p90 %.0f p99 %.0f max %.0f\n",
-                 what, static_cast<unsigned long long>(m.exchanges),
-                 static_cast<unsigned long long>(m.answered),
-                 static_cast<unsigned long long>(m.requestBytes),
-                 static_cast<unsigned long long>(m.replyBytes), Seconds(m.wire).count(),
-                 Seconds(m.elapsed).count(), Percentile(m.overheadNs, 50) / 1e3,
-                 Percentile(m.overheadNs, 90) / 1e3, Percentile(m.overheadNs, 99) / 1e3,
-                 Percentile(m.overheadNs, 100) / 1e3);
+                 what, static_cast<unsigned long long>(m.exchanges), static_cast<unsigned long long>(m.answered),
+                 static_cast<unsigned long long>(m.requestBytes), static_cast<unsigned long long>(m.replyBytes), Seconds(m.wire).count(),
+                 Seconds(m.elapsed).count(), Percentile(m.overheadNs, 50) / 1e3, Percentile(m.overheadNs, 90) / 1e3,
+                 Percentile(m.overheadNs, 99) / 1e3, Percentile(m.overheadNs, 100) / 1e3);
 }
 
 // An exchange the emulator did not answer in time (a reply cut short by the 50 ms pause limit,
@@ -161,20 +148,16 @@ void Describe(const char* what, const LineMeter& m) {
 // goes on and counts it with the bytes that did go over the line, and stderr says so.
 void Unanswered(const std::string& what, const LineMeter& m) {
     if (m.answered == m.exchanges) return;
-    std::fprintf(stderr,
-                 "  WARNING %s: %llu of %llu exchanges were not answered (machine overloaded?)\n",
-                 what.c_str(), static_cast<unsigned long long>(m.exchanges - m.answered),
-                 static_cast<unsigned long long>(m.exchanges));
+    std::fprintf(stderr, "  WARNING %s: %llu of %llu exchanges were not answered (machine overloaded?)\n", what.c_str(),
+                 static_cast<unsigned long long>(m.exchanges - m.answered), static_cast<unsigned long long>(m.exchanges));
 }
 
 // The driver's settings file and parameter buffers go to a folder of the run's own.
 class ScratchSettings {
 public:
     ScratchSettings() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "dorv-bench-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr)
-            throw std::runtime_error("cannot create " + pattern);
+        std::string pattern = (std::filesystem::temp_directory_path() / "dorv-bench-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create " + pattern);
         path_ = pattern;
         ::setenv("DORV_WINDIR", path_.c_str(), 1);
         ::unsetenv("DORV_SETTINGS_DIR");
@@ -213,8 +196,7 @@ std::unique_ptr<emu::PtyServer> StartServer(emu::Line& line) {
 struct LocalLine {
     std::unique_ptr<emu::Line> line;
     std::unique_ptr<emu::PtyServer> server;
-    explicit LocalLine(std::unique_ptr<emu::Line> l)
-        : line(std::move(l)), server(StartServer(*line)) {}
+    explicit LocalLine(std::unique_ptr<emu::Line> l) : line(std::move(l)), server(StartServer(*line)) {}
 };
 
 // The lines of the parallel run, served by a child process. Forked before any thread starts.
@@ -253,9 +235,8 @@ public:
         }
         if (paths_.size() != static_cast<std::size_t>(count)) {
             Stop();
-            throw std::runtime_error("the emulator process served " +
-                                     std::to_string(paths_.size()) + " of " +
-                                     std::to_string(count) + " lines: " + text);
+            throw std::runtime_error("the emulator process served " + std::to_string(paths_.size()) + " of " + std::to_string(count) +
+                                     " lines: " + text);
         }
     }
     ~EmulatorFarm() { Stop(); }
@@ -275,9 +256,7 @@ public:
         const char* p = std::strrchr(text, ')');
         if (p == nullptr || n == 0) return 0;
         unsigned long long utime = 0, stime = 0;
-        if (std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime,
-                        &stime) != 2)
-            return 0;
+        if (std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &utime, &stime) != 2) return 0;
         return static_cast<double>(utime + stime) / static_cast<double>(::sysconf(_SC_CLK_TCK));
     }
 
@@ -349,14 +328,12 @@ struct Host {
     void Attach(std::uint8_t line, const std::string& path) {
         serial.AssignLine(line, path);
         if (const int err = driver.SetupLine(line))
-            throw std::runtime_error("line " + std::to_string(line) + " (" + path +
-                                     "): " + std::strerror(err));
+            throw std::runtime_error("line " + std::to_string(line) + " (" + path + "): " + std::strerror(err));
     }
 };
 
 void PollCycle(TVM30& driver, std::uint8_t line) {
-    for (int c = 1; c <= kColumns; ++c)
-        driver.GetStatus(line, static_cast<std::uint8_t>(c), kNozzles);
+    for (int c = 1; c <= kColumns; ++c) driver.GetStatus(line, static_cast<std::uint8_t>(c), kNozzles);
 }
 
 void Expect(bool ok, const std::string& what) {
@@ -364,8 +341,8 @@ void Expect(bool ok, const std::string& what) {
 }
 
 // Elapsed / wire time of `run`, repeated; the first run warms up and is not counted.
-double WireEfficiency(const char* name, Host& host, std::uint8_t line, const Options& o,
-                      const std::function<void()>& run, std::uint64_t expectedExchanges = 0) {
+double WireEfficiency(const char* name, Host& host, std::uint8_t line, const Options& o, const std::function<void()>& run,
+                      std::uint64_t expectedExchanges = 0) {
     run();
     std::vector<double> ratios;
     LineMeter last;
@@ -377,12 +354,10 @@ double WireEfficiency(const char* name, Host& host, std::uint8_t line, const Opt
         last = host.meter.Line(line);
         Unanswered(name, last);
         Expect(expectedExchanges == 0 || last.exchanges == expectedExchanges,
-               std::string(name) + ": " + std::to_string(last.exchanges) + " exchanges, expected " +
-                   std::to_string(expectedExchanges));
+               std::string(name) + ": " + std::to_string(last.exchanges) + " exchanges, expected " + std::to_string(expectedExchanges));
         ratios.push_back(elapsed.count() / Seconds(last.wire).count());
     }
-    std::fprintf(stderr, "%s: runs %s; load average %s\n", name, Join(ratios, 4).c_str(),
-                 LoadAverage().c_str());
+    std::fprintf(stderr, "%s: runs %s; load average %s\n", name, Join(ratios, 4).c_str(), LoadAverage().c_str());
     Describe("last run", last);
     return Median(ratios);
 }
@@ -447,8 +422,7 @@ void FillingSequence(TVM30& driver, emu::Line& emulator, std::uint8_t line) {
     driver.GetStatus(line, kColumn, 1);
     double volumeAfter = 0, moneyAfter = 0;
     driver.ReadCounters(line, kColumn, kNozzle, &volumeAfter, &moneyAfter, 0, 0);
-    Expect(std::fabs(volumeAfter - volumeBefore - litres) < 0.005 &&
-               std::fabs(litres - driver.OrderedVolume(line, kColumn)) < 0.005,
+    Expect(std::fabs(volumeAfter - volumeBefore - litres) < 0.005 && std::fabs(litres - driver.OrderedVolume(line, kColumn)) < 0.005,
            "filling: delivered volume, order and totalizer disagree");
 }
 
@@ -460,8 +434,7 @@ double Filling(const Options& o) {
     LocalLine emulated(std::move(line));
     Host host(1, o);
     host.Attach(kLine, emulated.server->slave_path());
-    return WireEfficiency("filling", host, kLine, o,
-                          [&] { FillingSequence(host.driver, emulator, kLine); });
+    return WireEfficiency("filling", host, kLine, o, [&] { FillingSequence(host.driver, emulator, kLine); });
 }
 
 struct PollRun {
@@ -472,8 +445,7 @@ struct PollRun {
 };
 
 // Polls the line cycle after cycle from `start` until `deadline`; counts the exchanges.
-PollRun PollUntil(Host& host, std::uint8_t line, Clock::time_point start,
-                  Clock::time_point deadline) {
+PollRun PollUntil(Host& host, std::uint8_t line, Clock::time_point start, Clock::time_point deadline) {
     PollRun r;
     const double cpu0 = ThreadCpu();
     const std::uint64_t before = host.meter.Exchanges(line);
@@ -499,11 +471,9 @@ struct ParallelFigures {
 
 ParallelFigures Parallel(const Options& o, const EmulatorFarm& farm) {
     Host host(kPistStep, o);
-    for (int i = 0; i < kParallelLines; ++i)
-        host.Attach(static_cast<std::uint8_t>(i + 1), farm.Paths()[static_cast<std::size_t>(i)]);
+    for (int i = 0; i < kParallelLines; ++i) host.Attach(static_cast<std::uint8_t>(i + 1), farm.Paths()[static_cast<std::size_t>(i)]);
     // Every line answers a poll before the clock starts.
-    for (int i = 1; i <= kParallelLines; ++i)
-        host.driver.GetStatus(static_cast<std::uint8_t>(i), 1, kNozzles);
+    for (int i = 1; i <= kParallelLines; ++i) host.driver.GetStatus(static_cast<std::uint8_t>(i), 1, kNozzles);
     const auto phase = std::chrono::duration_cast<Clock::duration>(Seconds(o.parallelSeconds));
 
     std::vector<double> speedups, cpus, threadCpus;
@@ -530,8 +500,7 @@ ParallelFigures Parallel(const Options& o, const EmulatorFarm& farm) {
                 threads.emplace_back([&, i] {
                     ready.arrive_and_wait();
                     const Clock::time_point s{Clock::duration{startTicks.load()}};
-                    runs[static_cast<std::size_t>(i)] =
-                        PollUntil(host, static_cast<std::uint8_t>(i + 1), s, s + phase);
+                    runs[static_cast<std::size_t>(i)] = PollUntil(host, static_cast<std::uint8_t>(i + 1), s, s + phase);
                 });
             }
             startTicks = Clock::now().time_since_epoch().count();
@@ -552,18 +521,15 @@ ParallelFigures Parallel(const Options& o, const EmulatorFarm& farm) {
         speedups.push_back(aggregate / aloneRate);
         cpus.push_back(cpu / wire);
         threadCpus.push_back(threadCpu / wire);
-        std::fprintf(
-            stderr,
-            "parallel run %d: alone %.2f exchanges/s, 39 lines %.2f exchanges/s; host CPU %.3f s "
-            "(system %.3f s; polling threads %.3f s), emulator process CPU %.3f s, for %.1f wire "
-            "seconds; load average %s\n",
-            rep + 1, aloneRate, aggregate, cpu, system1 - system0, threadCpu, emulatorCpu, wire,
-            LoadAverage().c_str());
+        std::fprintf(stderr,
+                     "parallel run %d: alone %.2f exchanges/s, 39 lines %.2f exchanges/s; host CPU %.3f s "
+                     "(system %.3f s; polling threads %.3f s), emulator process CPU %.3f s, for %.1f wire "
+                     "seconds; load average %s\n",
+                     rep + 1, aloneRate, aggregate, cpu, system1 - system0, threadCpu, emulatorCpu, wire, LoadAverage().c_str());
         Describe("39 lines", total);
     }
-    std::fprintf(stderr,
-                 "parallel: speedups %s; cpu per wire second %s (polling threads alone %s)\n",
-                 Join(speedups, 2).c_str(), Join(cpus, 4).c_str(), Join(threadCpus, 4).c_str());
+    std::fprintf(stderr, "parallel: speedups %s; cpu per wire second %s (polling threads alone %s)\n", Join(speedups, 2).c_str(),
+                 Join(cpus, 4).c_str(), Join(threadCpus, 4).c_str());
     return {Median(speedups), Median(cpus)};
 }
 

@@ -156,8 +156,10 @@ struct Window {
 Window Measure(Http& http, int lines, int baud, double seconds, const std::function<void()>& during = {}) {
     const auto a = Totals(http);
     const auto start = Clock::now();
-    if (during) during();
-    else std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    if (during)
+        during();
+    else
+        std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
     const auto b = Totals(http);
     Window w;
@@ -190,8 +192,7 @@ std::vector<Emulated> StartLines(int count, int baud) {
         for (int a = 1; a <= 8; ++a) e.line->AddController(a);
         const dorv::emu::LinkTiming timing{baud, std::chrono::milliseconds(2)};
         e.pty = std::make_unique<dorv::emu::PtyServer>(
-            *e.line, timing,
-            [l, timing](const dorv::emu::Bytes& record, const dorv::emu::Reply& reply) {
+            *e.line, timing, [l, timing](const dorv::emu::Bytes& record, const dorv::emu::Reply& reply) {
                 if (record.size() < 2) return;
                 const auto now = Clock::now();
                 std::lock_guard lock(lifted_mutex);
@@ -225,8 +226,10 @@ int main(int argc, char** argv) {
     int count = 39;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
-        if (option == "--seconds") seconds = std::stod(argv[i + 1]);
-        else if (option == "--lines") count = std::stoi(argv[i + 1]);
+        if (option == "--seconds")
+            seconds = std::stod(argv[i + 1]);
+        else if (option == "--lines")
+            count = std::stoi(argv[i + 1]);
     }
     const std::string dir = std::filesystem::temp_directory_path() / ("forecourt-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -268,7 +271,8 @@ int main(int argc, char** argv) {
                 for (int c = 0; c < 4; ++c)
                     clients.emplace_back([&, end, c] {
                         Http client(service.port());
-                        auto next = Clock::now() + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c / std::max(rate, 1.0)));
+                        auto next = Clock::now() +
+                                    std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c / std::max(rate, 1.0)));
                         while (Clock::now() < end) {
                             if (rate > 0) {
                                 std::this_thread::sleep_until(next);
@@ -319,7 +323,6 @@ int main(int argc, char** argv) {
                     Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0), latencies.size());
         std::printf("event latency, completing reply to WebSocket: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu lifts)\n",
                     Percentile(completed, 0.5), Percentile(completed, 0.99), Percentile(completed, 1.0), completed.size());
-
     }
     std::filesystem::remove_all(dir);
     return 0;

@@ -15,12 +15,9 @@ void InstantLink::Answer(std::uint8_t command, Bytes reply) {
     replies_[command] = std::move(reply);
 }
 
-std::uint8_t DORV_CALL InstantLink::ReadLineState(std::uint8_t line) {
-    return line < kLines ? lines_[line].state : 0;
-}
+std::uint8_t DORV_CALL InstantLink::ReadLineState(std::uint8_t line) { return line < kLines ? lines_[line].state : 0; }
 
-std::int32_t DORV_CALL InstantLink::Transact(std::uint8_t line, const std::uint8_t* frame,
-                                             std::uint8_t frameLength, std::uint8_t* reply,
+std::int32_t DORV_CALL InstantLink::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                              std::uint8_t, std::uint8_t) {
     if (line >= kLines || frame == nullptr || frameLength == 0) return 22;  // EINVAL
     ++exchanges_;
@@ -32,14 +29,12 @@ std::int32_t DORV_CALL InstantLink::Transact(std::uint8_t line, const std::uint8
     }
     std::copy(answer.begin(), answer.end(), reply);
     auto length = static_cast<std::uint8_t>(answer.size());
-    const bool accepted =
-        l.validator == nullptr || l.validator(l.context, line, reply, 0, &length, 0);
+    const bool accepted = l.validator == nullptr || l.validator(l.context, line, reply, 0, &length, 0);
     l.state = accepted ? 1 : 3;
     return 0;
 }
 
-void DORV_CALL InstantLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                              void* context) {
+void DORV_CALL InstantLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) {
     if (line >= kLines) return;
     lines_[line].validator = validator;
     lines_[line].context = context;

@@ -29,14 +29,10 @@ public:
     void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t) override {}
     void DORV_CALL ReportLineState(std::uint8_t, std::int32_t) override {}
     std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override;
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t replyLength, std::uint8_t mode) override;
-    std::int32_t DORV_CALL ConfigureLine(std::uint8_t, std::int32_t, std::int32_t) override {
-        return 0;
-    }
-    void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                     void* context) override;
+    std::int32_t DORV_CALL ConfigureLine(std::uint8_t, std::int32_t, std::int32_t) override { return 0; }
+    void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) override;
     void DORV_CALL SetLineConfigurator(std::uint8_t, LineConfigurator, void*) override {}
 
 private:

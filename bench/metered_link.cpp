@@ -15,18 +15,14 @@ thread_local std::size_t replyBytesSeen = 0;
 
 }  // namespace
 
-std::chrono::nanoseconds WireTiming::Exchange(std::size_t requestBytes,
-                                              std::size_t replyBytes) const {
+std::chrono::nanoseconds WireTiming::Exchange(std::size_t requestBytes, std::size_t replyBytes) const {
     if (baud <= 0) return std::chrono::nanoseconds{0};
     const auto bits = static_cast<long long>(requestBytes + replyBytes) * 10;
     const std::chrono::nanoseconds onWire{bits * 1'000'000'000LL / baud};
     return replyBytes > 0 ? onWire + turnaround : onWire;
 }
 
-MeteredLink::MeteredLink(HostLink& inner, WireTiming timing, std::size_t keep)
-    : inner_(inner), timing_(timing), keep_(keep) {
-    Reset();
-}
+MeteredLink::MeteredLink(HostLink& inner, WireTiming timing, std::size_t keep) : inner_(inner), timing_(timing), keep_(keep) { Reset(); }
 
 void MeteredLink::Reset() {
     for (Slot& s : slots_) {
@@ -66,24 +62,15 @@ LineMeter MeteredLink::Total() const {
     return total;
 }
 
-std::int32_t DORV_CALL MeteredLink::GetLineError(std::uint8_t line) {
-    return inner_.GetLineError(line);
-}
+std::int32_t DORV_CALL MeteredLink::GetLineError(std::uint8_t line) { return inner_.GetLineError(line); }
 
-void DORV_CALL MeteredLink::ReportLineCode(std::uint8_t line, std::int32_t code) {
-    inner_.ReportLineCode(line, code);
-}
+void DORV_CALL MeteredLink::ReportLineCode(std::uint8_t line, std::int32_t code) { inner_.ReportLineCode(line, code); }
 
-void DORV_CALL MeteredLink::ReportLineState(std::uint8_t line, std::int32_t state) {
-    inner_.ReportLineState(line, state);
-}
+void DORV_CALL MeteredLink::ReportLineState(std::uint8_t line, std::int32_t state) { inner_.ReportLineState(line, state); }
 
-std::uint8_t DORV_CALL MeteredLink::ReadLineState(std::uint8_t line) {
-    return inner_.ReadLineState(line);
-}
+std::uint8_t DORV_CALL MeteredLink::ReadLineState(std::uint8_t line) { return inner_.ReadLineState(line); }
 
-std::int32_t DORV_CALL MeteredLink::Transact(std::uint8_t line, const std::uint8_t* frame,
-                                             std::uint8_t frameLength, std::uint8_t* reply,
+std::int32_t DORV_CALL MeteredLink::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                              std::uint8_t replyLength, std::uint8_t mode) {
     replyBytesSeen = 0;
     const auto start = Clock::now();
@@ -104,19 +91,16 @@ std::int32_t DORV_CALL MeteredLink::Transact(std::uint8_t line, const std::uint8
     m.wire += wire;
     m.elapsed += elapsed;
     if (m.overheadNs.size() < m.overheadNs.capacity()) {
-        m.overheadNs.push_back(
-            std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed - wire).count());
+        m.overheadNs.push_back(std::chrono::duration_cast<std::chrono::nanoseconds>(elapsed - wire).count());
     }
     return result;
 }
 
-std::int32_t DORV_CALL MeteredLink::ConfigureLine(std::uint8_t line, std::int32_t format,
-                                                  std::int32_t baud) {
+std::int32_t DORV_CALL MeteredLink::ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) {
     return inner_.ConfigureLine(line, format, baud);
 }
 
-void DORV_CALL MeteredLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                              void* context) {
+void DORV_CALL MeteredLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) {
     if (line >= kMeteredLines) {
         inner_.SetReplyValidator(line, validator, context);
         return;
@@ -134,13 +118,11 @@ void DORV_CALL MeteredLink::SetReplyValidator(std::uint8_t line, ReplyValidator 
         inner_.SetReplyValidator(line, &MeteredLink::MeterReply, &s);
 }
 
-void DORV_CALL MeteredLink::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
-                                                void* context) {
+void DORV_CALL MeteredLink::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator, void* context) {
     inner_.SetLineConfigurator(line, configurator, context);
 }
 
-bool DORV_CALL MeteredLink::MeterReply(void* context, std::uint8_t line, std::uint8_t* reply,
-                                       std::int32_t unused1, std::uint8_t* length,
+bool DORV_CALL MeteredLink::MeterReply(void* context, std::uint8_t line, std::uint8_t* reply, std::int32_t unused1, std::uint8_t* length,
                                        std::int32_t unused2) {
     auto* s = static_cast<Slot*>(context);
     replyBytesSeen += *length;
@@ -151,17 +133,14 @@ bool DORV_CALL MeteredLink::MeterReply(void* context, std::uint8_t line, std::ui
         validator = s->validator;
         validatorContext = s->context;
     }
-    return validator != nullptr &&
-           validator(validatorContext, line, reply, unused1, length, unused2);
+    return validator != nullptr && validator(validatorContext, line, reply, unused1, length, unused2);
 }
 
 std::int64_t Percentile(std::vector<std::int64_t> samples, double percent) {
     if (samples.empty()) return 0;
-    const double rank =
-        std::ceil(std::clamp(percent, 0.0, 100.0) / 100 * static_cast<double>(samples.size()));
+    const double rank = std::ceil(std::clamp(percent, 0.0, 100.0) / 100 * static_cast<double>(samples.size()));
     const std::size_t index = rank < 1 ? 0 : static_cast<std::size_t>(rank) - 1;
-    std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(index),
-                     samples.end());
+    std::nth_element(samples.begin(), samples.begin() + static_cast<std::ptrdiff_t>(index), samples.end());
     return samples[index];
 }
 

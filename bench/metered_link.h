@@ -70,15 +70,11 @@ public:
     void DORV_CALL ReportLineCode(std::uint8_t line, std::int32_t code) override;
     void DORV_CALL ReportLineState(std::uint8_t line, std::int32_t state) override;
     std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override;
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t replyLength, std::uint8_t mode) override;
-    std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format,
-                                         std::int32_t baud) override;
-    void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                     void* context) override;
-    void DORV_CALL SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
-                                       void* context) override;
+    std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) override;
+    void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) override;
+    void DORV_CALL SetLineConfigurator(std::uint8_t line, LineConfigurator configurator, void* context) override;
 
 private:
     struct Slot {
@@ -87,8 +83,7 @@ private:
         void* context = nullptr;
         LineMeter meter;
     };
-    static bool DORV_CALL MeterReply(void* context, std::uint8_t line, std::uint8_t* reply,
-                                     std::int32_t unused1, std::uint8_t* length,
+    static bool DORV_CALL MeterReply(void* context, std::uint8_t line, std::uint8_t* reply, std::int32_t unused1, std::uint8_t* length,
                                      std::int32_t unused2);
 
     HostLink& inner_;

@@ -57,14 +57,12 @@ void BuildFrame(benchmark::State& state, std::vector<std::uint8_t> record) {
         benchmark::DoNotOptimize(n);
         benchmark::ClobberMemory();
     }
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(2 * record.size() + 3));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(2 * record.size() + 3));
 }
 // [group, address, '1'] and [group, address, 'O', number, 13 digits].
 BENCHMARK_CAPTURE(BuildFrame, status_request, std::vector<std::uint8_t>{0x02, 0x21, '1'});
 BENCHMARK_CAPTURE(BuildFrame, parameter_write_13_digits,
-                  std::vector<std::uint8_t>{0x02, 0x21, 'O', '0' + 52, '0', '0', '0', '0', '0', '6',
-                                            '0', '0', '0', '1', '1', '0', '3'});
+                  std::vector<std::uint8_t>{0x02, 0x21, 'O', '0' + 52, '0', '0', '0', '0', '0', '6', '0', '0', '0', '1', '1', '0', '3'});
 
 void ValidateReply(benchmark::State& state, Bytes reply, bool noise) {
     if (noise) reply.insert(reply.begin(), kNoise.begin(), kNoise.end());
@@ -79,8 +77,7 @@ void ValidateReply(benchmark::State& state, Bytes reply, bool noise) {
         benchmark::ClobberMemory();
     }
     if (!accepted) state.SkipWithError("the validator rejected a good reply");
-    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                            static_cast<std::int64_t>(reply.size()));
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * static_cast<std::int64_t>(reply.size()));
 }
 BENCHMARK_CAPTURE(ValidateReply, short_status_8_bytes, Canned().status, false);
 BENCHMARK_CAPTURE(ValidateReply, short_status_with_noise, Canned().status, true);
@@ -96,8 +93,7 @@ void GetStatus(benchmark::State& state) {
         const StatusRecord r = b.driver.GetStatus(kLine, 1, nozzles);
         benchmark::DoNotOptimize(r);
     }
-    if (b.driver.GetLineStatus(kLine) != kLineAnswered)
-        state.SkipWithError("the status poll was not answered");
+    if (b.driver.GetLineStatus(kLine) != kLineAnswered) state.SkipWithError("the status poll was not answered");
     state.SetItemsProcessed(static_cast<std::int64_t>(b.link.Exchanges()));
 }
 BENCHMARK(GetStatus)->Arg(1)->Arg(4);
@@ -166,8 +162,7 @@ BENCHMARK(CollectReply)->Arg(0)->Arg(1);
 
 int main(int argc, char** argv) {
     // The driver reads its settings file from here; keep the machine's own out of it.
-    std::string scratch =
-        (std::filesystem::temp_directory_path() / "dorv-microbench-XXXXXX").string();
+    std::string scratch = (std::filesystem::temp_directory_path() / "dorv-microbench-XXXXXX").string();
     if (::mkdtemp(scratch.data()) == nullptr) return 1;
     ::setenv("DORV_WINDIR", scratch.c_str(), 1);
     ::benchmark::Initialize(&argc, argv);

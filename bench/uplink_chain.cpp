@@ -93,9 +93,7 @@ std::string Sale(const Station& s, int id) {
            R"(,"pump":3,"nozzle":1,"grade":2,"price":1.899,"volume":41.27,"amount":78.37,"price_set":12}})";
 }
 
-void Write(Station& s) {
-    s.store->Append("dorv/v1/" + s.id + "/sales", Sale(s, ++s.sales));
-}
+void Write(Station& s) { s.store->Append("dorv/v1/" + s.id + "/sales", Sale(s, ++s.sales)); }
 
 struct Times {
     double connected = -1;  // every station connected
@@ -120,8 +118,8 @@ Times Drain(std::vector<Station>& stations, HeadOffice& office, std::size_t tota
         if (distinct >= total && t.consumed < 0) t.consumed = now;
         if (t.acked >= 0 && t.consumed >= 0) return t;
         if (Clock::now() - last > 5s) {
-            std::fprintf(stderr, "  waiting: outbox depth %lld, received %zu, distinct %zu of %zu\n",
-                         static_cast<long long>(depth), received, distinct, total);
+            std::fprintf(stderr, "  waiting: outbox depth %lld, received %zu, distinct %zu of %zu\n", static_cast<long long>(depth),
+                         received, distinct, total);
             last = Clock::now();
         }
     }
@@ -134,14 +132,21 @@ int main(int argc, char** argv) {
     double cut = 60, settle = 0, backoffMax = 30;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string opt = argv[i];
-        if (opt == "--stations") stations = std::atoi(argv[i + 1]);
-        else if (opt == "--sales") sales = std::atoi(argv[i + 1]);
-        else if (opt == "--cut") cut = std::atof(argv[i + 1]);
-        else if (opt == "--rate") rate = std::atoi(argv[i + 1]);
-        else if (opt == "--settle") settle = std::atof(argv[i + 1]);
-        else if (opt == "--backoff-max") backoffMax = std::atof(argv[i + 1]);
+        if (opt == "--stations")
+            stations = std::atoi(argv[i + 1]);
+        else if (opt == "--sales")
+            sales = std::atoi(argv[i + 1]);
+        else if (opt == "--cut")
+            cut = std::atof(argv[i + 1]);
+        else if (opt == "--rate")
+            rate = std::atoi(argv[i + 1]);
+        else if (opt == "--settle")
+            settle = std::atof(argv[i + 1]);
+        else if (opt == "--backoff-max")
+            backoffMax = std::atof(argv[i + 1]);
         else {
-            std::fprintf(stderr, "usage: dorv-uplink-chain [--stations N] [--sales S] [--cut SECONDS] [--rate R] [--settle SECONDS]\n"
+            std::fprintf(stderr,
+                         "usage: dorv-uplink-chain [--stations N] [--sales S] [--cut SECONDS] [--rate R] [--settle SECONDS]\n"
                          "       [--backoff-max SECONDS]\n");
             return 2;
         }

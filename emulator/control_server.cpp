@@ -28,7 +28,9 @@ std::string ControlAnswer(Line& line, const std::string& command) {
     const auto address = Address(space == std::string::npos ? "" : command.substr(space + 1));
     const auto state = address ? line.State(*address) : std::nullopt;
     if (!state) return "error no such controller";
-    if (verb == "totals") return "ok " + std::to_string(state->totals.volume_cl) + " " + std::to_string(state->totals.money);
+    if (verb == "totals")
+      return "ok " + std::to_string(state->totals.volume_cl) + " " +
+             std::to_string(state->totals.money);
     return std::string("ok ") + state->status + " " + (state->lifted ? "1" : "0");
   }
   try {
@@ -39,7 +41,8 @@ std::string ControlAnswer(Line& line, const std::string& command) {
   return "ok";
 }
 
-ControlServer::ControlServer(Line& line, const std::string& host, std::uint16_t port) : line_(line) {
+ControlServer::ControlServer(Line& line, const std::string& host, std::uint16_t port)
+    : line_(line) {
   listen_fd_ = OpenListener(host, port);
   port_ = BoundPort(listen_fd_);
   thread_ = std::jthread([this](std::stop_token stop) { Serve(stop); });

@@ -22,7 +22,9 @@ bool ValidStartPosition(bool lifted, std::int64_t hung_start_rule) {
 
 FillingLayout LayoutForType(char type) {
   switch (type - '@') {
-    case 2: case 6: case 7: return {6, 6, 8};
+    case 2:
+    case 6:
+    case 7: return {6, 6, 8};
     case 8: return {5, 4, 7};
     default: return {6, 4, 6};  // types 1, 3, 4, 5 and anything unknown
   }
@@ -56,34 +58,29 @@ Bytes Controller::Handle(std::uint8_t command, std::span<const std::uint8_t> arg
     case '8':
       if (!bare) break;
       return Answer(nozzle_.Release());
-    case 'Q':
-      return HandlePrice(args);
+    case 'Q': return HandlePrice(args);
     case 'T':
-    case 'S':
-      return HandleDose(command, args);
+    case 'S': return HandleDose(command, args);
     case '4':
       if (!bare) break;
       return ShortFillingReply();
     case '5':
       if (!bare) break;
       return FillingReply();
-    case '6':
-      return HandleCounters(args);
+    case '6': return HandleCounters(args);
     case '7':
       if (!bare) break;
       return DataReply(std::string(1, type_));
-    case 'N':
-      return HandleParamRead(args);
-    case 'O':
-      return HandleParamWrite(args);
-    default:
-      break;
+    case 'N': return HandleParamRead(args);
+    case 'O': return HandleParamWrite(args);
+    default: break;
   }
   return Answer(false);
 }
 
 Bytes Controller::HandleStart() {
-  if (!ValidStartPosition(nozzle_.lifted(), value(param::kStartWithNozzleHung))) return Answer(false);
+  if (!ValidStartPosition(nozzle_.lifted(), value(param::kStartWithNozzleHung)))
+    return Answer(false);
   return Answer(nozzle_.Start(scales(), value(param::kMoneyDoseRounding) == 1));
 }
 
@@ -100,9 +97,9 @@ Bytes Controller::HandleDose(std::uint8_t command, std::span<const std::uint8_t>
   if (!digits || *digits == 0) return Answer(false);
   // The volume a money dose comes to at today's price decides whether it is
   // below the minimum dose; without a price it cannot be worked out at all.
-  const std::uint64_t volume =
-      by_volume ? *digits
-                : VolumeForMoney(*digits, nozzle_.price(), scales(), value(param::kMoneyDoseRounding) == 1);
+  const std::uint64_t volume = by_volume ? *digits
+                                         : VolumeForMoney(*digits, nozzle_.price(), scales(),
+                                                          value(param::kMoneyDoseRounding) == 1);
   if (volume < static_cast<std::uint64_t>(value(param::kMinimumDose))) return Answer(false);
   const Dose dose{by_volume ? Dose::Kind::kVolume : Dose::Kind::kMoney, *digits};
   return Answer(nozzle_.SetDose(dose));
@@ -116,7 +113,8 @@ Bytes Controller::ShortFillingReply() const {
 Bytes Controller::FillingReply() const {
   const FillingLayout layout = LayoutForType(type_);
   const Filling& f = nozzle_.filling();
-  return DataReply(DigitField(f.volume_cl, layout.volume_digits) + DigitField(f.money, layout.amount_digits) +
+  return DataReply(DigitField(f.volume_cl, layout.volume_digits) +
+                   DigitField(f.money, layout.amount_digits) +
                    DigitField(f.price, layout.price_digits));
 }
 

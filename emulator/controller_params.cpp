@@ -25,16 +25,14 @@ bool InBounds(const ParamEntry& entry, std::int64_t v) { return v >= entry.min &
 std::optional<std::int64_t> Controller::ReadParam(int number) const {
   if (FindParam(number) == nullptr) return std::nullopt;
   switch (number) {
-    case param::kPassword:
-      return confirmation_;
+    case param::kPassword: return confirmation_;
     case param::kInternalTemperature:
       return value(number) == kSensorOff ? kSensorOff : kInternalTemperature;
     case param::kExtraTotalizer:
       return static_cast<std::int64_t>(nozzle_.totals().volume_cl % 100000000);
     case kIdAndLoaderNumber:
       return static_cast<std::int64_t>(id_ % 10000000000ULL) * 1000 + kLoaderVersion;
-    default:
-      return value(number);
+    default: return value(number);
   }
 }
 
@@ -42,12 +40,9 @@ bool Controller::WriteParam(int number, std::int64_t v) {
   const ParamEntry* entry = FindParam(number);
   if (entry == nullptr) return false;
   switch (entry->rule) {
-    case ParamRule::kReadOnly:
-      return false;
-    case ParamRule::kPassword:
-      return WritePassword(v);
-    case ParamRule::kCalibration:
-      return WriteCalibration(v);
+    case ParamRule::kReadOnly: return false;
+    case ParamRule::kPassword: return WritePassword(v);
+    case ParamRule::kCalibration: return WriteCalibration(v);
     case ParamRule::kSensorSwitch:
       if (v != kSensorOn && v != kSensorOff) return false;
       break;
@@ -106,7 +101,8 @@ Bytes Controller::HandleParamWrite(std::span<const std::uint8_t> args) {
   const auto number = NumberOf(args[0]);
   // A write carries exactly the parameter's digits; a shorter or longer field
   // would shift every digit's weight.
-  if (!number || static_cast<int>(args.size()) - 1 != WireDigits(*number)) return OneByteReply(kRefusal);
+  if (!number || static_cast<int>(args.size()) - 1 != WireDigits(*number))
+    return OneByteReply(kRefusal);
   const auto v = ParseDigits(args.subspan(1));
   if (!v) return OneByteReply(kRefusal);
   return OneByteReply(WriteParam(*number, static_cast<std::int64_t>(*v)) ? kAck : kRefusal);

@@ -44,7 +44,8 @@ bool FaultPreventsExecution(FaultKind kind) {
   return kind == FaultKind::kSilence || kind == FaultKind::kRefusal;
 }
 
-std::optional<FaultRule> FaultInjector::TakeBlocking(std::uint8_t command, std::optional<int> address) {
+std::optional<FaultRule> FaultInjector::TakeBlocking(std::uint8_t command,
+                                                     std::optional<int> address) {
   return Take(command, address, true, false);
 }
 
@@ -54,8 +55,8 @@ void FaultInjector::Damage(Reply& reply, std::uint8_t command, std::optional<int
   if (auto rule = Take(command, address, false, data_reply)) Apply(*rule, reply);
 }
 
-std::optional<FaultRule> FaultInjector::Take(std::uint8_t command, std::optional<int> address, bool blocking,
-                                             bool data_reply) {
+std::optional<FaultRule> FaultInjector::Take(std::uint8_t command, std::optional<int> address,
+                                             bool blocking, bool data_reply) {
   for (auto it = rules_.begin(); it != rules_.end(); ++it) {
     FaultRule& rule = *it;
     if (FaultPreventsExecution(rule.kind) != blocking) continue;
@@ -64,7 +65,8 @@ std::optional<FaultRule> FaultInjector::Take(std::uint8_t command, std::optional
     if (rule.address && rule.address != address) continue;
     // Draw only for matching replies so a seed replays the same faults for
     // the same conversation.
-    if (rule.rate < 1.0 && std::uniform_real_distribution<double>(0.0, 1.0)(rng_) >= rule.rate) continue;
+    if (rule.rate < 1.0 && std::uniform_real_distribution<double>(0.0, 1.0)(rng_) >= rule.rate)
+      continue;
     FaultRule fired = rule;
     if (rule.count > 0 && --rule.count == 0) rules_.erase(it);
     return fired;
@@ -114,15 +116,10 @@ void FaultInjector::Apply(const FaultRule& rule, Reply& reply) {
         b.push_back(i % 8 == 0 ? kLeads[i / 8 % 4] : static_cast<std::uint8_t>(byte(rng_)));
       break;
     }
-    case FaultKind::kLate:
-      reply.delay += rule.delay;
-      break;
-    case FaultKind::kAck:
-      b = OneByteReply(kAck);
-      break;
+    case FaultKind::kLate: reply.delay += rule.delay; break;
+    case FaultKind::kAck: b = OneByteReply(kAck); break;
     case FaultKind::kSilence:
-    case FaultKind::kRefusal:
-      break;
+    case FaultKind::kRefusal: break;
   }
 }
 

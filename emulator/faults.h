@@ -14,15 +14,15 @@
 namespace dorv::emu {
 
 enum class FaultKind : std::uint8_t {
-  kNoise,               // junk bytes ahead of the reply
-  kSilence,             // the request is lost: not carried out, no reply
-  kCorruptComplement,   // one complement byte of a data reply is wrong
-  kCorruptCheck,        // the check byte of a data reply is wrong
-  kRefusal,             // 0x18 instead of carrying the request out
-  kLate,                // the reply comes after `delay`, into the host's next request
-  kTruncate,            // a data reply is cut short
-  kFlood,               // the line keeps talking: `noise_bytes` of junk, lead bytes among them, follow the reply
-  kAck,                 // a lone 0x06 stands for a data reply: the request is carried out, nothing read back
+  kNoise,              // junk bytes ahead of the reply
+  kSilence,            // the request is lost: not carried out, no reply
+  kCorruptComplement,  // one complement byte of a data reply is wrong
+  kCorruptCheck,       // the check byte of a data reply is wrong
+  kRefusal,            // 0x18 instead of carrying the request out
+  kLate,               // the reply comes after `delay`, into the host's next request
+  kTruncate,           // a data reply is cut short
+  kFlood,  // the line keeps talking: `noise_bytes` of junk, lead bytes among them, follow the reply
+  kAck,    // a lone 0x06 stands for a data reply: the request is carried out, nothing read back
 };
 
 std::optional<FaultKind> ParseFaultKind(std::string_view name);
@@ -35,12 +35,12 @@ bool FaultPreventsExecution(FaultKind kind);
 
 struct FaultRule {
   FaultKind kind = FaultKind::kSilence;
-  int count = 1;                          // replies it may hit; 0 or less = no limit
+  int count = 1;                                       // replies it may hit; 0 or less = no limit
   std::optional<std::uint8_t> command = std::nullopt;  // only requests with this command byte
   std::optional<int> address = std::nullopt;           // only requests for this controller
-  double rate = 1.0;                      // chance of hitting a matching reply
-  int noise_bytes = 3;                    // for kNoise and kFlood
-  std::chrono::milliseconds delay{500};   // for kLate
+  double rate = 1.0;                                   // chance of hitting a matching reply
+  int noise_bytes = 3;                                 // for kNoise and kFlood
+  std::chrono::milliseconds delay{500};                // for kLate
 };
 
 // A reply as it goes onto the line: empty bytes mean silence; `delay` comes

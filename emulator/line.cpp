@@ -38,8 +38,8 @@ Reply Line::Answer(std::span<const std::uint8_t> record) {
   if (record.size() < 2) return {};
   std::optional<int> address;
   std::uint8_t command = record[1];
-  const bool unaddressed =
-      record[0] == kBroadcastGroup && (command == kCommonSettingCommand || command == kProgramAddressCommand);
+  const bool unaddressed = record[0] == kBroadcastGroup &&
+                           (command == kCommonSettingCommand || command == kProgramAddressCommand);
   Controller* target = nullptr;
   if (!unaddressed) {
     address = DecodeAddress(record[0], record[1]);
@@ -57,17 +57,20 @@ Reply Line::Answer(std::span<const std::uint8_t> record) {
   }
 
   Reply reply;
-  if (command == kCommonSettingCommand && unaddressed) reply.bytes = CommonSetting(record);
-  else if (unaddressed) reply.bytes = ProgramAddress(record);
-  else reply.bytes = target->Handle(command, record.subspan(3));
+  if (command == kCommonSettingCommand && unaddressed)
+    reply.bytes = CommonSetting(record);
+  else if (unaddressed)
+    reply.bytes = ProgramAddress(record);
+  else
+    reply.bytes = target->Handle(command, record.subspan(3));
   faults_.Damage(reply, command, address);
   return reply;
 }
 
 // [0x02, 'W', '0' + setting, '0' + value] goes to every controller at once.
 Bytes Line::CommonSetting(std::span<const std::uint8_t> record) {
-  const bool valid = record.size() == 4 && record[2] >= '0' && record[2] <= '9' && record[3] >= '0' &&
-                     record[3] <= '9';
+  const bool valid = record.size() == 4 && record[2] >= '0' && record[2] <= '9' &&
+                     record[3] >= '0' && record[3] <= '9';
   if (valid) {
     const int setting = record[2] - '0';
     common_[static_cast<std::size_t>(setting)] = record[3] - '0';
@@ -92,7 +95,8 @@ Bytes Line::ProgramAddress(std::span<const std::uint8_t> record) {
   if (it == controllers_.end()) return {};
   const int to = static_cast<int>(*new_address);
   if (to == it->first) return OneByteReply(kAck);
-  if (to < 1 || to > kMaxProgrammedAddress || controllers_.contains(to)) return OneByteReply(kRefusal);
+  if (to < 1 || to > kMaxProgrammedAddress || controllers_.contains(to))
+    return OneByteReply(kRefusal);
   // Parameters, totalizers and the nozzle's state move with the controller.
   auto node = controllers_.extract(it);
   node.key() = to;
@@ -162,9 +166,9 @@ std::optional<ControllerState> Line::State(int address) {
   const Controller* c = Find(address);
   if (c == nullptr) return std::nullopt;
   const Nozzle& n = c->nozzle();
-  return ControllerState{address,     c->id(),     c->type(),        n.StatusChar(),
-                         n.phase(),   n.lifted(),  n.filling(),      n.totals(),
-                         n.price(),   n.pending_dose(), c->scales(), c->calibration_unlocked()};
+  return ControllerState{address,   c->id(),          c->type(),   n.StatusChar(),
+                         n.phase(), n.lifted(),       n.filling(), n.totals(),
+                         n.price(), n.pending_dose(), c->scales(), c->calibration_unlocked()};
 }
 
 std::array<int, 10> Line::CommonSettings() const {

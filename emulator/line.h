@@ -19,9 +19,9 @@
 namespace dorv::emu {
 
 struct LineConfig {
-  double flow_lps = 1.0;                // delivery rate of every nozzle
-  bool answer_common_settings = true;   // controllers acknowledge 'W' with 0x06
-  std::uint64_t seed = 1;               // fault injection
+  double flow_lps = 1.0;               // delivery rate of every nozzle
+  bool answer_common_settings = true;  // controllers acknowledge 'W' with 0x06
+  std::uint64_t seed = 1;              // fault injection
 };
 
 // What the line looks like from one controller, copied out under the lock.
@@ -40,7 +40,9 @@ struct ControllerState {
   bool calibration_unlocked = false;
 };
 
-inline constexpr std::uint64_t DefaultId(int address) { return 60000 + static_cast<std::uint64_t>(address); }
+inline constexpr std::uint64_t DefaultId(int address) {
+  return 60000 + static_cast<std::uint64_t>(address);
+}
 
 // Thread-safe: the PTY and TCP servers and a script may share one line.
 class Line {

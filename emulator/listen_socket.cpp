@@ -19,7 +19,9 @@ int OpenListener(const std::string& host, std::uint16_t port) {
   hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
   addrinfo* found = nullptr;
   const std::string service = std::to_string(port);
-  if (const int rc = ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found); rc != 0)
+  if (const int rc =
+          ::getaddrinfo(host.empty() ? nullptr : host.c_str(), service.c_str(), &hints, &found);
+      rc != 0)
     throw std::invalid_argument("cannot resolve " + host + ": " + ::gai_strerror(rc));
   int err = 0;
   for (addrinfo* ai = found; ai != nullptr; ai = ai->ai_next) {

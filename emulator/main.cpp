@@ -32,7 +32,8 @@ std::string Hex(const Bytes& bytes) {
 }
 
 void Trace(const Bytes& record, const Reply& reply) {
-  std::string line = "request " + Hex(record) + " -> " + (reply.bytes.empty() ? "(silence)" : Hex(reply.bytes));
+  std::string line =
+      "request " + Hex(record) + " -> " + (reply.bytes.empty() ? "(silence)" : Hex(reply.bytes));
   if (reply.fault) line += " [fault " + std::string(FaultKindName(*reply.fault)) + "]";
   line += '\n';
   std::fputs(line.c_str(), stderr);
@@ -42,7 +43,8 @@ bool SplitHostPort(const std::string& text, std::string& host, std::uint16_t& po
   const auto colon = text.rfind(':');
   if (colon == std::string::npos) return false;
   host = text.substr(0, colon);
-  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']')
+    host = host.substr(1, host.size() - 2);
   try {
     const unsigned long p = std::stoul(text.substr(colon + 1));
     if (p > 65535) return false;
@@ -56,7 +58,8 @@ bool SplitHostPort(const std::string& text, std::string& host, std::uint16_t& po
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"Dispenser line emulator: controllers that answer the Dorv 5000 driver on a pty or TCP"};
+  CLI::App app{
+      "Dispenser line emulator: controllers that answer the Dorv 5000 driver on a pty or TCP"};
   bool use_pty = false;
   std::string listen;
   std::string control;
@@ -69,18 +72,24 @@ int main(int argc, char** argv) {
   bool no_common_reply = false;
   bool verbose = false;
   app.add_flag("--pty", use_pty, "Serve on a pseudo-terminal; prints 'pty PATH'");
-  app.add_option("--listen", listen, "Serve on TCP HOST:PORT (port 0 picks one); prints 'listen HOST:PORT'");
-  app.add_option("--control", control,
-                 "Control socket on TCP HOST:PORT (port 0 picks one): lift, hang, faults, totals from outside; "
-                 "prints 'control HOST:PORT'");
-  app.add_option("--baud", baud, "Line speed for pacing, 10 bits a byte; 0 = unpaced")->check(CLI::Range(0, 1000000));
+  app.add_option("--listen", listen,
+                 "Serve on TCP HOST:PORT (port 0 picks one); prints 'listen HOST:PORT'");
+  app.add_option(
+      "--control", control,
+      "Control socket on TCP HOST:PORT (port 0 picks one): lift, hang, faults, totals from outside; "
+      "prints 'control HOST:PORT'");
+  app.add_option("--baud", baud, "Line speed for pacing, 10 bits a byte; 0 = unpaced")
+      ->check(CLI::Range(0, 1000000));
   app.add_option("--turnaround-ms", turnaround_ms, "Delay from end of request to first reply byte")
       ->check(CLI::Range(0, 60000));
-  app.add_option("--flow", flow, "Delivery rate, litres per second")->check(CLI::Range(0.0, 1000.0));
+  app.add_option("--flow", flow, "Delivery rate, litres per second")
+      ->check(CLI::Range(0.0, 1000.0));
   app.add_option("--seed", seed, "Seed of the random fault rates");
   app.add_option("--script", script_path, "Scenario file")->check(CLI::ExistingFile);
-  app.add_option("--addresses", addresses, "Controller addresses on the line, e.g. 1-8 or 1,2,16-18");
-  app.add_flag("--no-common-reply", no_common_reply, "Controllers stay silent after a common setting ('W')");
+  app.add_option("--addresses", addresses,
+                 "Controller addresses on the line, e.g. 1-8 or 1,2,16-18");
+  app.add_flag("--no-common-reply", no_common_reply,
+               "Controllers stay silent after a common setting ('W')");
   app.add_flag("-v,--verbose", verbose, "Print every request and reply on stderr");
   CLI11_PARSE(app, argc, argv);
 
@@ -150,9 +159,8 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::jthread script([&line, &steps, start = std::chrono::steady_clock::now()](std::stop_token stop) {
-    RunScript(line, steps, start, stop);
-  });
+  std::jthread script([&line, &steps, start = std::chrono::steady_clock::now()](
+                          std::stop_token stop) { RunScript(line, steps, start, stop); });
   int sig = 0;
   sigwait(&signals, &sig);
   return 0;  // the servers and the script thread stop and join on the way out

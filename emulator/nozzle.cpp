@@ -8,14 +8,20 @@ namespace dorv::emu {
 Scales ScalesForFormat(std::int64_t format) {
   switch (format) {
     case 0: return {1, 100};
-    case 1: case 6: return {10, 100};
-    case 2: case 4: case 7: return {100, 100};
-    case 3: case 5: case 8: return {1, 1};
+    case 1:
+    case 6: return {10, 100};
+    case 2:
+    case 4:
+    case 7: return {100, 100};
+    case 3:
+    case 5:
+    case 8: return {1, 1};
     default: return {};
   }
 }
 
-std::uint64_t VolumeForMoney(std::uint64_t money, std::uint64_t price, Scales scales, bool overfill) {
+std::uint64_t VolumeForMoney(std::uint64_t money, std::uint64_t price, Scales scales,
+                             bool overfill) {
   if (price == 0 || scales.amount == 0) return 0;
   const std::uint64_t num = money * scales.price * 100;
   const std::uint64_t den = static_cast<std::uint64_t>(scales.amount) * price;
@@ -69,8 +75,10 @@ bool Nozzle::Start(Scales scales, bool overfill_money_dose) {
 }
 
 void Nozzle::Stop() {
-  if (phase_ == Phase::kStarted) End();
-  else if (phase_ == Phase::kAuthorized) phase_ = Phase::kIdle;
+  if (phase_ == Phase::kStarted)
+    End();
+  else if (phase_ == Phase::kAuthorized)
+    phase_ = Phase::kIdle;
 }
 
 bool Nozzle::Release() {

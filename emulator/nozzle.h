@@ -32,8 +32,8 @@ struct Filling {
   std::uint64_t money = 0;      // in amount units of `scales`
   std::uint64_t price = 0;      // price digits in force for this filling
   Scales scales;
-  Dose dose;                                // the dose this filling was started with
-  std::optional<std::uint64_t> limit_cl;    // where delivery stops; none = until stopped
+  Dose dose;                              // the dose this filling was started with
+  std::optional<std::uint64_t> limit_cl;  // where delivery stops; none = until stopped
 };
 
 struct Totals {
@@ -43,7 +43,8 @@ struct Totals {
 
 // Centilitres to deliver for a money dose at `price`; `overfill` rounds a
 // part-centilitre up so the customer gets at least what was paid for.
-std::uint64_t VolumeForMoney(std::uint64_t money, std::uint64_t price, Scales scales, bool overfill);
+std::uint64_t VolumeForMoney(std::uint64_t money, std::uint64_t price, Scales scales,
+                             bool overfill);
 
 // Amount units for `volume_cl` at `price`, halves rounded up.
 std::uint64_t MoneyForVolume(std::uint64_t volume_cl, std::uint64_t price, Scales scales);

@@ -18,7 +18,9 @@ constexpr int kPollMs = 50;
 // How long to wait before looking again while no host holds the slave open.
 constexpr auto kNoHostRetry = std::chrono::milliseconds(20);
 
-[[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+[[noreturn]] void ThrowErrno(const char* what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
 
 // Raw mode for the slave: no echo, no line editing, no CR/LF translation;
 // every protocol byte passes unchanged. The setting stays with the pair
@@ -41,7 +43,8 @@ PtyServer::PtyServer(Line& line, LinkTiming timing, ExchangeObserver observer)
   master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (master_ < 0) ThrowErrno("posix_openpt");
   std::array<char, 128> name{};
-  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 || ::ptsname_r(master_, name.data(), name.size()) != 0) {
+  if (::grantpt(master_) != 0 || ::unlockpt(master_) != 0 ||
+      ::ptsname_r(master_, name.data(), name.size()) != 0) {
     const int err = errno;
     ::close(master_);
     throw std::system_error(err, std::generic_category(), "pty setup");
@@ -81,7 +84,8 @@ void PtyServer::Serve(std::stop_token stop) {
     if (pfd.revents & POLLIN) {
       const ssize_t n = ::read(master_, buffer.data(), buffer.size());
       if (n > 0) {
-        if (!session_.OnReceived(std::span(buffer.data(), static_cast<std::size_t>(n)), sink, stop)) break;
+        if (!session_.OnReceived(std::span(buffer.data(), static_cast<std::size_t>(n)), sink, stop))
+          break;
         continue;
       }
       if (n < 0 && errno == EINTR) continue;

@@ -56,7 +56,8 @@ std::optional<std::uint8_t> CommandByte(std::string_view text) {
   if (text.starts_with("0x")) {
     unsigned v = 0;
     const auto [end, ec] = std::from_chars(text.data() + 2, text.data() + text.size(), v, 16);
-    if (ec == std::errc() && end == text.data() + text.size() && v <= 0xFF) return static_cast<std::uint8_t>(v);
+    if (ec == std::errc() && end == text.data() + text.size() && v <= 0xFF)
+      return static_cast<std::uint8_t>(v);
   }
   return std::nullopt;
 }
@@ -76,12 +77,18 @@ FaultRule ParseFault(const std::vector<std::string_view>& w, int line) {
     }
     const std::string_view key = word.substr(0, eq);
     const std::string_view val = word.substr(eq + 1);
-    if (key == "cmd") rule.command = Require(CommandByte(val), line, "command", val);
-    else if (key == "addr") rule.address = Require(Number<int>(val), line, "address", val);
-    else if (key == "rate") rule.rate = Require(Number<double>(val), line, "rate", val);
-    else if (key == "delay-ms") rule.delay = std::chrono::milliseconds(Require(Number<int>(val), line, "delay", val));
-    else if (key == "noise") rule.noise_bytes = Require(Number<int>(val), line, "noise count", val);
-    else throw ScriptError(line, "unknown fault option '" + std::string(key) + "'");
+    if (key == "cmd")
+      rule.command = Require(CommandByte(val), line, "command", val);
+    else if (key == "addr")
+      rule.address = Require(Number<int>(val), line, "address", val);
+    else if (key == "rate")
+      rule.rate = Require(Number<double>(val), line, "rate", val);
+    else if (key == "delay-ms")
+      rule.delay = std::chrono::milliseconds(Require(Number<int>(val), line, "delay", val));
+    else if (key == "noise")
+      rule.noise_bytes = Require(Number<int>(val), line, "noise count", val);
+    else
+      throw ScriptError(line, "unknown fault option '" + std::string(key) + "'");
   }
   if (rule.rate < 0.0 || rule.rate > 1.0) throw ScriptError(line, "rate must be within 0..1");
   if (!counted && rule.rate < 1.0) rule.count = 0;  // a rate without a count goes on for good
@@ -89,7 +96,9 @@ FaultRule ParseFault(const std::vector<std::string_view>& w, int line) {
 }
 
 void Expect(const std::vector<std::string_view>& w, std::size_t n, int line) {
-  if (w.size() != n) throw ScriptError(line, "'" + std::string(w[0]) + "' takes " + std::to_string(n - 1) + " argument(s)");
+  if (w.size() != n)
+    throw ScriptError(
+        line, "'" + std::string(w[0]) + "' takes " + std::to_string(n - 1) + " argument(s)");
 }
 
 }  // namespace
@@ -115,7 +124,9 @@ ScriptCommand ParseCommand(std::string_view text, int line) {
   if (w.empty()) throw ScriptError(line, "empty command");
   ScriptCommand c;
   const std::string_view verb = w[0];
-  auto addresses = [&](std::string_view t) { return Require(ParseAddressList(t), line, "address list", t); };
+  auto addresses = [&](std::string_view t) {
+    return Require(ParseAddressList(t), line, "address list", t);
+  };
   if (verb == "lift" || verb == "hang" || verb == "add") {
     Expect(w, 2, line);
     c.verb = verb == "lift" ? Verb::kLift : verb == "hang" ? Verb::kHang : Verb::kAdd;
@@ -177,7 +188,8 @@ std::vector<ScriptStep> ParseScript(std::istream& in) {
     step.command = ParseCommand(rest, line);
     steps.push_back(std::move(step));
   }
-  std::stable_sort(steps.begin(), steps.end(), [](const ScriptStep& a, const ScriptStep& b) { return a.at < b.at; });
+  std::stable_sort(steps.begin(), steps.end(),
+                   [](const ScriptStep& a, const ScriptStep& b) { return a.at < b.at; });
   return steps;
 }
 
@@ -204,8 +216,8 @@ bool Apply(Line& line, const ScriptCommand& c) {
   return ok;
 }
 
-void RunScript(Line& line, const std::vector<ScriptStep>& steps, std::chrono::steady_clock::time_point start,
-               std::stop_token stop) {
+void RunScript(Line& line, const std::vector<ScriptStep>& steps,
+               std::chrono::steady_clock::time_point start, std::stop_token stop) {
   for (const ScriptStep& step : steps) {
     const auto when = start + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
                                   std::chrono::duration<double>(step.at));

@@ -18,7 +18,18 @@
 namespace dorv::emu {
 
 struct ScriptCommand {
-  enum class Verb : std::uint8_t { kLift, kHang, kFlow, kFault, kClearFaults, kType, kId, kParam, kAdd, kCommonReply };
+  enum class Verb : std::uint8_t {
+    kLift,
+    kHang,
+    kFlow,
+    kFault,
+    kClearFaults,
+    kType,
+    kId,
+    kParam,
+    kAdd,
+    kCommonReply
+  };
   Verb verb = Verb::kLift;
   std::vector<int> addresses;  // lift, hang, type, id, param, add
   double number = 0.0;         // flow rate
@@ -31,7 +42,7 @@ struct ScriptCommand {
 struct ScriptStep {
   double at = 0.0;  // seconds after the emulator starts
   ScriptCommand command;
-  int line = 0;     // in the file, for messages
+  int line = 0;  // in the file, for messages
 };
 
 class ScriptError : public std::runtime_error {
@@ -57,7 +68,7 @@ ScriptCommand ParseCommand(std::string_view text, int line = 0);
 bool Apply(Line& line, const ScriptCommand& command);
 
 // Runs the steps at their times from `start` until done or stopped.
-void RunScript(Line& line, const std::vector<ScriptStep>& steps, std::chrono::steady_clock::time_point start,
-               std::stop_token stop);
+void RunScript(Line& line, const std::vector<ScriptStep>& steps,
+               std::chrono::steady_clock::time_point start, std::stop_token stop);
 
 }  // namespace dorv::emu

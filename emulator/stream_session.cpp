@@ -25,8 +25,10 @@ bool SleepUntil(std::stop_token stop, SteadyTime deadline) {
     if (now >= deadline) return true;
     const auto until = std::min(deadline, now + kStopCheck).time_since_epoch();
     const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(until);
-    const timespec at{static_cast<time_t>(seconds.count()),
-                      static_cast<long>(std::chrono::duration_cast<std::chrono::nanoseconds>(until - seconds).count())};
+    const timespec at{
+        static_cast<time_t>(seconds.count()),
+        static_cast<long>(
+            std::chrono::duration_cast<std::chrono::nanoseconds>(until - seconds).count())};
     while (::clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &at, nullptr) == EINTR) {
     }
   }

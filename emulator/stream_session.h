@@ -19,7 +19,8 @@ struct LinkTiming {
   std::chrono::microseconds turnaround{2000};  // end of request to first reply byte
 
   std::chrono::nanoseconds ByteTime() const {
-    return baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud) : std::chrono::nanoseconds(0);
+    return baud > 0 ? std::chrono::nanoseconds(10'000'000'000LL / baud)
+                    : std::chrono::nanoseconds(0);
   }
 };
 

@@ -81,7 +81,9 @@ void TcpServer::Serve(Client& client, std::stop_token stop) {
     const ssize_t n = ::recv(client.fd, buffer.data(), buffer.size(), 0);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) break;  // the client hung up
-    if (!client.session.OnReceived(std::span(buffer.data(), static_cast<std::size_t>(n)), sink, stop)) break;
+    if (!client.session.OnReceived(std::span(buffer.data(), static_cast<std::size_t>(n)), sink,
+                                   stop))
+      break;
   }
   client.done = true;
 }

@@ -55,8 +55,8 @@ EmulatorLines::EmulatorLines(Config& config, const std::string& self_path) {
             ::dup2(out[1], 1);
             ::close(out[0]);
             ::close(out[1]);
-            ::execlp(program.c_str(), program.c_str(), "--pty", "--control", "127.0.0.1:0", "--flow", flow.c_str(),
-                     "--baud", baud.c_str(), "--addresses", addresses.c_str(), static_cast<char*>(nullptr));
+            ::execlp(program.c_str(), program.c_str(), "--pty", "--control", "127.0.0.1:0", "--flow", flow.c_str(), "--baud", baud.c_str(),
+                     "--addresses", addresses.c_str(), static_cast<char*>(nullptr));
             std::perror(program.c_str());
             ::_exit(127);
         }

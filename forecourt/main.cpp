@@ -88,9 +88,10 @@ std::string HostPort(const std::string& host, int port) {
 // have the service bill other nozzles than the ones it authorized.
 void CheckDriverPistStep(const Config& config) {
     if (const auto driver = ReadDriverPistStep(); driver.step != config.pist_step)
-        throw ConfigError("[driver] pist_step is " + std::to_string(config.pist_step) + " in the station file, but the driver's "
-                          "settings file " + driver.file + " has PistStep=" + std::to_string(driver.step) +
-                          ": set both to the same value");
+        throw ConfigError("[driver] pist_step is " + std::to_string(config.pist_step) +
+                          " in the station file, but the driver's "
+                          "settings file " +
+                          driver.file + " has PistStep=" + std::to_string(driver.step) + ": set both to the same value");
 }
 
 // What --check-config prints: the station as the service would run it, one item a line.
@@ -101,8 +102,10 @@ void Describe(const Config& c) {
               << "database " << c.database << "\n";
     for (const auto& line : c.lines) {
         std::cout << "line " << line.line << ": ";
-        if (line.tcp) std::cout << "tcp " << HostPort(line.tcp->host, line.tcp->port);
-        else std::cout << "serial " << line.device;
+        if (line.tcp)
+            std::cout << "tcp " << HostPort(line.tcp->host, line.tcp->port);
+        else
+            std::cout << "serial " << line.device;
         if (line.emulator) std::cout << " (emulator control " << HostPort(line.emulator->host, line.emulator->port) << ")";
         std::cout << "\n";
     }
@@ -160,8 +163,10 @@ int Run(Config config, const std::string& self) {
     EventHub hub(&store, config.limits.journal);
     StationLink link;
     for (const auto& line : config.lines) {
-        if (line.tcp) link.AssignTcp(line.line, line.tcp->host, line.tcp->port);
-        else link.AssignSerial(line.line, line.device);
+        if (line.tcp)
+            link.AssignTcp(line.line, line.tcp->host, line.tcp->port);
+        else
+            link.AssignSerial(line.line, line.device);
     }
     link.SetTimeouts(std::chrono::milliseconds(config.line_timeout_ms), config.line_retries);
     std::unique_ptr<dorv::DI30> driver(GetDI30(config.driver_flags, 0, &link));
@@ -187,8 +192,7 @@ int Run(Config config, const std::string& self) {
     Server server(io, config, router, hub);
     forecourt.Start();
     std::cout << "dorv-forecourt: " << config.pumps.size() << " pumps on " << config.lines.size() << " lines, "
-              << (config.tls.enabled() ? "https" : "http") << "://" << config.listen.host << ":" << server.Port() << "/api/v1"
-              << std::endl;
+              << (config.tls.enabled() ? "https" : "http") << "://" << config.listen.host << ":" << server.Port() << "/api/v1" << std::endl;
 
     boost::asio::signal_set signals(io, SIGINT, SIGTERM);
     signals.async_wait([&](const boost::system::error_code&, int) { io.stop(); });
@@ -255,8 +259,8 @@ int main(int argc, char** argv) {
     try {
         if (*backup) {
             const int pages = BackupDatabase(backup_from, backup_to);
-            std::cout << "dorv-forecourt: " << backup_from << " copied to " << backup_to << " (" << pages
-                      << " pages, integrity check ok)" << std::endl;
+            std::cout << "dorv-forecourt: " << backup_from << " copied to " << backup_to << " (" << pages << " pages, integrity check ok)"
+                      << std::endl;
             return 0;
         }
         if (!o.check.empty()) {

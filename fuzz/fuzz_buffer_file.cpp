@@ -42,8 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     dorv::params::SaveParamsToFile(*catalogue, path);
     const auto other = dorv::params::MakeFilledCatalogue();
-    FUZZ_CHECK(dorv::params::LoadParamsFromFile(*other, path) ==
-               other->GetCount() - dorv::params::kFirstNumberedPosition);
+    FUZZ_CHECK(dorv::params::LoadParamsFromFile(*other, path) == other->GetCount() - dorv::params::kFirstNumberedPosition);
     const std::vector<std::int64_t> back = Values(*other);
     for (std::int32_t i = dorv::params::kFirstNumberedPosition; i < other->GetCount(); ++i)
         FUZZ_CHECK(back[i] == static_cast<std::int32_t>(after[i]));

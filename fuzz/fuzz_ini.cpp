@@ -23,9 +23,14 @@ struct Key {
 };
 
 // Keys of the settings file and of the buffer files, and a few that no program writes.
-constexpr Key kProbed[] = {{"Dorv", "PistStep"},    {"Dorv", "FreeStartEn"}, {"Dorv", "ReadDecimalTRK"},
-                           {"Parametr", "0"},       {"Parametr", "52"},      {"dorv", "piststep"},
-                           {"", "x"},               {"Other", "Key"}};
+constexpr Key kProbed[] = {{"Dorv", "PistStep"},
+                           {"Dorv", "FreeStartEn"},
+                           {"Dorv", "ReadDecimalTRK"},
+                           {"Parametr", "0"},
+                           {"Parametr", "52"},
+                           {"dorv", "piststep"},
+                           {"", "x"},
+                           {"Other", "Key"}};
 
 void CheckTypedReads(const IniFile& ini) {
     for (const Key& k : kProbed) {
@@ -50,8 +55,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         IniFile ini(path);
         CheckTypedReads(ini);
-        for (std::size_t i = 0; i < sizeof kProbed / sizeof kProbed[0]; ++i)
-            kept[i] = ini.ReadString(kProbed[i].section, kProbed[i].key);
+        for (std::size_t i = 0; i < sizeof kProbed / sizeof kProbed[0]; ++i) kept[i] = ini.ReadString(kProbed[i].section, kProbed[i].key);
         ini.WriteInteger("Written", "Integer", -123456);
         ini.WriteBool("Written", "Bool", true);
         ini.WriteString("Written", "Text", "a=b; c");

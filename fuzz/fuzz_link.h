@@ -66,8 +66,7 @@ public:
 
     std::int32_t DORV_CALL GetLineError(std::uint8_t) override { return kLineError; }
     void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t code) override {
-        FUZZ_CHECK(code == kCodeAccepted || code == kCodeBadCheck || code == kCodeNoLead ||
-                   code == kCodeBadFrame);
+        FUZZ_CHECK(code == kCodeAccepted || code == kCodeBadCheck || code == kCodeNoLead || code == kCodeBadFrame);
     }
     void DORV_CALL ReportLineState(std::uint8_t, std::int32_t state) override {
         FUZZ_CHECK(state == kLineAnswered || state == kLineFrameError);
@@ -80,8 +79,7 @@ public:
         }
         return state_;
     }
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t, std::uint8_t) override {
         ++transactions;
         CheckFrame(frame, frameLength);
@@ -113,8 +111,7 @@ public:
 
 private:
     // What arrived goes into the driver's buffer and through the validator, as a port's bytes do.
-    std::int32_t Deliver(std::uint8_t line, std::uint8_t* reply, const std::uint8_t* bytes,
-                         std::size_t n) {
+    std::int32_t Deliver(std::uint8_t line, std::uint8_t* reply, const std::uint8_t* bytes, std::size_t n) {
         const auto copied = static_cast<std::uint8_t>(std::min<std::size_t>(n, kReplyCapacity));
         if (copied > 0) std::memcpy(reply, bytes, copied);
         std::uint8_t length = copied;

@@ -126,8 +126,7 @@ void CheckReading(Call& c, std::int64_t v) {
     if (HasDigit(t)) return;
     const int number = t.argument - '0';
     FUZZ_CHECK(!t.reply.empty() && t.reply[0] == 0x02 && v == 0);
-    FUZZ_CHECK(number >= 0 && number < dorv::cmd::kParameterCount &&
-               dorv::cmd::kParamDigits[static_cast<std::size_t>(number)] == 0);
+    FUZZ_CHECK(number >= 0 && number < dorv::cmd::kParameterCount && dorv::cmd::kParamDigits[static_cast<std::size_t>(number)] == 0);
 }
 
 void Parameter(Call& c) {
@@ -195,8 +194,7 @@ void Dose(Call& c) {
 void TransportWrite(Call& c) {
     // Number 27 runs the calibration sequence; kind 2 programs a network address.
     const std::int64_t number = c.flag ? 27 : c.arg % 60;
-    c.driver.WriteParameter(static_cast<std::uint8_t>(c.arg % 4), c.line, c.column, number,
-                            c.arg % 9, c.arg * 1001);
+    c.driver.WriteParameter(static_cast<std::uint8_t>(c.arg % 4), c.line, c.column, number, c.arg % 9, c.arg * 1001);
 }
 
 void StopRelease(Call& c) {
@@ -205,8 +203,8 @@ void StopRelease(Call& c) {
 }
 
 using Command = void (*)(Call&);
-constexpr Command kCommands[] = {Status, ShortFilling, Filling,  Counters,     TypeQuery,      Parameter,
-                                 TransportRead, Authorize, Price, CounterWrite, Dose, TransportWrite, StopRelease};
+constexpr Command kCommands[] = {Status,    ShortFilling, Filling,      Counters, TypeQuery,      Parameter,  TransportRead,
+                                 Authorize, Price,        CounterWrite, Dose,     TransportWrite, StopRelease};
 
 }  // namespace
 

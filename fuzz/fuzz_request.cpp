@@ -28,8 +28,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const auto decoded = forecourt::DecodeAuthorize(text);
             if (const auto* r = std::get_if<forecourt::AuthorizeRequest>(&decoded)) {
                 FUZZ_CHECK(!r->nozzle || (*r->nozzle >= 1 && *r->nozzle <= 4));
-                if (r->preset.kind == forecourt::Preset::Kind::kVolume) FUZZ_CHECK(r->preset.hundredths > 0 && r->preset.hundredths <= 99999);
-                if (r->preset.kind == forecourt::Preset::Kind::kAmount) FUZZ_CHECK(r->preset.hundredths > 0 && r->preset.hundredths <= 999999);
+                if (r->preset.kind == forecourt::Preset::Kind::kVolume)
+                    FUZZ_CHECK(r->preset.hundredths > 0 && r->preset.hundredths <= 99999);
+                if (r->preset.kind == forecourt::Preset::Kind::kAmount)
+                    FUZZ_CHECK(r->preset.hundredths > 0 && r->preset.hundredths <= 999999);
             }
             break;
         }

@@ -41,8 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         // Keys the file does not hold come from the starting point, except the two whose
         // default is fixed.
         const dorv::platform::IniFile ini(path);
-        const bool hasStartInLiter = ini.ReadString("Dorv", "StartInLiter").has_value() &&
-                                     dorv::platform::ParseInteger(*ini.ReadString("Dorv", "StartInLiter"));
+        const bool hasStartInLiter =
+            ini.ReadString("Dorv", "StartInLiter").has_value() && dorv::platform::ParseInteger(*ini.ReadString("Dorv", "StartInLiter"));
         if (!hasStartInLiter) FUZZ_CHECK(a.startInLiter != b.startInLiter);
         FUZZ_CHECK(a.pistStep == b.pistStep && a.freeStartEn == b.freeStartEn);
     }

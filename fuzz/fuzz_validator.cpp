@@ -45,8 +45,7 @@ void CheckVerdict(const std::uint8_t* input, std::size_t size) {
         return;
     }
     if (!v.accepted) {
-        FUZZ_CHECK((v.state == dorv::kLineFrameError && v.code == dorv::kCodeBadFrame) ||
-                   (v.state == -1 && v.code == dorv::kCodeBadCheck));
+        FUZZ_CHECK((v.state == dorv::kLineFrameError && v.code == dorv::kCodeBadFrame) || (v.state == -1 && v.code == dorv::kCodeBadCheck));
         return;
     }
     FUZZ_CHECK(v.state == dorv::kLineAnswered && v.code == dorv::kCodeAccepted);

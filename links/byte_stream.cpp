@@ -47,8 +47,7 @@ long ReadSome(int fd, std::uint8_t* into, std::size_t room) {
 
 }  // namespace
 
-ByteStream::ByteStream(ByteStream&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), kind_(other.kind_) {}
+ByteStream::ByteStream(ByteStream&& other) noexcept : fd_(std::exchange(other.fd_, -1)), kind_(other.kind_) {}
 
 ByteStream& ByteStream::operator=(ByteStream&& other) noexcept {
     if (this != &other) {
@@ -63,17 +62,13 @@ void ByteStream::Close() {
     if (fd_ >= 0) ::close(std::exchange(fd_, -1));
 }
 
-ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discarded,
-                                               std::chrono::milliseconds quietGap,
-                                               std::chrono::milliseconds limit,
-                                               std::chrono::milliseconds listen) {
+ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discarded, std::chrono::milliseconds quietGap,
+                                               std::chrono::milliseconds limit, std::chrono::milliseconds listen) {
     const auto start = Clock::now();
     // The time a line may go on talking counts from the end of the listening: a reply heard
     // late in a long listen is a reply, not a line that keeps talking.
     const auto deadline = start + std::max(listen, std::chrono::milliseconds{0}) + limit + quietGap;
-    const auto took = [start] {
-        return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
-    };
+    const auto took = [start] { return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start); };
     std::array<std::uint8_t, 16 * 1024> chunk;
     std::size_t total = 0;
     bool hungUp = false;
@@ -86,8 +81,7 @@ ByteStream::Discarded ByteStream::DiscardInput(std::vector<std::uint8_t>& discar
             if (n == 0 && first && hungUp) return {EPIPE, total, false, took()};
             if (n == 0) break;
             total += static_cast<std::size_t>(n);
-            const std::size_t keep = std::min(static_cast<std::size_t>(n),
-                                              kDiscardKept - std::min(kDiscardKept, discarded.size()));
+            const std::size_t keep = std::min(static_cast<std::size_t>(n), kDiscardKept - std::min(kDiscardKept, discarded.size()));
             discarded.insert(discarded.end(), chunk.begin(), chunk.begin() + keep);
         }
         // Bytes still in the serial driver's queue, not yet visible to read(), go too.
@@ -112,11 +106,10 @@ int ByteStream::Send(std::span<const std::uint8_t> bytes, std::chrono::milliseco
     const auto deadline = Clock::now() + timeout;
     std::size_t sent = 0;
     while (sent < bytes.size()) {
-        const ssize_t n =
-            kind_ == Kind::Socket
-                // A connection the server dropped must report EPIPE, not kill the host by SIGPIPE.
-                ? ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
-                : ::write(fd_, bytes.data() + sent, bytes.size() - sent);
+        const ssize_t n = kind_ == Kind::Socket
+                              // A connection the server dropped must report EPIPE, not kill the host by SIGPIPE.
+                              ? ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL)
+                              : ::write(fd_, bytes.data() + sent, bytes.size() - sent);
         if (n > 0) {
             sent += static_cast<std::size_t>(n);
             continue;
@@ -132,10 +125,8 @@ int ByteStream::Send(std::span<const std::uint8_t> bytes, std::chrono::milliseco
     return 0;
 }
 
-ByteStream::Collected ByteStream::Collect(ReplyCollector& collector,
-                                          std::chrono::milliseconds firstByte,
-                                          std::chrono::milliseconds interByte,
-                                          std::vector<std::uint8_t>& after) {
+ByteStream::Collected ByteStream::Collect(ReplyCollector& collector, std::chrono::milliseconds firstByte,
+                                          std::chrono::milliseconds interByte, std::vector<std::uint8_t>& after) {
     std::array<std::uint8_t, kReplyCapacity> chunk;
     auto deadline = Clock::now() + firstByte;
     while (!collector.Done()) {

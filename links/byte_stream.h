@@ -55,8 +55,7 @@ public:
     // for `quietGap` before it counts as clear; when nothing came yet, for `listen` (none: clear
     // at once). A line still talking `limit` after the listening is not quiet. The first bytes
     // read are appended to `discarded` (as many as a trace shows).
-    Discarded DiscardInput(std::vector<std::uint8_t>& discarded, std::chrono::milliseconds quietGap,
-                           std::chrono::milliseconds limit,
+    Discarded DiscardInput(std::vector<std::uint8_t>& discarded, std::chrono::milliseconds quietGap, std::chrono::milliseconds limit,
                            std::chrono::milliseconds listen = std::chrono::milliseconds{0});
 
     // Writes all of `bytes`, waiting while the device's output buffer is full.
@@ -66,8 +65,8 @@ public:
     // Feeds incoming bytes to `collector` until it says the reply is done. `firstByte` bounds
     // the wait for the first byte, `interByte` every later pause. Bytes read past the end of
     // the reply belong to no request and are appended to `after`.
-    Collected Collect(ReplyCollector& collector, std::chrono::milliseconds firstByte,
-                      std::chrono::milliseconds interByte, std::vector<std::uint8_t>& after);
+    Collected Collect(ReplyCollector& collector, std::chrono::milliseconds firstByte, std::chrono::milliseconds interByte,
+                      std::vector<std::uint8_t>& after);
 
 private:
     int fd_ = -1;

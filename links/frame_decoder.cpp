@@ -79,8 +79,7 @@ std::string DescribeAddress(std::uint8_t group, std::uint8_t addressByte) {
         std::snprintf(s, sizeof s, "group %u address byte 0x%02X", group, addressByte);
     } else {
         // The hosts number columns of four nozzles by their first address when PistStep is 1.
-        std::snprintf(s, sizeof s, "address %d (column %d nozzle %d)", *a, (*a - 1) / 4 * 4 + 1,
-                      (*a - 1) % 4 + 1);
+        std::snprintf(s, sizeof s, "address %d (column %d nozzle %d)", *a, (*a - 1) / 4 * 4 + 1, (*a - 1) % 4 + 1);
     }
     return s;
 }
@@ -88,8 +87,7 @@ std::string DescribeAddress(std::uint8_t group, std::uint8_t addressByte) {
 std::string DescribeLineWide(std::uint8_t kind, std::span<const std::uint8_t> data) {
     if (kind == kCommonSetting) {
         if (data.size() != 2) return "common setting write, data " + Text(data);
-        return "common setting write, setting " + std::to_string(data[0] - '0') + ", value " +
-               std::to_string(data[1] - '0');
+        return "common setting write, setting " + std::to_string(data[0] - '0') + ", value " + std::to_string(data[1] - '0');
     }
     // ID number characters 1-5, the new address (3), then ID characters 6-10 in the long form.
     if (data.size() != 8 && data.size() != 13) return "address programming, data " + Text(data);
@@ -129,8 +127,7 @@ std::string DescribeRequest(std::span<const std::uint8_t> frame) {
         if (command == 'O') s += ", value " + Text(data.subspan(1));
         return s;
     }
-    if (command == '6' && !data.empty() && data[0] == 0x01)
-        return s + ", value " + Text(data.subspan(1));
+    if (command == '6' && !data.empty() && data[0] == 0x01) return s + ", value " + Text(data.subspan(1));
     if (!data.empty()) s += ", data " + Text(data);
     return s;
 }
@@ -138,16 +135,12 @@ std::string DescribeRequest(std::span<const std::uint8_t> frame) {
 std::string DescribeReply(std::span<const std::uint8_t> reply) {
     if (reply.empty()) return "no reply";
     std::size_t lead = 0;
-    while (lead < reply.size() && reply[lead] != kDataLead && reply[lead] != kAck &&
-           reply[lead] != kNak && reply[lead] != kRefused)
-        ++lead;
+    while (lead < reply.size() && reply[lead] != kDataLead && reply[lead] != kAck && reply[lead] != kNak && reply[lead] != kRefused) ++lead;
     if (lead == reply.size()) return "invalid (no lead byte)";
     const std::string noise = lead > 0 ? " after " + std::to_string(lead) + " noise bytes" : "";
     const auto rest = reply.subspan(lead);
     if (rest[0] != kDataLead) {
-        const std::string word = rest[0] == kAck   ? "ack"
-                                 : rest[0] == kNak ? "not acknowledged"
-                                                   : "refused";
+        const std::string word = rest[0] == kAck ? "ack" : rest[0] == kNak ? "not acknowledged" : "refused";
         if (rest.size() == 1) return word + noise;
         return word + noise + ", then " + std::to_string(rest.size() - 1) + " more bytes";
     }

@@ -48,9 +48,8 @@ std::string Now() {
     std::tm utc{};
     ::gmtime_r(&seconds, &utc);
     char s[80];  // room for any int the compiler can imagine in each field
-    std::snprintf(s, sizeof s, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                  utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                  static_cast<int>(millis));
+    std::snprintf(s, sizeof s, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900, utc.tm_mon + 1, utc.tm_mday, utc.tm_hour,
+                  utc.tm_min, utc.tm_sec, static_cast<int>(millis));
     return s;
 }
 
@@ -58,10 +57,7 @@ std::optional<std::uint8_t> HexByte(const std::string& token) {
     if (token.size() != 2) return std::nullopt;
     unsigned value = 0;
     for (char c : token) {
-        const int digit = c >= '0' && c <= '9'   ? c - '0'
-                          : c >= 'A' && c <= 'F' ? c - 'A' + 10
-                          : c >= 'a' && c <= 'f' ? c - 'a' + 10
-                                                 : -1;
+        const int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : c >= 'a' && c <= 'f' ? c - 'a' + 10 : -1;
         if (digit < 0) return std::nullopt;
         value = value * 16 + static_cast<unsigned>(digit);
     }
@@ -138,11 +134,9 @@ bool FrameTrace::OpenFile(const std::string& path) {
     return true;
 }
 
-void FrameTrace::Record(TraceDirection direction, std::uint8_t line,
-                        std::span<const std::uint8_t> bytes) {
+void FrameTrace::Record(TraceDirection direction, std::uint8_t line, std::span<const std::uint8_t> bytes) {
     if (!Enabled()) return;
-    const std::string text =
-        FormatTraceLine({Now(), direction, line, {bytes.begin(), bytes.end()}});
+    const std::string text = FormatTraceLine({Now(), direction, line, {bytes.begin(), bytes.end()}});
     std::lock_guard lock(mutex_);
     // A trace is read while the host runs: each entry reaches the file whole and at once.
     if (out_) *out_ << text << std::endl;

@@ -13,8 +13,7 @@ using namespace wire;
 
 }  // namespace
 
-ReplyCollector::ReplyCollector(std::span<const std::uint8_t> echo)
-    : echoLength_(std::min(echo.size(), echo_.size())) {
+ReplyCollector::ReplyCollector(std::span<const std::uint8_t> echo) : echoLength_(std::min(echo.size(), echo_.size())) {
     std::copy_n(echo.begin(), echoLength_, echo_.begin());
 }
 
@@ -72,8 +71,7 @@ void ReplyCollector::ContinueEcho(std::uint8_t byte) {
     }
     if (++echoMatched_ < echoLength_) return;
     // The whole request came back: take it out so that the reply starts clean.
-    std::memmove(&buffer_[echoStart_], &buffer_[echoStart_ + echoLength_],
-                 length_ - echoStart_ - echoLength_);
+    std::memmove(&buffer_[echoStart_], &buffer_[echoStart_ + echoLength_], length_ - echoStart_ - echoLength_);
     length_ -= echoLength_;
     echoRemoved_ = echoLength_;
     leadFound_ = false;

@@ -51,9 +51,7 @@ public:
     // the reply validator. Noise ahead of it is left out, because a damaged echo of the request
     // carries the request's group byte 0x02, which the validator would take for a lead byte.
     // All bytes collected when no lead byte came.
-    std::span<const std::uint8_t> Reply() const {
-        return leadFound_ ? Bytes().subspan(leadAt_) : Bytes();
-    }
+    std::span<const std::uint8_t> Reply() const { return leadFound_ ? Bytes().subspan(leadAt_) : Bytes(); }
     // Bytes of the request's echo that were taken out.
     std::size_t EchoRemoved() const { return echoRemoved_; }
 

@@ -71,8 +71,7 @@ int SerialHostLink::ApplySettings(ByteStream& stream, const LineSettings& settin
     return 0;
 }
 
-std::chrono::milliseconds SerialHostLink::SendTime(const LineSettings& settings,
-                                                   std::size_t bytes) const {
+std::chrono::milliseconds SerialHostLink::SendTime(const LineSettings& settings, std::size_t bytes) const {
     if (settings.baud <= 0) return std::chrono::milliseconds{0};
     // Ten bit times a byte: start, eight data bits, stop. Rounded up.
     const long long bits = static_cast<long long>(bytes) * 10;

@@ -28,8 +28,7 @@ public:
 protected:
     int OpenStream(std::uint8_t line, ByteStream& stream) override;
     int ApplySettings(ByteStream& stream, const LineSettings& settings) override;
-    std::chrono::milliseconds SendTime(const LineSettings& settings,
-                                       std::size_t bytes) const override;
+    std::chrono::milliseconds SendTime(const LineSettings& settings, std::size_t bytes) const override;
 
 private:
     std::array<std::string, kLineCount> paths_;  // guarded by the line's hold

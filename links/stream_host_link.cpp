@@ -27,17 +27,14 @@ thread_local LastTransaction lastTransaction;
 
 StreamHostLink::StreamHostLink() : id_(nextLinkId.fetch_add(1)) {}
 
-void StreamHostLink::SetTimeouts(std::chrono::milliseconds response,
-                                 std::chrono::milliseconds interByte) {
+void StreamHostLink::SetTimeouts(std::chrono::milliseconds response, std::chrono::milliseconds interByte) {
     responseMs_ = static_cast<int>(std::clamp<long long>(response.count(), 0, 600000));
     interByteMs_ = static_cast<int>(std::clamp<long long>(interByte.count(), 0, 600000));
 }
 
 void StreamHostLink::SetRetries(int retries) { retries_ = std::clamp(retries, 0, 100); }
 
-std::int32_t DORV_CALL StreamHostLink::GetLineError(std::uint8_t line) {
-    return line < kLineCount ? lines_[line].error.load() : EINVAL;
-}
+std::int32_t DORV_CALL StreamHostLink::GetLineError(std::uint8_t line) { return line < kLineCount ? lines_[line].error.load() : EINVAL; }
 
 void DORV_CALL StreamHostLink::ReportLineCode(std::uint8_t line, std::int32_t code) {
     if (line < kLineCount) lines_[line].reportedCode = code;
@@ -51,8 +48,7 @@ std::uint8_t DORV_CALL StreamHostLink::ReadLineState(std::uint8_t line) {
     return lines_[line].state.load();
 }
 
-std::int32_t DORV_CALL StreamHostLink::Transact(std::uint8_t line, const std::uint8_t* frame,
-                                                std::uint8_t frameLength, std::uint8_t* reply,
+std::int32_t DORV_CALL StreamHostLink::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                                 std::uint8_t replyLength, std::uint8_t /*mode*/) {
     if (line >= kLineCount) return EINVAL;
     if (frame == nullptr || frameLength == 0) {
@@ -73,8 +69,7 @@ std::int32_t DORV_CALL StreamHostLink::Transact(std::uint8_t line, const std::ui
     }
 }
 
-std::int32_t DORV_CALL StreamHostLink::ConfigureLine(std::uint8_t line, std::int32_t format,
-                                                     std::int32_t baud) {
+std::int32_t DORV_CALL StreamHostLink::ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) {
     if (line >= kLineCount) return EINVAL;
     Line& l = lines_[line];
     const LineSettings settings{format, baud};
@@ -92,34 +87,28 @@ std::int32_t DORV_CALL StreamHostLink::ConfigureLine(std::uint8_t line, std::int
     return err;
 }
 
-void DORV_CALL StreamHostLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                                 void* context) {
+void DORV_CALL StreamHostLink::SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) {
     if (line >= kLineCount) return;
     std::lock_guard lock(lines_[line].callbacks);
     lines_[line].validator = validator;
     lines_[line].validatorContext = context;
 }
 
-void DORV_CALL StreamHostLink::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
-                                                   void* context) {
+void DORV_CALL StreamHostLink::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator, void* context) {
     if (line >= kLineCount) return;
     std::lock_guard lock(lines_[line].callbacks);
     lines_[line].configurator = configurator;
     lines_[line].configuratorContext = context;
 }
 
-std::chrono::milliseconds StreamHostLink::SendTime(const LineSettings&, std::size_t) const {
-    return std::chrono::milliseconds{0};
-}
+std::chrono::milliseconds StreamHostLink::SendTime(const LineSettings&, std::size_t) const { return std::chrono::milliseconds{0}; }
 
-std::unique_lock<std::recursive_mutex> StreamHostLink::HoldLine(std::uint8_t line) {
-    return std::unique_lock(lines_[line].hold);
-}
+std::unique_lock<std::recursive_mutex> StreamHostLink::HoldLine(std::uint8_t line) { return std::unique_lock(lines_[line].hold); }
 
 void StreamHostLink::CloseLine(std::uint8_t line) { lines_[line].stream.Close(); }
 
-StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const std::uint8_t> frame,
-                                           std::uint8_t* reply, std::uint8_t replyLength) {
+StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
+                                           std::uint8_t replyLength) {
     Line& l = lines_[line];
     const bool wasOpen = l.stream.IsOpen();
     if (!wasOpen) {
@@ -151,8 +140,7 @@ StreamHostLink::Result StreamHostLink::Run(std::uint8_t line, std::span<const st
     return r;
 }
 
-std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t line,
-                                                                bool reopenEnded) {
+std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t line, bool reopenEnded) {
     Line& l = lines_[line];
     // Nothing waiting right now says little about a line that was unsure a moment ago: a reply
     // to a request given up on may still be on its way (a controller answers within its own
@@ -164,8 +152,7 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
     if (l.unsure) {
         gap = SettleTime();
         listen = std::max(std::chrono::milliseconds{0},
-                          std::chrono::ceil<std::chrono::milliseconds>(
-                              l.heardAt + gap - std::chrono::steady_clock::now()));
+                          std::chrono::ceil<std::chrono::milliseconds>(l.heardAt + gap - std::chrono::steady_clock::now()));
     }
     auto stale = DiscardStale(line, listen, gap);
     if (stale.error != 0) {
@@ -183,8 +170,8 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
     }
     // Still talking at the limit: a peer pouring out garbage or a backlog without end. A new
     // connection (or the device opened again) starts without the backlog.
-    trace_.Note(line, "line kept talking: " + std::to_string(stale.bytes) + " bytes discarded in " +
-                          std::to_string(stale.took.count()) + " ms; opening it afresh");
+    trace_.Note(line, "line kept talking: " + std::to_string(stale.bytes) + " bytes discarded in " + std::to_string(stale.took.count()) +
+                          " ms; opening it afresh");
     if (const int err = Open(line, true)) return Result{err, kStateNoReply};
     // A peer that floods every connection may take a moment to start on the new one, and a
     // serial line reopened still carries what its controllers were saying.
@@ -194,9 +181,8 @@ std::optional<StreamHostLink::Result> StreamHostLink::ClearLine(std::uint8_t lin
         l.unsure = false;
         return std::nullopt;
     }
-    trace_.Note(line, "line kept talking when opened afresh: " + std::to_string(stale.bytes) +
-                          " bytes discarded in " + std::to_string(stale.took.count()) +
-                          " ms; request not sent");
+    trace_.Note(line, "line kept talking when opened afresh: " + std::to_string(stale.bytes) + " bytes discarded in " +
+                          std::to_string(stale.took.count()) + " ms; request not sent");
     // The next request waits for the line to fall silent, however soon it comes.
     l.unsure = true;
     l.heardAt = std::chrono::steady_clock::now();
@@ -225,24 +211,21 @@ int StreamHostLink::Open(std::uint8_t line, bool callConfigurator) {
     return err;
 }
 
-ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line,
-                                                   std::chrono::milliseconds listen,
+ByteStream::Discarded StreamHostLink::DiscardStale(std::uint8_t line, std::chrono::milliseconds listen,
                                                    std::optional<std::chrono::milliseconds> gap) {
     std::vector<std::uint8_t> discarded;
-    const auto stale = lines_[line].stream.DiscardInput(
-        discarded, gap.value_or(std::chrono::milliseconds(interByteMs_)), kTalkingLimit, listen);
+    const auto stale =
+        lines_[line].stream.DiscardInput(discarded, gap.value_or(std::chrono::milliseconds(interByteMs_)), kTalkingLimit, listen);
     if (!discarded.empty()) trace_.Record(TraceDirection::Skipped, line, discarded);
     // The entry shows the first bytes; a flood is counted.
     if (stale.bytes > discarded.size() && stale.quiet) {
-        trace_.Note(line, std::to_string(stale.bytes) + " bytes discarded in " +
-                              std::to_string(stale.took.count()) + " ms");
+        trace_.Note(line, std::to_string(stale.bytes) + " bytes discarded in " + std::to_string(stale.took.count()) + " ms");
     }
     return stale;
 }
 
-StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
-                                               std::span<const std::uint8_t> frame,
-                                               std::uint8_t* reply, std::uint8_t replyLength) {
+StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
+                                               std::uint8_t replyLength) {
     Line& l = lines_[line];
     const auto sendTime = SendTime(l.settings, frame.size());
     trace_.Record(TraceDirection::Sent, line, frame);
@@ -250,8 +233,8 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
 
     ReplyCollector collector(frame);
     std::vector<std::uint8_t> after;
-    const auto got = l.stream.Collect(collector, std::chrono::milliseconds(responseMs_) + sendTime,
-                                      std::chrono::milliseconds(interByteMs_), after);
+    const auto got =
+        l.stream.Collect(collector, std::chrono::milliseconds(responseMs_) + sendTime, std::chrono::milliseconds(interByteMs_), after);
     if (collector.EchoRemoved() > 0) trace_.Record(TraceDirection::Skipped, line, frame);
     trace_.Record(TraceDirection::Received, line, collector.Bytes());
     if (!after.empty()) trace_.Record(TraceDirection::Skipped, line, after);
@@ -274,8 +257,7 @@ StreamHostLink::Result StreamHostLink::Attempt(std::uint8_t line,
     return {0, state};
 }
 
-std::uint8_t StreamHostLink::Validate(std::uint8_t line, std::span<const std::uint8_t> bytes,
-                                      bool complete, std::uint8_t* reply) {
+std::uint8_t StreamHostLink::Validate(std::uint8_t line, std::span<const std::uint8_t> bytes, bool complete, std::uint8_t* reply) {
     Line& l = lines_[line];
     ReplyValidator validator;
     void* context;

@@ -81,18 +81,14 @@ public:
     // `replyLength` is what the command expects, not a promise: the reply ends where its framing
     // says. With 0 nothing is expected, but an acknowledgement that comes anyway is taken off
     // the line so that it cannot pass for the next reply; no retry then. `mode` is not used.
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t replyLength, std::uint8_t mode) override;
     // Opens the line if needed and applies the settings: 42 = 8 data bits, no parity, 1 stop
     // bit; baud 1200 to 115200. The settings are kept and applied again whenever the line is
     // reopened.
-    std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format,
-                                         std::int32_t baud) override;
-    void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                     void* context) override;
-    void DORV_CALL SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
-                                       void* context) override;
+    std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) override;
+    void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) override;
+    void DORV_CALL SetLineConfigurator(std::uint8_t line, LineConfigurator configurator, void* context) override;
 
 protected:
     // Opens the line's stream (non-blocking). Called with the line held. Returns 0 or errno.
@@ -100,8 +96,7 @@ protected:
     // Applies the settings to an open stream. Called with the line held. Returns 0 or errno.
     virtual int ApplySettings(ByteStream& stream, const LineSettings& settings) = 0;
     // How long `bytes` take to go out at the line's rate; 0 where the link cannot know.
-    virtual std::chrono::milliseconds SendTime(const LineSettings& settings,
-                                               std::size_t bytes) const;
+    virtual std::chrono::milliseconds SendTime(const LineSettings& settings, std::size_t bytes) const;
 
     // Holds the line against transactions; for a subclass changing where a line leads.
     std::unique_lock<std::recursive_mutex> HoldLine(std::uint8_t line);
@@ -122,7 +117,7 @@ private:
         // waited on. Guarded by hold.
         bool unsure = false;
         std::chrono::steady_clock::time_point heardAt{};
-        std::mutex callbacks;   // guards the four fields below
+        std::mutex callbacks;  // guards the four fields below
         ReplyValidator validator = nullptr;
         void* validatorContext = nullptr;
         LineConfigurator configurator = nullptr;
@@ -138,13 +133,11 @@ private:
         std::uint8_t state;
     };
 
-    Result Run(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
-               std::uint8_t replyLength);
+    Result Run(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply, std::uint8_t replyLength);
     int Open(std::uint8_t line, bool callConfigurator);
     // With `listen` the line must also stay silent that long when nothing was waiting; once
     // anything came, for `gap` (default: the inter-byte pause).
-    ByteStream::Discarded DiscardStale(std::uint8_t line,
-                                       std::chrono::milliseconds listen = std::chrono::milliseconds{0},
+    ByteStream::Discarded DiscardStale(std::uint8_t line, std::chrono::milliseconds listen = std::chrono::milliseconds{0},
                                        std::optional<std::chrono::milliseconds> gap = std::nullopt);
     // How long an unsure line must stay silent before a request: longer than a controller
     // takes to answer (the response timeout), and no shorter than the inter-byte pause.
@@ -154,10 +147,8 @@ private:
     // afresh when it kept talking (and, with `reopenEnded`, when its stream had ended while
     // idle). Nothing when the request may go; else the transaction's result.
     std::optional<Result> ClearLine(std::uint8_t line, bool reopenEnded);
-    Result Attempt(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply,
-                   std::uint8_t replyLength);
-    std::uint8_t Validate(std::uint8_t line, std::span<const std::uint8_t> bytes, bool complete,
-                          std::uint8_t* reply);
+    Result Attempt(std::uint8_t line, std::span<const std::uint8_t> frame, std::uint8_t* reply, std::uint8_t replyLength);
+    std::uint8_t Validate(std::uint8_t line, std::span<const std::uint8_t> bytes, bool complete, std::uint8_t* reply);
     void Finish(std::uint8_t line, const Result& result);
 
     const std::uint64_t id_;

@@ -67,8 +67,7 @@ int TcpHostLink::OpenStream(std::uint8_t line, ByteStream& stream) {
 
     int err = EHOSTUNREACH;
     for (const addrinfo* a = found; a != nullptr; a = a->ai_next) {
-        const int fd =
-            ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
+        const int fd = ::socket(a->ai_family, a->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) {
             err = errno;
             continue;
@@ -88,8 +87,6 @@ int TcpHostLink::OpenStream(std::uint8_t line, ByteStream& stream) {
     return err;
 }
 
-int TcpHostLink::ApplySettings(ByteStream&, const LineSettings& settings) {
-    return CheckLineSettings(settings);
-}
+int TcpHostLink::ApplySettings(ByteStream&, const LineSettings& settings) { return CheckLineSettings(settings); }
 
 }  // namespace dorv::links

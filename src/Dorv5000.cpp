@@ -2,7 +2,6 @@
 #include "dorv5000/driver.h"
 #include "driver/tvm30.h"
 
-extern "C" DORV_EXPORT dorv::DI30* DORV_CALL GetDI30(std::int32_t flags, std::int32_t,
-                                                    dorv::HostLink* link) {
+extern "C" DORV_EXPORT dorv::DI30* DORV_CALL GetDI30(std::int32_t flags, std::int32_t, dorv::HostLink* link) {
     return new dorv::TVM30(flags & 0xFF, link);
 }

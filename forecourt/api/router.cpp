@@ -36,8 +36,8 @@ std::optional<std::string> StoreTime(const std::string& text) {
         return value;
     };
     const int y = digits(0, 4), mo = digits(5, 2), d = digits(8, 2), h = digits(11, 2), mi = digits(14, 2), sec = digits(17, 2);
-    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59 ||
-        text[4] != '-' || text[7] != '-' || (text[10] != 'T' && text[10] != 't') || text[13] != ':' || text[16] != ':')
+    if (y < 1970 || mo < 1 || mo > 12 || d < 1 || d > 31 || h < 0 || h > 23 || mi < 0 || mi > 59 || sec < 0 || sec > 59 || text[4] != '-' ||
+        text[7] != '-' || (text[10] != 'T' && text[10] != 't') || text[13] != ':' || text[16] != ':')
         return std::nullopt;
     std::size_t at = 19;
     int millis = 0;
@@ -148,8 +148,7 @@ Response JsonResponse(const Request& request, http::status status, const std::st
     return res;
 }
 
-Response ErrorResponse(const Request& request, http::status status, const std::string& error, const std::string& message,
-                       int code) {
+Response ErrorResponse(const Request& request, http::status status, const std::string& error, const std::string& message, int code) {
     json body = {{"error", error}, {"message", message}};
     if (code) body["code"] = code;
     // A message may quote what the client sent, which need not be UTF-8.
@@ -271,7 +270,8 @@ struct RouteTable {
 
     static void Health(Router& r, const Router::Call& c) {
         const bool ok = r.store_.Healthy();
-        json body = {{"status", ok ? "ok" : "store_failed"}, {"lines", r.config_.lines.size()}, {"lines_online", r.forecourt_.LinesOnline()}};
+        json body = {
+            {"status", ok ? "ok" : "store_failed"}, {"lines", r.config_.lines.size()}, {"lines_online", r.forecourt_.LinesOnline()}};
         c.respond(JsonResponse(c.request, ok ? http::status::ok : http::status::service_unavailable, body.dump()));
     }
     static void Metrics(Router& r, const Router::Call& c) { c.respond(r.Metrics(c.request)); }
@@ -284,7 +284,8 @@ struct RouteTable {
     static void Forecourt(Router& r, const Router::Call& c) {
         // The role lets a client show what it may do without trying it.
         // The caller's own name, so a client knows its own sale locks (locked_by) from others'.
-        const json extra = {{"role", RoleName(c.who.role)}, {"caller", c.who.name}, {"uplink", r.uplink_status ? r.uplink_status() : json(nullptr)}};
+        const json extra = {
+            {"role", RoleName(c.who.role)}, {"caller", c.who.name}, {"uplink", r.uplink_status ? r.uplink_status() : json(nullptr)}};
         c.respond(JsonResponse(c.request, http::status::ok, r.forecourt_.ForecourtText(extra)));
     }
     // The pumps' views are serialized once per change and served as they are.
@@ -409,7 +410,7 @@ const std::vector<RouteTable::Entry>& RouteTable::All() {
         {{kPost, "/api/v1/pumps/{n}/close", kManager, "closePump"}, T::ClosePump, kChanges, kWrites},
         {{kPost, "/api/v1/pumps/{n}/open", kManager, "openPump"}, T::OpenPump, kChanges, kWrites},
         {{kPut, "/api/v1/pumps/{n}/mode", kManager, "setPumpMode"}, T::SetMode, kChanges, kWrites},
-                {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll, kChanges},
+        {{kPost, "/api/v1/stop", kPos, "stopAllPumps"}, T::StopAll, kChanges},
         {{kPost, "/api/v1/emergency-stop", kPos, "emergencyStop"}, T::EmergencyStop, kChanges, kWrites},
         {{kPost, "/api/v1/emergency-stop/release", kManager, "releaseEmergencyStop"}, T::ReleaseEmergencyStop, kChanges, kWrites},
         {{kGet, "/api/v1/prices", kViewer, "getPrices"}, T::Prices},
@@ -510,12 +511,14 @@ void Router::Dispatch(const Request& request, Respond respond) {
     if (!found->writes) return Run(found->handler, Call{request, *target, number, std::move(who), respond, audit.get()});
     if (writes_waiting_.fetch_add(1) >= kMaxWaitingWrites) {
         --writes_waiting_;
-        return respond(FromOutcome(request, Outcome::Error(K::kBusy, "too_many_requests", "too many changes are waiting for the database")));
+        return respond(
+            FromOutcome(request, Outcome::Error(K::kBusy, "too_many_requests", "too many changes are waiting for the database")));
     }
-    boost::asio::post(writer_, [this, handler = found->handler, request = request, target = *target, number, who = std::move(who), respond, audit] {
-        --writes_waiting_;
-        Run(handler, Call{request, target, number, who, respond, audit.get()});
-    });
+    boost::asio::post(writer_,
+                      [this, handler = found->handler, request = request, target = *target, number, who = std::move(who), respond, audit] {
+                          --writes_waiting_;
+                          Run(handler, Call{request, target, number, who, respond, audit.get()});
+                      });
 }
 
 void Router::Run(void (*handler)(Router&, const Call&), const Call& call) {
@@ -551,7 +554,8 @@ void Router::Sales(const Call& c) {
     SaleFilter filter;
     const auto& q = c.target.query;
     if (auto it = q.find("state"); it != q.end()) {
-        if (it->second != "payable" && it->second != "locked" && it->second != "cleared" && it->second != "drive_off" && it->second != "test")
+        if (it->second != "payable" && it->second != "locked" && it->second != "cleared" && it->second != "drive_off" &&
+            it->second != "test")
             return c.respond(BadRequest(c.request, "state must be payable, locked, cleared, drive_off or test"));
         filter.state = it->second;
     }
@@ -582,7 +586,8 @@ void Router::Summary(const Call& c) {
     auto grades = json::array();
     GradeTotal all;
     for (const auto& g : store_.Summary(filter)) {
-        grades.push_back({{"grade", g.grade}, {"sales", g.sales}, {"volume", Hundredths(g.volume_cl)}, {"amount", Hundredths(g.amount_cents)}});
+        grades.push_back(
+            {{"grade", g.grade}, {"sales", g.sales}, {"volume", Hundredths(g.volume_cl)}, {"amount", Hundredths(g.amount_cents)}});
         all.sales += g.sales;
         all.volume_cl += g.volume_cl;
         all.amount_cents += g.amount_cents;

@@ -92,7 +92,6 @@ private:
 };
 
 Response JsonResponse(const Request& request, http::status status, const std::string& body);
-Response ErrorResponse(const Request& request, http::status status, const std::string& error, const std::string& message,
-                       int code = 0);
+Response ErrorResponse(const Request& request, http::status status, const std::string& error, const std::string& message, int code = 0);
 
 }  // namespace forecourt

@@ -34,9 +34,10 @@ constexpr std::size_t kEventMessage = 4096;
 // The answer to a connection that finds no place; written at once, and the door closed.
 void TurnAway(tcp::socket& socket) {
     static const std::string body = R"({"error":"too_many_connections","message":"too many connections"})";
-    static const std::string busy = "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
-                                    "Retry-After: 1\r\nConnection: close\r\nContent-Length: " +
-                                    std::to_string(body.size()) + "\r\n\r\n" + body;
+    static const std::string busy =
+        "HTTP/1.1 503 Service Unavailable\r\nContent-Type: application/json\r\n"
+        "Retry-After: 1\r\nConnection: close\r\nContent-Length: " +
+        std::to_string(body.size()) + "\r\n\r\n" + body;
     beast::error_code ignored;
     socket.non_blocking(true, ignored);
     socket.write_some(net::buffer(busy), ignored);
@@ -68,8 +69,8 @@ public:
         timeout.keep_alive_pings = true;
         ws_.set_option(timeout);
         ws_.read_message_max(kEventMessage);
-        ws_.set_option(websocket::stream_base::decorator(
-            [](websocket::response_type& res) { res.set(http::field::server, "dorv-forecourt"); }));
+        ws_.set_option(
+            websocket::stream_base::decorator([](websocket::response_type& res) { res.set(http::field::server, "dorv-forecourt"); }));
         ws_.async_accept(request, beast::bind_front_handler(&EventSession::OnAccept, this->shared_from_this()));
     }
 
@@ -183,13 +184,14 @@ std::shared_ptr<ConnectionTable::Slot> ConnectionTable::Admit(const std::string&
             close = victim->close;
         }
         // A session may outlive the server (its handler freed with the io_context): the table too.
-        slot = std::shared_ptr<Slot>(new Slot{address, std::chrono::steady_clock::now(), true, false, false, {}}, [table = shared_from_this()](Slot* gone) {
-            {
-                std::lock_guard lock(table->mutex_);
-                table->slots_.erase(std::find(table->slots_.begin(), table->slots_.end(), gone));
-            }
-            delete gone;
-        });
+        slot = std::shared_ptr<Slot>(new Slot{address, std::chrono::steady_clock::now(), true, false, false, {}},
+                                     [table = shared_from_this()](Slot* gone) {
+                                         {
+                                             std::lock_guard lock(table->mutex_);
+                                             table->slots_.erase(std::find(table->slots_.begin(), table->slots_.end(), gone));
+                                         }
+                                         delete gone;
+                                     });
         slots_.push_back(slot.get());
     }
     if (close) close();
@@ -225,7 +227,12 @@ class HttpSession : public std::enable_shared_from_this<HttpSession<Stream>> {
 public:
     HttpSession(Stream&& stream, const Config& config, Router& router, EventHub& hub, ConnectionTable& table,
                 std::shared_ptr<ConnectionTable::Slot> slot)
-        : stream_(std::move(stream)), config_(config), router_(router), hub_(hub), table_(table), slot_(std::move(slot)),
+        : stream_(std::move(stream)),
+          config_(config),
+          router_(router),
+          hub_(hub),
+          table_(table),
+          slot_(std::move(slot)),
           counted_(router.connections) {}
 
     void Run() {
@@ -280,7 +287,8 @@ private:
         if (ec == http::error::header_limit)
             return Send(ErrorResponse(head, http::status::request_header_fields_too_large, "header_too_large",
                                       "the request's head is larger than 16384 bytes"));
-        if (ec.category() == beast::error_code(http::error::bad_target).category() && ec != http::error::end_of_stream && ec != http::error::partial_message)
+        if (ec.category() == beast::error_code(http::error::bad_target).category() && ec != http::error::end_of_stream &&
+            ec != http::error::partial_message)
             return Send(ErrorResponse(head, http::status::bad_request, "bad_request", "malformed request: " + ec.message()));
         Close();
     }
@@ -344,9 +352,10 @@ private:
         Drain();
     }
     void Drain() {
-        beast::get_lowest_layer(stream_).async_read_some(net::buffer(drain_), [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
-            if (!ec) self->Drain();
-        });
+        beast::get_lowest_layer(stream_).async_read_some(net::buffer(drain_),
+                                                         [self = this->shared_from_this()](beast::error_code ec, std::size_t) {
+                                                             if (!ec) self->Drain();
+                                                         });
     }
 
     Stream stream_;
@@ -383,7 +392,9 @@ Server::Server(net::io_context& io, const Config& config, Router& router, EventH
     acceptor_.open(endpoint.protocol());
     acceptor_.set_option(net::socket_base::reuse_address(true));
     acceptor_.bind(endpoint, ec);
-    if (ec) throw std::runtime_error("listen: cannot bind " + config.listen.host + ":" + std::to_string(config.listen.port) + ": " + ec.message());
+    if (ec)
+        throw std::runtime_error("listen: cannot bind " + config.listen.host + ":" + std::to_string(config.listen.port) + ": " +
+                                 ec.message());
     acceptor_.listen(net::socket_base::max_listen_connections);
     Accept();
 }
@@ -407,13 +418,16 @@ void Server::Accept() {
             const auto peer = socket.remote_endpoint(peer_ec);
             auto slot = peer_ec ? nullptr
                                 : table_->Admit(peer.address().to_string(), config_.limits.connections,
-                                               std::min(config_.limits.per_address, config_.limits.connections));
+                                                std::min(config_.limits.per_address, config_.limits.connections));
             if (!slot) {
                 TurnAway(socket);
             } else if (tls_) {
-                std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *tls_), config_, router_, hub_, *table_, std::move(slot))->Run();
+                std::make_shared<HttpSession<TlsStream>>(TlsStream(std::move(socket), *tls_), config_, router_, hub_, *table_,
+                                                         std::move(slot))
+                    ->Run();
             } else {
-                std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), config_, router_, hub_, *table_, std::move(slot))->Run();
+                std::make_shared<HttpSession<PlainStream>>(PlainStream(std::move(socket)), config_, router_, hub_, *table_, std::move(slot))
+                    ->Run();
             }
         }
         Accept();

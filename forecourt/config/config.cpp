@@ -36,8 +36,7 @@ public:
         if (!node) return std::nullopt;
         if (!node->is_integer()) Fail(Key(key), "must be a whole number");
         const auto value = *node->value<std::int64_t>();
-        if (value < low || value > high)
-            Fail(Key(key), "must be from " + std::to_string(low) + " to " + std::to_string(high));
+        if (value < low || value > high) Fail(Key(key), "must be from " + std::to_string(low) + " to " + std::to_string(high));
         return value;
     }
     std::optional<double> Number(const std::string& key) {
@@ -138,7 +137,8 @@ std::string Lower(std::string text) {
 
 bool IsHostName(const std::string& name) {
     return !name.empty() && name.size() <= 253 && name.front() != '.' && name.front() != '-' &&
-           std::all_of(name.begin(), name.end(), [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-'; });
+           std::all_of(name.begin(), name.end(),
+                       [](char ch) { return std::isalnum(static_cast<unsigned char>(ch)) || ch == '.' || ch == '-'; });
 }
 
 // A list of strings, each checked by `check` (which names what is wrong, or returns empty).
@@ -226,8 +226,7 @@ const PumpConfig* Config::Pump(int number) const {
 
 Endpoint ParseEndpoint(const std::string& text, const std::string& key) {
     const auto colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size())
-        Fail(key, "must be HOST:PORT");
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) Fail(key, "must be HOST:PORT");
     const std::string port = text.substr(colon + 1);
     if (port.size() > 5 || !std::all_of(port.begin(), port.end(), [](char ch) { return ch >= '0' && ch <= '9'; }))
         Fail(key, "must be HOST:PORT with PORT a number from 0 to 65535");
@@ -249,13 +248,9 @@ void ParseBroker(const std::string& url, const std::string& key, UplinkConfig& u
     uplink.url = url;
 }
 
-bool IsLoopback(const std::string& host) {
-    return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
-}
+bool IsLoopback(const std::string& host) { return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0; }
 
-int NozzleAddress(const Config& config, const PumpConfig& pump, int nozzle) {
-    return pump.column + config.pist_step * (nozzle - 1);
-}
+int NozzleAddress(const Config& config, const PumpConfig& pump, int nozzle) { return pump.column + config.pist_step * (nozzle - 1); }
 
 Config ParseConfig(const std::string& text, const std::string& source) {
     toml::table root;
@@ -352,8 +347,7 @@ Config EmulatorConfig() {
         LineConfig lc;
         lc.line = line;
         c.lines.push_back(lc);
-        for (int i = 0; i < 4; ++i)
-            c.pumps.push_back(PumpConfig{(line - 1) * 4 + i + 1, line, 1 + 2 * i, {{1, "95"}, {2, "D"}}});
+        for (int i = 0; i < 4; ++i) c.pumps.push_back(PumpConfig{(line - 1) * 4 + i + 1, line, 1 + 2 * i, {{1, "95"}, {2, "D"}}});
     }
     return c;
 }
@@ -386,8 +380,8 @@ void Validate(const Config& c) {
             const int address = NozzleAddress(c, p, n.nozzle);
             if (address > 64) Fail(nkey + ".nozzle", "lies at controller address " + std::to_string(address) + ", above 64");
             if (!addresses.insert({p.line, address}).second)
-                Fail(nkey + ".nozzle", "shares controller address " + std::to_string(address) + " with another nozzle of line " +
-                                           std::to_string(p.line));
+                Fail(nkey + ".nozzle",
+                     "shares controller address " + std::to_string(address) + " with another nozzle of line " + std::to_string(p.line));
         }
     }
     std::set<std::string> tokens, names;
@@ -400,8 +394,7 @@ void Validate(const Config& c) {
     if (c.tokens.empty() && !IsLoopback(c.listen.host))
         Fail("listen", "a service on " + c.listen.host + " needs [[tokens]]: without them only loopback is allowed");
     if (c.uplink.enabled() && c.uplink.station.empty()) Fail("uplink.station", "must not be empty");
-    if (c.uplink.enabled() &&
-        c.uplink.station.find_first_of("/+#") != std::string::npos)
+    if (c.uplink.enabled() && c.uplink.station.find_first_of("/+#") != std::string::npos)
         Fail("uplink.station", "must not hold '/', '+' or '#'");
 }
 

@@ -23,9 +23,9 @@ struct Endpoint {
 };
 
 struct LineConfig {
-    int line = 1;                    // the driver's line number, 1..39
-    std::string device;              // serial device, or empty
-    std::optional<Endpoint> tcp;     // serial device server, or none
+    int line = 1;                      // the driver's line number, 1..39
+    std::string device;                // serial device, or empty
+    std::optional<Endpoint> tcp;       // serial device server, or none
     std::optional<Endpoint> emulator;  // control socket of a dorv-emulator serving this line
 };
 
@@ -61,10 +61,10 @@ struct TlsConfig {
 
 struct Limits {
     std::size_t body_bytes = 64 * 1024;
-    int connections = 256;   // HTTP connections; event clients have their own limit
-    int per_address = 64;    // HTTP connections of one client address
-    int events = 64;         // event (WebSocket) clients
-    int header_seconds = 5;  // to connect (TLS included) or wait after an answer, and send a request's head
+    int connections = 256;             // HTTP connections; event clients have their own limit
+    int per_address = 64;              // HTTP connections of one client address
+    int events = 64;                   // event (WebSocket) clients
+    int header_seconds = 5;            // to connect (TLS included) or wait after an answer, and send a request's head
     std::size_t client_backlog = 512;  // events queued to one client before it is dropped
     std::size_t journal = 10000;       // events kept for replay
 };
@@ -89,8 +89,8 @@ struct HttpConfig {
 };
 
 struct EmulatorOptions {
-    int baud = 0;        // 0: unpaced
-    double flow = 2.5;   // litres per second
+    int baud = 0;       // 0: unpaced
+    double flow = 2.5;  // litres per second
 };
 
 // How long the forecourt waits on a pump before it acts on its own; 0 turns one off.

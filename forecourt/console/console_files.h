@@ -8,9 +8,9 @@
 namespace forecourt::console {
 
 struct File {
-  std::string_view path;
-  std::string_view content_type;
-  std::string_view bytes;
+    std::string_view path;
+    std::string_view content_type;
+    std::string_view bytes;
 };
 
 std::span<const File> Files();

@@ -52,9 +52,8 @@ std::int64_t EventHub::Publish(const std::string& type, nlohmann::json data, con
     const std::string time = UtcNow();
     ++seq_;
     // The envelope's keys in the order its JSON would dump them, around the data's own bytes.
-    auto serialized = std::make_shared<const std::string>("{\"data\":" + text + ",\"seq\":" + std::to_string(seq_) +
-                                                          ",\"time\":" + nlohmann::json(time).dump() +
-                                                          ",\"type\":" + nlohmann::json(type).dump() + "}");
+    auto serialized = std::make_shared<const std::string>("{\"data\":" + text + ",\"seq\":" + std::to_string(seq_) + ",\"time\":" +
+                                                          nlohmann::json(time).dump() + ",\"type\":" + nlohmann::json(type).dump() + "}");
     const nlohmann::json envelope = {{"seq", seq_}, {"time", time}, {"type", type}, {"data", std::move(data)}};
     journal_.emplace_back(seq_, serialized);
     while (journal_.size() > size_) journal_.pop_front();

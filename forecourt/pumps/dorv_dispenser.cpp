@@ -93,8 +93,10 @@ Reply DorvDispenser::Authorize(int column, int nozzle, std::int64_t price_cents,
 
 Reply DorvDispenser::Stop(int column, int nozzle, bool flowing) {
     try {
-        if (flowing) driver_.StopNozzle(line_, column, nozzle, 1);
-        else driver_.StopAndRelease(line_, column, nozzle, 1);
+        if (flowing)
+            driver_.StopNozzle(line_, column, nozzle, 1);
+        else
+            driver_.StopAndRelease(line_, column, nozzle, 1);
         int status = 0;
         if (CommandAnswered(status)) return {};
         // Only the stop's own refusal is one; any other status is a line that did not take it.

@@ -47,8 +47,7 @@ std::string EmulatorCommand(const Endpoint& control, const std::string& command,
     ::freeaddrinfo(found);
     if (rc != 0) Fail(control, std::strerror(err));
     const std::string line = command + "\n";
-    if (::send(s.fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size()))
-        Fail(control, "cannot send");
+    if (::send(s.fd, line.data(), line.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(line.size())) Fail(control, "cannot send");
     std::string answer;
     char buf[256];
     while (answer.find('\n') == std::string::npos) {

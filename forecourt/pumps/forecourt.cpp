@@ -23,7 +23,7 @@ struct Forecourt::Pump {
     std::int64_t amount_cents = 0;
     std::optional<int> code;
     std::string since = UtcNow();
-    std::optional<Sale> sale;   // the open sale: authorized, fuelling or stopped
+    std::optional<Sale> sale;    // the open sale: authorized, fuelling or stopped
     std::int64_t last_sale = 0;  // the last finished one
     bool by_totals = false;      // read the sale from the totalizers: the driver's current nozzle is not known
     bool stop_requested = false;
@@ -69,7 +69,9 @@ struct Forecourt::Line {
     std::array<std::deque<Queued>, 3> queues;  // by CommandClass
     std::jthread thread;
 
-    bool Idle() const { return std::all_of(queues.begin(), queues.end(), [](const auto& q) { return q.empty(); }); }
+    bool Idle() const {
+        return std::all_of(queues.begin(), queues.end(), [](const auto& q) { return q.empty(); });
+    }
 };
 
 const char* ErrorCode(Outcome::Kind kind) {
@@ -136,8 +138,10 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const Di
         Pump* pump = Find(sale.pump);
         if (!pump) continue;
         // Never two open sales on one pump; a prepay never goes void, it is refunded whole.
-        if (pump->sale && pump->sale->prepaid_cents) store_.FinishSale(pump->sale->id, 0, 0, std::nullopt, true);
-        else if (pump->sale) store_.VoidSale(pump->sale->id);
+        if (pump->sale && pump->sale->prepaid_cents)
+            store_.FinishSale(pump->sale->id, 0, 0, std::nullopt, true);
+        else if (pump->sale)
+            store_.VoidSale(pump->sale->id);
         sale.reconciled = true;
         pump->sale = sale;
         pump->by_totals = true;
@@ -254,8 +258,10 @@ void Forecourt::SetOnline(Line& line, bool online) {
         line.online = online;
         hub_.Publish("line", LineJsonLocked(line));
     }
-    if (online) spdlog::info("event=line_online line={}", line.config.line);
-    else spdlog::warn("event=line_offline line={}", line.config.line);
+    if (online)
+        spdlog::info("event=line_online line={}", line.config.line);
+    else
+        spdlog::warn("event=line_offline line={}", line.config.line);
     PumpObservation silent;
     silent.online = false;
     for (Pump* pump : line.pumps) {
@@ -356,7 +362,9 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     SetState(pump, step.state, step.nozzle);
 }
 
-std::optional<Totalizer> Forecourt::ReadTotals(Pump& pump, int nozzle) { return LineOf(pump).dispenser->Totals(pump.config.column, nozzle); }
+std::optional<Totalizer> Forecourt::ReadTotals(Pump& pump, int nozzle) {
+    return LineOf(pump).dispenser->Totals(pump.config.column, nozzle);
+}
 
 namespace {
 
@@ -385,8 +393,10 @@ void Forecourt::Finalize(Pump& pump) {
     if (after && sale.before && after->volume_cl == sale.before->volume_cl) volume = 0;
     std::optional<Sale> finished;
     // A prepay that delivered nothing stays a sale: its whole prepay is to be refunded.
-    if (volume > 0 || sale.prepaid_cents) finished = store_.FinishSale(sale.id, volume, volume > 0 ? amount : 0, after, sale.reconciled);
-    else store_.VoidSale(sale.id);
+    if (volume > 0 || sale.prepaid_cents)
+        finished = store_.FinishSale(sale.id, volume, volume > 0 ? amount : 0, after, sale.reconciled);
+    else
+        store_.VoidSale(sale.id);
     {
         std::lock_guard lock(mutex_);
         pump.sale.reset();
@@ -416,8 +426,8 @@ void Forecourt::SetState(Pump& pump, PumpState state, std::optional<int> nozzle)
         }
         pump.state = state;
         pump.nozzle = nozzle;
-        pump.code = nozzle && *nozzle <= static_cast<int>(pump.codes.size()) ? std::optional<int>(pump.codes[*nozzle - 1].raw)
-                                                                            : std::nullopt;
+        pump.code =
+            nozzle && *nozzle <= static_cast<int>(pump.codes.size()) ? std::optional<int>(pump.codes[*nozzle - 1].raw) : std::nullopt;
     }
     PublishPump(pump);
 }
@@ -594,15 +604,18 @@ void Forecourt::Post(int number, CommandClass type, const std::string& client, s
 }
 
 void Forecourt::Authorize(int pump, AuthorizeRequest request, const std::string& client, Done done) {
-    Post(pump, CommandClass::kAuthorize, client, [this, request, done](Pump& p) { done(DoAuthorize(p, request)); }, done);
+    Post(
+        pump, CommandClass::kAuthorize, client, [this, request, done](Pump& p) { done(DoAuthorize(p, request)); }, done);
 }
 
 void Forecourt::StopPump(int pump, Done done) {
-    Post(pump, CommandClass::kStop, {}, [this, done](Pump& p) { done(DoStop(p)); }, done);
+    Post(
+        pump, CommandClass::kStop, {}, [this, done](Pump& p) { done(DoStop(p)); }, done);
 }
 
 void Forecourt::Totals(int pump, const std::string& client, Done done) {
-    Post(pump, CommandClass::kRead, client, [this, done](Pump& p) { done(DoTotals(p)); }, done);
+    Post(
+        pump, CommandClass::kRead, client, [this, done](Pump& p) { done(DoTotals(p)); }, done);
 }
 
 void Forecourt::StopAll(Done done) {
@@ -641,7 +654,8 @@ void Forecourt::StopAll(Done done) {
             incomplete.body = std::move(body);
             gather->done(std::move(incomplete));
         };
-        Post(number, CommandClass::kStop, {}, [this, one](Pump& pump) { one(DoStop(pump)); }, one);
+        Post(
+            number, CommandClass::kStop, {}, [this, one](Pump& pump) { one(DoStop(pump)); }, one);
     }
 }
 
@@ -653,8 +667,9 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, cons
         if (auto blocked = BlockedLocked(pump)) return *blocked;
     }
     if (pump.sale)
-        return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + StateName(pump.state) + " (sale " +
-                                                             std::to_string(pump.sale->id) + ")");
+        return Outcome::Error(
+            K::kConflict, "pump_busy",
+            "pump " + std::to_string(pump.config.pump) + " is " + StateName(pump.state) + " (sale " + std::to_string(pump.sale->id) + ")");
     if (pump.state == PumpState::kFuelling || pump.state == PumpState::kAuthorized)
         return Outcome::Error(K::kConflict, "pump_busy", "pump " + std::to_string(pump.config.pump) + " is " + StateName(pump.state));
     int nozzle = 0;
@@ -672,7 +687,8 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, cons
     }
     const NozzleConfig* nc = pump.Nozzle(nozzle);
     if (!nc)
-        return Outcome::Error(K::kConflict, "no_such_nozzle", "pump " + std::to_string(pump.config.pump) + " has no nozzle " + std::to_string(nozzle));
+        return Outcome::Error(K::kConflict, "no_such_nozzle",
+                              "pump " + std::to_string(pump.config.pump) + " has no nozzle " + std::to_string(nozzle));
     Sale sale;
     if (moved) sale = *moved;
     if (request.prepay) {
@@ -686,8 +702,8 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, cons
         const auto unpaid = unpaid_.find(pump.config.pump);
         // A prepaid customer cannot drive off: the limit holds postpaid fillings only.
         if (!request.prepay && unpaid != unpaid_.end() && unpaid->second >= config_.unpaid_limit)
-            return Outcome::Fail(K::kUnpaidLimit, "pump " + std::to_string(pump.config.pump) + " holds " +
-                                                      std::to_string(unpaid->second) + " unpaid sales");
+            return Outcome::Fail(K::kUnpaidLimit,
+                                 "pump " + std::to_string(pump.config.pump) + " holds " + std::to_string(unpaid->second) + " unpaid sales");
         const GradePrice* g = prices_.Find(nc->grade);
         sale.price_cents = g ? g->price_cents : 0;
         sale.price_set = prices_.id;
@@ -706,8 +722,10 @@ Outcome Forecourt::DoAuthorize(Pump& pump, const AuthorizeRequest& request, cons
     sale.before = ReadTotals(pump, nozzle);
     if (!sale.before) return Outcome::Fail(K::kOffline, name + " does not answer");
     // Stored before the pump is told: whatever the pump then does is this sale's.
-    if (moved) store_.MoveSale(sale);
-    else sale.id = store_.OpenSale(sale);
+    if (moved)
+        store_.MoveSale(sale);
+    else
+        sale.id = store_.OpenSale(sale);
     bool sent = false;  // from here on the pump may start, whatever the controller answered
     const Reply reply = LineOf(pump).dispenser->Authorize(pump.config.column, nozzle, sale.price_cents, sale.preset, sent);
     if (!sent && !reply.Ok()) {
@@ -798,7 +816,8 @@ void Forecourt::Cancel(std::int64_t id, Done done) {
     if (!sale || sale->state == "void") return done(Outcome::Fail(K::kNotFound, "no sale " + std::to_string(id)));
     if (!sale->prepaid_cents) return done(Outcome::Error(K::kConflict, "not_prepaid", "sale " + std::to_string(id) + " is no prepay"));
     if (!pump) return done(Outcome::Error(K::kConflict, "sale_started", "sale " + std::to_string(id) + " waits on no pump"));
-    Post(pump, CommandClass::kStop, {}, [this, id, done](Pump& p) { done(DoCancel(p, id)); }, done);
+    Post(
+        pump, CommandClass::kStop, {}, [this, id, done](Pump& p) { done(DoCancel(p, id)); }, done);
 }
 
 void Forecourt::Move(std::int64_t id, int to, std::optional<int> nozzle, const std::string& client, Done done) {
@@ -832,26 +851,32 @@ void Forecourt::Move(std::int64_t id, int to, std::optional<int> nozzle, const s
         done(std::move(o));
     };
     AuthorizeRequest request{nozzle, {}, sale->prepaid_cents};
-    Post(from, CommandClass::kAuthorize, client, [this, id, to, request, client, done, settled](Pump& p) {
-        if (Outcome withdrawn = Withdraw(p, id); withdrawn.kind != K::kOk) return done(withdrawn);
-        const auto codes = LineOf(p).dispenser->Poll(p.config.column, p.NozzleCount());
-        // Withdrawn but not seen to be: the sale stays with its pump and the polls close it.
-        if (!codes) return done(Outcome::Fail(K::kOffline, "pump " + std::to_string(p.config.pump) + " does not answer"));
-        const NozzleCode code = p.sale->nozzle <= static_cast<int>(codes->size()) ? (*codes)[p.sale->nozzle - 1].code : NozzleCode::kOther;
-        if (Started(code) || Flowing(code)) {
+    Post(
+        from, CommandClass::kAuthorize, client,
+        [this, id, to, request, client, done, settled](Pump& p) {
+            if (Outcome withdrawn = Withdraw(p, id); withdrawn.kind != K::kOk) return done(withdrawn);
+            const auto codes = LineOf(p).dispenser->Poll(p.config.column, p.NozzleCount());
+            // Withdrawn but not seen to be: the sale stays with its pump and the polls close it.
+            if (!codes) return done(Outcome::Fail(K::kOffline, "pump " + std::to_string(p.config.pump) + " does not answer"));
+            const NozzleCode code =
+                p.sale->nozzle <= static_cast<int>(codes->size()) ? (*codes)[p.sale->nozzle - 1].code : NozzleCode::kOther;
+            if (Started(code) || Flowing(code)) {
+                Track(p, *codes);
+                return done(Outcome::Error(K::kConflict, "sale_started", "the customer lifted the nozzle first"));
+            }
+            const Sale moved = *p.sale;
+            {
+                std::lock_guard lock(mutex_);
+                p.sale.reset();
+                p.by_totals = false;
+                p.stop_requested = false;
+            }
             Track(p, *codes);
-            return done(Outcome::Error(K::kConflict, "sale_started", "the customer lifted the nozzle first"));
-        }
-        const Sale moved = *p.sale;
-        {
-            std::lock_guard lock(mutex_);
-            p.sale.reset();
-            p.by_totals = false;
-            p.stop_requested = false;
-        }
-        Track(p, *codes);
-        Post(to, CommandClass::kAuthorize, client, [this, request, moved, settled](Pump& q) { settled(DoAuthorize(q, request, &moved)); }, settled);
-    }, done);
+            Post(
+                to, CommandClass::kAuthorize, client,
+                [this, request, moved, settled](Pump& q) { settled(DoAuthorize(q, request, &moved)); }, settled);
+        },
+        done);
 }
 
 Outcome Forecourt::DoStop(Pump& pump) {
@@ -882,8 +907,8 @@ Outcome Forecourt::DoTotals(Pump& pump) {
     for (const auto& n : pump.config.nozzles) {
         const auto t = ReadTotals(pump, n.nozzle);
         if (!t) return Outcome::Fail(Outcome::Kind::kOffline, "pump " + std::to_string(pump.config.pump) + " does not answer");
-        nozzles.push_back({{"nozzle", n.nozzle}, {"grade", n.grade}, {"volume", Hundredths(t->volume_cl)},
-                           {"amount", Hundredths(t->amount_cents)}});
+        nozzles.push_back(
+            {{"nozzle", n.nozzle}, {"grade", n.grade}, {"volume", Hundredths(t->volume_cl)}, {"amount", Hundredths(t->amount_cents)}});
     }
     return Outcome::Ok({{"pump", pump.config.pump}, {"nozzles", nozzles}});
 }
@@ -920,7 +945,9 @@ Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64
     return Outcome::Ok(PriceSetJson(stored));
 }
 
-Outcome Forecourt::Lock(std::int64_t id, const std::string& holder, AuditNote* audit) { return Settle(id, holder, Settlement::kLock, audit); }
+Outcome Forecourt::Lock(std::int64_t id, const std::string& holder, AuditNote* audit) {
+    return Settle(id, holder, Settlement::kLock, audit);
+}
 
 Outcome Forecourt::Clear(std::int64_t id, const std::string& holder, AuditNote* audit) {
     return Settle(id, holder, Settlement::kClear, audit);
@@ -1084,7 +1111,8 @@ Outcome Forecourt::MoveNozzle(int number, int nozzle, bool lift) {
     const auto& control = LineOf(*pump).config.emulator;
     if (!control) return Outcome::Fail(Outcome::Kind::kNotFound, "line " + std::to_string(pump->config.line) + " is no emulator");
     if (!pump->Nozzle(nozzle))
-        return Outcome::Error(Outcome::Kind::kConflict, "no_such_nozzle", "pump " + std::to_string(number) + " has no nozzle " + std::to_string(nozzle));
+        return Outcome::Error(Outcome::Kind::kConflict, "no_such_nozzle",
+                              "pump " + std::to_string(number) + " has no nozzle " + std::to_string(nozzle));
     const int address = NozzleAddress(config_, pump->config, nozzle);
     try {
         const std::string answer = EmulatorCommand(*control, std::string(lift ? "lift " : "hang ") + std::to_string(address));

@@ -37,10 +37,22 @@ class Store;
 struct AuditNote;
 
 struct Outcome {
-    enum class Kind { kOk, kBadRequest, kNotFound, kConflict, kRefused, kUnpaidLimit, kOffline, kForbidden, kStoreFailed, kBusy, kIncomplete };
+    enum class Kind {
+        kOk,
+        kBadRequest,
+        kNotFound,
+        kConflict,
+        kRefused,
+        kUnpaidLimit,
+        kOffline,
+        kForbidden,
+        kStoreFailed,
+        kBusy,
+        kIncomplete
+    };
     Kind kind = Kind::kOk;
     std::string message;
-    int code = 0;  // the driver's refusal code, for kRefused
+    int code = 0;         // the driver's refusal code, for kRefused
     nlohmann::json body;  // the answer; with a failure, more fields of the error (each pump's result, say)
     std::string error;    // the failure's stable code where the kind's own is too broad
 
@@ -83,8 +95,8 @@ public:
     // A view is the pump's JSON as last published, serialized once: readers take the bytes
     // without the pump lock and without building JSON.
     using View = std::shared_ptr<const std::string>;
-    View PumpsView() const;          // {"pumps": [...]}
-    View PumpView(int pump) const;   // null: no such pump
+    View PumpsView() const;         // {"pumps": [...]}
+    View PumpView(int pump) const;  // null: no such pump
     // The forecourt's JSON with `extra`'s fields added at the top.
     std::string ForecourtText(const nlohmann::json& extra) const;
     nlohmann::json PumpsJson() const;
@@ -174,7 +186,7 @@ private:
     Config config_;
     Store& store_;
     EventHub& hub_;
-    mutable std::mutex mutex_;  // pump views, line health, prices, unpaid counts
+    mutable std::mutex mutex_;       // pump views, line health, prices, unpaid counts
     std::mutex price_change_mutex_;  // held across a price change, from reading the board to storing it
     PriceSet prices_;
     std::atomic<std::int64_t> price_set_id_{0};

@@ -17,10 +17,10 @@ enum class PumpState { kOffline, kIdle, kCalling, kAuthorized, kFuelling, kStopp
 const char* StateName(PumpState state);
 
 struct PumpObservation {
-    bool online = true;              // false: the line stopped answering, the codes mean nothing
-    std::vector<NozzleCode> codes;   // nozzle n at n - 1; kOther where the pump has no nozzle
-    std::optional<int> sale;         // the open sale's nozzle
-    bool by_totals = false;          // the sale's start was not seen: it is read from the totalizers
+    bool online = true;             // false: the line stopped answering, the codes mean nothing
+    std::vector<NozzleCode> codes;  // nozzle n at n - 1; kOther where the pump has no nozzle
+    std::optional<int> sale;        // the open sale's nozzle
+    bool by_totals = false;         // the sale's start was not seen: it is read from the totalizers
     bool stop_requested = false;
     bool attendant = false;           // the service authorizes a lifted nozzle itself
     bool may_authorize = true;        // not closed, no emergency stop, under the unpaid limit

@@ -13,8 +13,8 @@ void StationLink::AssignTcp(int line, const std::string& host, std::uint16_t por
 }
 
 void StationLink::SetTimeouts(std::chrono::milliseconds response, int retries) {
-    for (dorv::links::StreamHostLink* link : {static_cast<dorv::links::StreamHostLink*>(&serial_),
-                                              static_cast<dorv::links::StreamHostLink*>(&tcp_)}) {
+    for (dorv::links::StreamHostLink* link :
+         {static_cast<dorv::links::StreamHostLink*>(&serial_), static_cast<dorv::links::StreamHostLink*>(&tcp_)}) {
         link->SetTimeouts(response, std::chrono::milliseconds(50));
         link->SetRetries(retries);
     }
@@ -25,8 +25,8 @@ dorv::HostLink& StationLink::For(std::uint8_t line) {
     return serial_;
 }
 
-std::int32_t StationLink::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength,
-                                   std::uint8_t* reply, std::uint8_t replyLength, std::uint8_t mode) {
+std::int32_t StationLink::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
+                                   std::uint8_t replyLength, std::uint8_t mode) {
     auto& link = For(line);
     const std::int32_t result = link.Transact(line, frame, frameLength, reply, replyLength, mode);
     if (line < kLines) {

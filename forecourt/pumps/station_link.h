@@ -18,8 +18,8 @@ namespace forecourt {
 
 struct LineCounters {
     std::atomic<std::uint64_t> exchanges{0};
-    std::atomic<std::uint64_t> failures{0};     // not answered, or the line could not be used
-    std::atomic<std::uint8_t> last_state{0};    // the link's state after the latest transaction
+    std::atomic<std::uint64_t> failures{0};   // not answered, or the line could not be used
+    std::atomic<std::uint8_t> last_state{0};  // the link's state after the latest transaction
 };
 
 class StationLink final : public dorv::HostLink {
@@ -37,8 +37,8 @@ public:
     void DORV_CALL ReportLineCode(std::uint8_t line, std::int32_t code) override { For(line).ReportLineCode(line, code); }
     void DORV_CALL ReportLineState(std::uint8_t line, std::int32_t state) override { For(line).ReportLineState(line, state); }
     std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override { return For(line).ReadLineState(line); }
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength,
-                                    std::uint8_t* reply, std::uint8_t replyLength, std::uint8_t mode) override;
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
+                                    std::uint8_t replyLength, std::uint8_t mode) override;
     std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) override {
         return For(line).ConfigureLine(line, format, baud);
     }

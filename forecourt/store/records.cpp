@@ -70,14 +70,17 @@ nlohmann::json SaleJson(const Sale& s) {
 
 nlohmann::json PriceSetJson(const PriceSet& prices) {
     auto grades = nlohmann::json::array();
-    for (const auto& g : prices.grades)
-        grades.push_back({{"grade", g.grade}, {"name", g.name}, {"price", Hundredths(g.price_cents)}});
+    for (const auto& g : prices.grades) grades.push_back({{"grade", g.grade}, {"name", g.name}, {"price", Hundredths(g.price_cents)}});
     return {{"price_set", prices.id}, {"since", prices.since}, {"grades", grades}};
 }
 
 nlohmann::json AuditJson(const AuditEntry& e) {
-    return {{"id", e.id},     {"time", e.time},     {"actor", e.actor},
-            {"operation", e.operation}, {"target", e.target}, {"status", e.status},
+    return {{"id", e.id},
+            {"time", e.time},
+            {"actor", e.actor},
+            {"operation", e.operation},
+            {"target", e.target},
+            {"status", e.status},
             {"error", TextOrNull(e.error)}};
 }
 

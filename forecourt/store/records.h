@@ -46,7 +46,7 @@ struct Sale {
     std::string cleared;
     bool reconciled = false;
     std::optional<std::int64_t> prepaid_cents;  // taken by the till before the filling
-    std::string marked_by;                       // who marked it a drive-off or a test
+    std::string marked_by;                      // who marked it a drive-off or a test
 
     // What a prepay gives back: the prepaid money less what was delivered.
     std::optional<std::int64_t> RefundCents() const {
@@ -63,7 +63,7 @@ struct AuditEntry {
     std::string operation;  // the route's operationId
     std::string target;     // "pump 3", "sale 12", "prices"
     int status = 0;
-    std::string error;      // the answer's error code; empty with a success
+    std::string error;  // the answer's error code; empty with a success
 };
 
 struct GradePrice {

@@ -99,8 +99,7 @@ void PrepareSchema(sqlite3* db, const std::vector<Migration>& steps) {
     // upgrade it.
     sql::Transaction tx(db);
     int version = std::stoi(Rows(db, "PRAGMA user_version"));
-    if (version == 0 && !Rows(db, "SELECT name FROM sqlite_master WHERE name = 'sales'").empty())
-        version = 1;  // a file of release 2.41
+    if (version == 0 && !Rows(db, "SELECT name FROM sqlite_master WHERE name = 'sales'").empty()) version = 1;  // a file of release 2.41
     const int latest = steps.back().version;
     if (version > latest)
         throw DatabaseRefused("schema version " + std::to_string(version) +

@@ -76,14 +76,18 @@ PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades, AuditNote* au
 std::int64_t Store::OpenSale(Sale s) {
     std::lock_guard lock(mutex_);
     sql::Statement st(db_,
-                 "INSERT INTO sales(pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, started, "
-                 "before_volume, before_amount, prepaid_cents) VALUES(?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?, ?)");
+                      "INSERT INTO sales(pump, nozzle, grade, price_cents, price_set, preset_kind, preset, state, started, "
+                      "before_volume, before_amount, prepaid_cents) VALUES(?, ?, ?, ?, ?, ?, ?, 'open', ?, ?, ?, ?)");
     st.Bind(1, s.pump).Bind(2, s.nozzle).Bind(3, s.grade).Bind(4, s.price_cents).Bind(5, s.price_set);
     st.Bind(6, static_cast<std::int64_t>(s.preset.kind)).Bind(7, s.preset.hundredths).Bind(8, s.started);
-    if (s.before) st.Bind(9, s.before->volume_cl).Bind(10, s.before->amount_cents);
-    else st.BindNull(9).BindNull(10);
-    if (s.prepaid_cents) st.Bind(11, *s.prepaid_cents);
-    else st.BindNull(11);
+    if (s.before)
+        st.Bind(9, s.before->volume_cl).Bind(10, s.before->amount_cents);
+    else
+        st.BindNull(9).BindNull(10);
+    if (s.prepaid_cents)
+        st.Bind(11, *s.prepaid_cents);
+    else
+        st.BindNull(11);
     st.Step();  // one statement: its own durable transaction
     return sqlite3_last_insert_rowid(db_);
 }
@@ -91,12 +95,14 @@ std::int64_t Store::OpenSale(Sale s) {
 void Store::MoveSale(const Sale& s) {
     std::lock_guard lock(mutex_);
     sql::Statement st(db_,
-                 "UPDATE sales SET pump = ?, nozzle = ?, grade = ?, price_cents = ?, price_set = ?, preset_kind = ?, preset = ?, "
-                 "before_volume = ?, before_amount = ? WHERE id = ? AND state = 'open'");
+                      "UPDATE sales SET pump = ?, nozzle = ?, grade = ?, price_cents = ?, price_set = ?, preset_kind = ?, preset = ?, "
+                      "before_volume = ?, before_amount = ? WHERE id = ? AND state = 'open'");
     st.Bind(1, s.pump).Bind(2, s.nozzle).Bind(3, s.grade).Bind(4, s.price_cents).Bind(5, s.price_set);
     st.Bind(6, static_cast<std::int64_t>(s.preset.kind)).Bind(7, s.preset.hundredths);
-    if (s.before) st.Bind(8, s.before->volume_cl).Bind(9, s.before->amount_cents);
-    else st.BindNull(8).BindNull(9);
+    if (s.before)
+        st.Bind(8, s.before->volume_cl).Bind(9, s.before->amount_cents);
+    else
+        st.BindNull(8).BindNull(9);
     st.Bind(10, s.id).Step();
 }
 
@@ -157,16 +163,18 @@ void Store::QueueForUplink(const char* event, const Sale& sale) {
     st.Bind(1, topic_).Bind(2, payload.dump()).Step();
 }
 
-Sale Store::FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents,
-                       const std::optional<Totalizer>& after, bool reconciled) {
+Sale Store::FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents, const std::optional<Totalizer>& after,
+                       bool reconciled) {
     std::lock_guard lock(mutex_);
     sql::Transaction tx(db_);
     sql::Statement st(db_,
-                 "UPDATE sales SET state = 'payable', volume_cl = ?, amount_cents = ?, ended = ?, after_volume = ?, "
-                 "after_amount = ?, reconciled = ? WHERE id = ? AND state = 'open'");
+                      "UPDATE sales SET state = 'payable', volume_cl = ?, amount_cents = ?, ended = ?, after_volume = ?, "
+                      "after_amount = ?, reconciled = ? WHERE id = ? AND state = 'open'");
     st.Bind(1, volume_cl).Bind(2, amount_cents).Bind(3, UtcNow());
-    if (after) st.Bind(4, after->volume_cl).Bind(5, after->amount_cents);
-    else st.BindNull(4).BindNull(5);
+    if (after)
+        st.Bind(4, after->volume_cl).Bind(5, after->amount_cents);
+    else
+        st.BindNull(4).BindNull(5);
     st.Bind(6, reconciled ? 1 : 0).Bind(7, id).Step();
     const bool changed = sqlite3_changes(db_) == 1;
     auto sale = FindLocked(id);
@@ -309,8 +317,9 @@ std::vector<Sale> Store::List(const SaleFilter& f) {
 std::vector<GradeTotal> Store::Summary(const SaleFilter& f) {
     std::lock_guard lock(read_mutex_);
     // A drive-off is fuel sold, if unpaid; a test went back to the tank and counts apart.
-    std::string sql = "SELECT grade, COUNT(*), SUM(volume_cl), SUM(amount_cents) FROM sales"
-                      " WHERE state IN ('payable', 'locked', 'cleared', 'drive_off')";
+    std::string sql =
+        "SELECT grade, COUNT(*), SUM(volume_cl), SUM(amount_cents) FROM sales"
+        " WHERE state IN ('payable', 'locked', 'cleared', 'drive_off')";
     if (f.from) sql += " AND ended >= ?";
     if (f.to) sql += " AND ended < ?";
     sql += " GROUP BY grade ORDER BY grade";
@@ -338,7 +347,8 @@ GradeTotal Store::TestTotal(const SaleFilter& f) {
 
 std::map<int, int> Store::Unpaid() {
     std::lock_guard lock(read_mutex_);
-    sql::Statement st(read_, "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') AND prepaid_cents IS NULL GROUP BY pump");
+    sql::Statement st(read_,
+                      "SELECT pump, COUNT(*) FROM sales WHERE state IN ('payable', 'locked') AND prepaid_cents IS NULL GROUP BY pump");
     std::map<int, int> unpaid;
     while (st.Step()) unpaid[static_cast<int>(st.Int(0))] = static_cast<int>(st.Int(1));
     return unpaid;
@@ -366,8 +376,8 @@ std::map<int, PumpControl> Store::PumpControls() {
 
 void Store::SetPumpControl(int pump, const PumpControl& control) {
     std::lock_guard lock(mutex_);
-    sql::Statement st(db_,
-                 "INSERT OR REPLACE INTO pump_controls(pump, closed_reason, closed_since, closed_by, attendant) VALUES(?, ?, ?, ?, ?)");
+    sql::Statement st(
+        db_, "INSERT OR REPLACE INTO pump_controls(pump, closed_reason, closed_since, closed_by, attendant) VALUES(?, ?, ?, ?, ?)");
     st.Bind(1, pump);
     if (control.closed)
         st.Bind(2, control.closed->reason).Bind(3, control.closed->since).Bind(4, control.closed->by);
@@ -389,7 +399,10 @@ void Store::SetEmergencyStop(const std::optional<Closure>& stop) {
         sql::Statement(db_, "DELETE FROM emergency_stop").Step();
         return;
     }
-    sql::Statement(db_, "INSERT OR REPLACE INTO emergency_stop(id, since, by) VALUES(1, ?, ?)").Bind(1, stop->since).Bind(2, stop->by).Step();
+    sql::Statement(db_, "INSERT OR REPLACE INTO emergency_stop(id, since, by) VALUES(1, ?, ?)")
+        .Bind(1, stop->since)
+        .Bind(2, stop->by)
+        .Step();
 }
 
 void Store::Journal(const std::vector<JournalEvent>& events, std::size_t keep) {

@@ -77,8 +77,8 @@ public:
     // The filling ended without delivering.
     void VoidSale(std::int64_t id);
     // The filling ended: the sale becomes payable.
-    Sale FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents,
-                    const std::optional<Totalizer>& after, bool reconciled);
+    Sale FinishSale(std::int64_t id, std::int64_t volume_cl, std::int64_t amount_cents, const std::optional<Totalizer>& after,
+                    bool reconciled);
     // An open sale handed to another pump before it started: its pump, nozzle, grade, price and
     // the totalizer it starts from are the new pump's.
     void MoveSale(const Sale& sale);

@@ -2,8 +2,7 @@
 
 namespace forecourt::uplink {
 
-std::optional<std::string> PumpThrottle::Offer(int pump, const std::string& payload, bool fuelling,
-                                               Clock::time_point now) {
+std::optional<std::string> PumpThrottle::Offer(int pump, const std::string& payload, bool fuelling, Clock::time_point now) {
     auto [it, fresh] = pumps_.try_emplace(pump);
     Pump& p = it->second;
     if (!fresh && payload == p.sent) {

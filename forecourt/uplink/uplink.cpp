@@ -44,9 +44,7 @@ std::string StatusPayload(const std::string& station, bool online) {
     return nlohmann::json{{"state", online ? "online" : "offline"}, {"station", station}}.dump();
 }
 
-std::string Reason(int rc) {
-    return rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(rc));
-}
+std::string Reason(int rc) { return rc == MOSQ_ERR_ERRNO ? std::string(std::strerror(errno)) : std::string(mosquitto_strerror(rc)); }
 
 }  // namespace
 
@@ -166,8 +164,8 @@ struct Uplink::Impl {
         offline_mid = -1;
         SetError(why);
         // Half to all of the backoff, so a chain's stations do not all return in the same instant.
-        retry_at = Clock::now() + std::chrono::duration_cast<milliseconds>(
-                                     backoff * std::uniform_real_distribution<double>(0.5, 1.0)(random));
+        retry_at =
+            Clock::now() + std::chrono::duration_cast<milliseconds>(backoff * std::uniform_real_distribution<double>(0.5, 1.0)(random));
         backoff = std::min(backoff * 2, cfg.reconnect_max);
     }
 
@@ -245,8 +243,8 @@ struct Uplink::Impl {
         try {
             for (const auto& row : outbox.After(last_queued, room)) {
                 int mid = -1;
-                const int rc = mosquitto_publish(mosq, &mid, row.topic.c_str(), static_cast<int>(row.payload.size()),
-                                                 row.payload.data(), 1, false);
+                const int rc =
+                    mosquitto_publish(mosq, &mid, row.topic.c_str(), static_cast<int>(row.payload.size()), row.payload.data(), 1, false);
                 if (rc != MOSQ_ERR_SUCCESS) {
                     // Mostly the connection going: the row goes on the next one. A row the library
                     // itself refuses stays where it is, and says so rather than stall unseen.
@@ -319,8 +317,7 @@ struct Uplink::Impl {
 
 Uplink::Uplink(UplinkConfig config, const std::string& database) {
     Validate(config);
-    if (!config.ca_file.empty() && !std::ifstream(config.ca_file))
-        throw ConfigError("uplink.ca_file: cannot read " + config.ca_file);
+    if (!config.ca_file.empty() && !std::ifstream(config.ca_file)) throw ConfigError("uplink.ca_file: cannot read " + config.ca_file);
     impl_ = std::make_unique<Impl>(std::move(config), database);
 }
 
@@ -381,8 +378,8 @@ std::string Uplink::LastError() const {
 }
 
 std::string Uplink::MetricsText() const {
-    std::string text = "# TYPE dorv_uplink_outbox_depth gauge\ndorv_uplink_outbox_depth " +
-                       std::to_string(OutboxDepth()) + "\n# TYPE dorv_uplink_state gauge\n";
+    std::string text = "# TYPE dorv_uplink_outbox_depth gauge\ndorv_uplink_outbox_depth " + std::to_string(OutboxDepth()) +
+                       "\n# TYPE dorv_uplink_state gauge\n";
     const UplinkState now = State();
     for (UplinkState s : {UplinkState::kDisconnected, UplinkState::kConnecting, UplinkState::kConnected})
         text += std::string("dorv_uplink_state{state=\"") + ToString(s) + "\"} " + (s == now ? "1" : "0") + "\n";

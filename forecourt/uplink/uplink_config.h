@@ -20,8 +20,8 @@ struct UplinkConfig {
     std::chrono::milliseconds reconnect_max{30000};
     std::chrono::milliseconds connect_timeout{10000};  // a connection without CONNACK by then is dropped
     std::chrono::milliseconds pump_interval{500};      // fuelling pump states at most this often
-    int keepalive_seconds = 30;  // a silently cut line is noticed within 1.5 times this
-    int window = 64;             // sales published and not yet acknowledged, at most
+    int keepalive_seconds = 30;                        // a silently cut line is noticed within 1.5 times this
+    int window = 64;                                   // sales published and not yet acknowledged, at most
 };
 
 struct BrokerAddress {

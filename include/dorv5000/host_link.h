@@ -20,8 +20,7 @@ namespace dorv {
 // Called by the link with every reply it collected for the line, before Transact returns.
 // It may drop noise ahead of the reply and then writes the new length back through `length`;
 // it reports its verdict through ReportLineCode/ReportLineState and returns true when accepted.
-using ReplyValidator = bool(DORV_CALL*)(void* context, std::uint8_t line, std::uint8_t* reply,
-                                        std::int32_t unused1, std::uint8_t* length,
+using ReplyValidator = bool(DORV_CALL*)(void* context, std::uint8_t line, std::uint8_t* reply, std::int32_t unused1, std::uint8_t* length,
                                         std::int32_t unused2);
 
 // Installed by the driver's SetupLine: the link calls it whenever the line settings need to be
@@ -70,19 +69,15 @@ public:
     // the installed validator. Returns 0 when the transaction completed - a silent line is a
     // completed transaction whose line state is not 1 - and a non-zero failure code when the
     // line cannot be used (port not open, device gone, write error).
-    virtual std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                            std::uint8_t frameLength, std::uint8_t* reply,
+    virtual std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                             std::uint8_t replyLength, std::uint8_t mode) = 0;
     // Applies the settings the dispensers need: 42 selects 8 data bits, no parity, one stop
     // bit; 4800 is the baud rate.
-    virtual std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format,
-                                                 std::int32_t baud) = 0;
+    virtual std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) = 0;
     virtual void DORV_CALL Reserved18() {}
-    virtual void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                             void* context) = 0;
+    virtual void DORV_CALL SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) = 0;
     virtual void DORV_CALL Reserved20() {}
-    virtual void DORV_CALL SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
-                                               void* context) = 0;
+    virtual void DORV_CALL SetLineConfigurator(std::uint8_t line, LineConfigurator configurator, void* context) = 0;
     virtual ~HostLink() = default;
 };
 

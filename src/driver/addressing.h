@@ -24,9 +24,9 @@ inline GroupAddress Address(std::int32_t column, std::int32_t nozzle, std::uint8
 inline constexpr std::int64_t kMaxControllerAddress = (0xFF - 6) * 15 + 15;
 
 // Range checks made before anything is sent; each raises dorv::Exception.
-void CheckColumn(std::int32_t column);   // 0..33
-void CheckLine(std::int32_t line);       // 0..39
-void CheckNozzle(std::int32_t nozzle);   // 0..4
+void CheckColumn(std::int32_t column);  // 0..33
+void CheckLine(std::int32_t line);      // 0..39
+void CheckNozzle(std::int32_t nozzle);  // 0..4
 // A raw controller address, 0..kMaxControllerAddress: beyond it the group byte would wrap and
 // name another controller.
 void CheckAddress(std::int64_t address);

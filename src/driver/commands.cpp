@@ -77,8 +77,7 @@ std::size_t ReplyExtent(const Record& r) {
     return 1;
 }
 
-Reply Transfer(TVM30& driver, std::int32_t line, Record& record, std::size_t n,
-               std::uint8_t replyLength, std::uint8_t mode) {
+Reply Transfer(TVM30& driver, std::int32_t line, Record& record, std::size_t n, std::uint8_t replyLength, std::uint8_t mode) {
     const ExchangeResult ex = driver.Exchange(line, record, n, replyLength, mode);
     const std::size_t length = ReplyExtent(record);
     std::fill(record.begin() + static_cast<std::ptrdiff_t>(length), record.end(), 0);

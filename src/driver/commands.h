@@ -49,10 +49,9 @@ inline constexpr std::uint8_t kShortFillingRefused = 25;
 
 // Numbered parameters 0..59 and the digits each carries in 'N' replies and 'O' writes.
 inline constexpr int kParameterCount = 60;
-inline constexpr std::array<std::uint8_t, kParameterCount> kParamDigits{
-    1, 1, 1, 1, 3, 3, 1, 2, 1, 3, 3, 3, 2, 2, 1, 2, 2, 2, 5, 3,
-    3, 2, 1, 3, 6, 8, 4, 5, 5, 5, 1, 1, 3, 2, 3, 1, 3, 3, 3, 2,
-    2, 3, 2, 2, 8, 1, 2, 1, 2, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0};
+inline constexpr std::array<std::uint8_t, kParameterCount> kParamDigits{1, 1, 1, 1, 3, 3, 1, 2, 1, 3, 3, 3, 2, 2, 1, 2, 2, 2, 5, 3,
+                                                                        3, 2, 1, 3, 6, 8, 4, 5, 5, 5, 1, 1, 3, 2, 3, 1, 3, 3, 3, 2,
+                                                                        2, 3, 2, 2, 8, 1, 2, 1, 2, 2, 1, 1, 0, 0, 0, 0, 0, 0, 0, 0};
 
 // The calibration password. Counter and calibration writes go behind a write of it and end by
 // reading it back: the controller's confirmation of the operation.
@@ -99,8 +98,7 @@ std::size_t ReplyExtent(const Record& record);
 
 // One exchange of a command. Afterwards every record byte past the reply is zero: a one-byte
 // answer leaves the request behind it, and a request digit must never pass for a reply digit.
-Reply Transfer(TVM30& driver, std::int32_t line, Record& record, std::size_t n,
-               std::uint8_t replyLength, std::uint8_t mode);
+Reply Transfer(TVM30& driver, std::int32_t line, Record& record, std::size_t n, std::uint8_t replyLength, std::uint8_t mode);
 
 // Index of reply data byte j (1-based) in the record.
 constexpr std::size_t DataIndex(int j) { return static_cast<std::size_t>(2 * j - 1); }

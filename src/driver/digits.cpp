@@ -46,8 +46,7 @@ std::int64_t ReadDigits(const std::uint8_t* reply, int length, int first, int st
     return result;
 }
 
-std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step,
-                                      int count) {
+std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step, int count) {
     std::int64_t result = 0;
     constexpr std::int64_t kMax = std::numeric_limits<std::int64_t>::max();
     for (int n = 0, i = first; n < count; ++n, i += step) {
@@ -72,8 +71,6 @@ std::int64_t ReadParameterDigits(const std::uint8_t* reply, int length, int firs
 
 double Unscale(double x, std::int32_t scale) { return scale > 0 ? x / scale : 0.0; }
 
-double Money(double litres, double price, std::int32_t scale) {
-    return Unscale(RoundHalfAway(litres * price * scale), scale);
-}
+double Money(double litres, double price, std::int32_t scale) { return Unscale(RoundHalfAway(litres * price * scale), scale); }
 
 }  // namespace dorv::digits

@@ -27,8 +27,7 @@ std::int64_t ReadDigits(const std::uint8_t* reply, int length, int first, int st
 
 // A fixed field of `count` digits at reply[first], reply[first + step], ...: its value, or
 // nothing when the field runs past `length` or holds a byte that is no digit.
-std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step,
-                                      int count);
+std::optional<std::int64_t> ReadField(const std::uint8_t* reply, int length, int first, int step, int count);
 
 // Whether a parameter reply's byte counts as a digit (see ReadParameterDigits).
 constexpr bool IsParameterDigit(std::uint8_t b) { return (b & 0x30) == 0x30; }

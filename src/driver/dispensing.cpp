@@ -56,8 +56,7 @@ void TVM30::StartNozzle(std::int32_t line, std::int32_t column, std::int32_t noz
     if (!noVerifeAuthorization_ && reply.Refused()) StoreLineStatus(line, cmd::kStartRefused);
 }
 
-void TVM30::AuthorizeNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                            std::uint8_t flag) {
+void TVM30::AuthorizeNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::uint8_t flag) {
     cmd::CheckTarget(line, column, nozzle);
     const GroupAddress target = Address(column, nozzle, pistStep_);
     const bool verify = !noVerifeAuthorization_;
@@ -88,8 +87,7 @@ void TVM30::AuthorizeNozzle(std::int32_t line, std::int32_t column, std::int32_t
     }
 }
 
-void TVM30::StopNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                       std::uint8_t flag) {
+void TVM30::StopNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::uint8_t flag) {
     if (flag == 0) return;  // the host's way of saying "leave it running"
     cmd::CheckTarget(line, column, nozzle);
     Record r = cmd::Request(Address(column, nozzle, pistStep_), cmd::kStop);
@@ -104,8 +102,7 @@ bool TVM30::StopColumn(std::int32_t line, std::int32_t column, std::uint8_t flag
     return false;
 }
 
-std::int32_t TVM30::StopAndRelease(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                                   std::uint8_t flag) {
+std::int32_t TVM30::StopAndRelease(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::uint8_t flag) {
     // Checked here too: with flag 0 the stop checks nothing, and the release must not go to an
     // address outside the column.
     cmd::CheckTarget(line, column, nozzle);
@@ -135,8 +132,7 @@ void TVM30::FetchDecimals(std::int32_t line, std::int32_t column) {
     }
 }
 
-void TVM30::SetPrice(std::int32_t line, std::int32_t column, std::int32_t nozzle, double,
-                     double price) {
+void TVM30::SetPrice(std::int32_t line, std::int32_t column, std::int32_t nozzle, double, double price) {
     FetchDecimals(line, column);
     cmd::CheckTarget(line, column, nozzle);
     Record r = cmd::Request(Address(column, nozzle, pistStep_), cmd::kPrice);
@@ -151,20 +147,20 @@ void TVM30::SetPrice(std::int32_t line, std::int32_t column, std::int32_t nozzle
     }
 }
 
-void TVM30::PresetVolume(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                         std::int32_t, double litres) {
+void TVM30::PresetVolume(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::int32_t, double litres) {
     cmd::CheckTarget(line, column, nozzle);
     Record r = cmd::Request(Address(column, nozzle, pistStep_), cmd::kVolumeDose);
     cmd::Put(r, 3, digits::Field(litres, 100, 5));
     const cmd::Reply reply = cmd::Transfer(*this, line, r, 8, kShortReply, kNoMode);
     if (!reply.Completed()) throw ESerialIO(msg::kPresetVolume);
     if (!reply.Answered()) return;
-    if (reply.Refused()) StoreLineStatus(line, cmd::kVolumeDoseRefused);
-    else SetOrderedVolume(line, column, litres);
+    if (reply.Refused())
+        StoreLineStatus(line, cmd::kVolumeDoseRefused);
+    else
+        SetOrderedVolume(line, column, litres);
 }
 
-void TVM30::PresetAmount(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                         std::int32_t unused, double money) {
+void TVM30::PresetAmount(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::int32_t unused, double money) {
     cmd::CheckTarget(line, column, nozzle);
     if (!std::isfinite(money) || money < 0) throw Exception(msg::kValueRange);
     // Both ways need the price: one to turn money into litres, the other for the stored dose.
@@ -182,8 +178,10 @@ void TVM30::PresetAmount(std::int32_t line, std::int32_t column, std::int32_t no
     const cmd::Reply reply = cmd::Transfer(*this, line, r, 9, kShortReply, kNoMode);
     if (!reply.Completed()) throw ESerialIO(msg::kPresetAmount);
     if (!reply.Answered()) return;
-    if (reply.Refused()) StoreLineStatus(line, cmd::kAmountDoseRefused);
-    else SetOrderedVolume(line, column, static_cast<double>(digits::RoundHalfEven(money / price)));
+    if (reply.Refused())
+        StoreLineStatus(line, cmd::kAmountDoseRefused);
+    else
+        SetOrderedVolume(line, column, static_cast<double>(digits::RoundHalfEven(money / price)));
 }
 
 }  // namespace dorv

@@ -13,8 +13,7 @@ thread_local OwnLineState* tOwnLineState = nullptr;
 
 }  // namespace
 
-OwnLineState::OwnLineState(const TVM30& driver, std::int32_t line)
-    : driver_(&driver), line_(line), outer_(tOwnLineState) {
+OwnLineState::OwnLineState(const TVM30& driver, std::int32_t line) : driver_(&driver), line_(line), outer_(tOwnLineState) {
     tOwnLineState = this;
 }
 
@@ -35,8 +34,8 @@ void TVM30::NoteCompleted(std::int32_t line, bool completed) const {
     }
 }
 
-bool DORV_CALL TVM30::ValidateReplyCallback(void* context, std::uint8_t line, std::uint8_t* reply,
-                                            std::int32_t, std::uint8_t* length, std::int32_t) {
+bool DORV_CALL TVM30::ValidateReplyCallback(void* context, std::uint8_t line, std::uint8_t* reply, std::int32_t, std::uint8_t* length,
+                                            std::int32_t) {
     auto* self = static_cast<TVM30*>(context);
     const codec::Verdict v = codec::ValidateReply(reply, *length);
     if (v.state >= 0) self->link_->ReportLineState(line, v.state);
@@ -44,8 +43,7 @@ bool DORV_CALL TVM30::ValidateReplyCallback(void* context, std::uint8_t line, st
     return v.accepted;
 }
 
-ExchangeResult TVM30::Exchange(std::int32_t line, Record& record, std::size_t n,
-                               std::uint8_t replyLength, std::uint8_t mode) {
+ExchangeResult TVM30::Exchange(std::int32_t line, Record& record, std::size_t n, std::uint8_t replyLength, std::uint8_t mode) {
     CheckLine(line);
     const auto l = static_cast<std::uint8_t>(line);
     std::uint8_t frame[codec::kMaxFrame];

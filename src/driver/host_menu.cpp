@@ -42,8 +42,6 @@ void TVM30::ParamMenuClick(TVM30* bound) {
     });
 }
 
-std::uint16_t TVM30::GetStatusCode(std::uint8_t line, std::uint8_t column) {
-    return GetStatus(line, column, 0).bytes[0];
-}
+std::uint16_t TVM30::GetStatusCode(std::uint8_t line, std::uint8_t column) { return GetStatus(line, column, 0).bytes[0]; }
 
 }  // namespace dorv

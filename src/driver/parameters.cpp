@@ -71,8 +71,7 @@ std::int32_t TVM30::GetParam(std::int32_t line, std::int32_t column, std::int32_
     return static_cast<std::int32_t>(std::min<std::int64_t>(*v, std::numeric_limits<std::int32_t>::max()));
 }
 
-void TVM30::WriteNumberedParam(std::int32_t line, std::int32_t column, std::int32_t index,
-                               std::int32_t value) {
+void TVM30::WriteNumberedParam(std::int32_t line, std::int32_t column, std::int32_t index, std::int32_t value) {
     CheckColumn(column);
     const NumberedTarget t = Split(index);
     const int d = cmd::kParamDigits[static_cast<std::size_t>(t.number)];
@@ -92,8 +91,7 @@ std::int32_t TVM30::ReconfigureLine(void* context, std::uint8_t line) {
     return static_cast<TVM30*>(context)->link_->ConfigureLine(line, kLineFormat, kLineBaud);
 }
 
-void TVM30::SetParam(std::int32_t line, std::int32_t column, std::int32_t hostParameter,
-                     std::int32_t value) {
+void TVM30::SetParam(std::int32_t line, std::int32_t column, std::int32_t hostParameter, std::int32_t value) {
     CheckColumn(column);
     if (hostParameter < kProgramAddressParameter) {
         // Settings travel as one character each: numbers 0..8, values 0..9.
@@ -106,15 +104,13 @@ void TVM30::SetParam(std::int32_t line, std::int32_t column, std::int32_t hostPa
     }
     if (hostParameter == kProgramAddressParameter) {
         CheckLine(line);
-        ProgramNozzleAddress(static_cast<std::uint8_t>(line), static_cast<std::uint8_t>(column),
-                             value / 100, value % 100);
+        ProgramNozzleAddress(static_cast<std::uint8_t>(line), static_cast<std::uint8_t>(column), value / 100, value % 100);
         return;
     }
     WriteNumberedParam(line, column, hostParameter - cmd::kFirstNumbered, value);
 }
 
-void TVM30::ProgramNozzleAddress(std::uint8_t line, std::uint8_t column, std::int32_t idNumber,
-                                 std::int32_t newAddress) {
+void TVM30::ProgramNozzleAddress(std::uint8_t line, std::uint8_t column, std::int32_t idNumber, std::int32_t newAddress) {
     CheckColumn(column);  // the request names no column, but a wrong one is the caller's error
     // A sign has no place on the wire: a negative ID number or address would program some
     // other controller.

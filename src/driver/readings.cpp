@@ -112,8 +112,7 @@ void TVM30::GetFilling(std::int32_t line, std::int32_t column, double* litres, d
     double amount = computed;
     // The controller's amount holds only the part below one million money units; an amount
     // field that cannot be read leaves the computed money.
-    const auto controller = digits::ReadField(r.data(), Length(reply), cmd::DataIndex(layout.volume + 1), 2,
-                                              layout.amount);
+    const auto controller = digits::ReadField(r.data(), Length(reply), cmd::DataIndex(layout.volume + 1), 2, layout.amount);
     if (controller) {
         const double c = digits::Unscale(static_cast<double>(*controller), scale);
         if (computed - c < 9000) {
@@ -126,8 +125,8 @@ void TVM30::GetFilling(std::int32_t line, std::int32_t column, double* litres, d
     Store(money, amount);
 }
 
-void TVM30::ReadCounters(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                         double* first, double* second, std::int32_t, std::int32_t) {
+void TVM30::ReadCounters(std::int32_t line, std::int32_t column, std::int32_t nozzle, double* first, double* second, std::int32_t,
+                         std::int32_t) {
     cmd::CheckTarget(line, column, nozzle);
     Record r = cmd::Request(Address(column, nozzle, pistStep_), cmd::kCounters);
     const cmd::Reply reply = cmd::Transfer(*this, line, r, 3, kCountersReplyLength, 2);
@@ -151,8 +150,8 @@ void TVM30::ReadCounters(std::int32_t line, std::int32_t column, std::int32_t no
     Store(second, amount);
 }
 
-void TVM30::WriteCounter(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                         const double* value, std::int32_t, std::int32_t, std::int32_t) {
+void TVM30::WriteCounter(std::int32_t line, std::int32_t column, std::int32_t nozzle, const double* value, std::int32_t, std::int32_t,
+                         std::int32_t) {
     cmd::CheckTarget(line, column, nozzle);
     if (!value) throw Exception(msg::kValueRange);
     // Converted first: a value that does not fit sends nothing, not even the preparing write.

@@ -11,10 +11,10 @@
 
 namespace dorv {
 
-inline constexpr int kLines = 40;        // lines 0..39
-inline constexpr int kMaxColumn = 33;    // columns 0..33 pass the column check
+inline constexpr int kLines = 40;      // lines 0..39
+inline constexpr int kMaxColumn = 33;  // columns 0..33 pass the column check
 inline constexpr int kColumns = kMaxColumn + 1;
-inline constexpr int kMaxNozzle = 4;     // nozzles 0..4 (0 is addressed as nozzle 1)
+inline constexpr int kMaxNozzle = 4;  // nozzles 0..4 (0 is addressed as nozzle 1)
 inline constexpr int kNozzles = kMaxNozzle + 1;
 
 template <typename T, std::size_t N>

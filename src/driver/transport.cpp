@@ -34,8 +34,8 @@ void Calibrate(TVM30& driver, std::uint8_t line, std::int64_t column, std::int64
 
 }  // namespace
 
-std::int64_t TVM30::ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address,
-                                  std::int32_t number, std::int32_t /*digits: ParamDigits rules*/) {
+std::int64_t TVM30::ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number,
+                                  std::int32_t /*digits: ParamDigits rules*/) {
     if (kind != static_cast<std::uint8_t>(AccessKind::Numbered)) return -1;  // write-only kinds
     if (!IsNumbered(number)) throw Exception(msg::kParameterRange);
     CheckAddress(address);
@@ -58,8 +58,8 @@ std::int64_t TVM30::ReadParameter(std::uint8_t kind, std::int32_t line, std::int
     return *v;
 }
 
-bool TVM30::WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                           std::int64_t number, std::int64_t digits, std::int64_t value) {
+bool TVM30::WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
+                           std::int64_t value) {
     const auto l = static_cast<std::uint8_t>(line);  // the line travels as its low byte
     switch (static_cast<AccessKind>(kind)) {
         case AccessKind::Numbered: {
@@ -74,8 +74,7 @@ bool TVM30::WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t ad
             // Every digit asked for travels (counters have 8, the ID number 13), up to what a
             // frame holds.
             if (digits < 0 || digits > kMaxWriteDigits) throw Exception(msg::kValueRange);
-            Record r = cmd::NumberedWrite(AddressOf(address), static_cast<int>(number),
-                                          digits::LowDigits(value, static_cast<int>(digits)));
+            Record r = cmd::NumberedWrite(AddressOf(address), static_cast<int>(number), digits::LowDigits(value, static_cast<int>(digits)));
             // A refusal is not looked at: the window reads the value back.
             return cmd::Transfer(*this, l, r, static_cast<std::size_t>(digits) + 4, 2, 0).Completed();
         }

@@ -55,9 +55,7 @@ void TVM30::SetLineStatus(std::uint8_t line, std::uint8_t value) {
     if (line < kLines) StoreLineStatus(line, value);
 }
 
-std::uint8_t TVM30::GetLineStatus(std::uint8_t line) {
-    return line < kLines ? LineStatusOf(line) : 0;
-}
+std::uint8_t TVM30::GetLineStatus(std::uint8_t line) { return line < kLines ? LineStatusOf(line) : 0; }
 
 bool TVM30::GetDriverProperty(std::int32_t number, std::int32_t* value) {
     std::int32_t v = 0;

@@ -70,40 +70,26 @@ public:
     std::uint8_t DORV_CALL GetLineStatus(std::uint8_t line) override;
     bool DORV_CALL StopColumn(std::int32_t line, std::int32_t column, std::uint8_t flag) override;
     bool DORV_CALL Reserved5(std::int32_t) override { return false; }
-    void DORV_CALL GetFilling(std::int32_t line, std::int32_t column, double* litres,
-                              double* money) override;
-    void DORV_CALL ReadCounters(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                                double* first, double* second, std::int32_t,
+    void DORV_CALL GetFilling(std::int32_t line, std::int32_t column, double* litres, double* money) override;
+    void DORV_CALL ReadCounters(std::int32_t line, std::int32_t column, std::int32_t nozzle, double* first, double* second, std::int32_t,
                                 std::int32_t) override;
-    void DORV_CALL WriteCounter(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                                const double* value, std::int32_t, std::int32_t,
-                                std::int32_t) override;
-    double DORV_CALL GetFillingVolume(std::int32_t line, std::int32_t column,
-                                      double* money) override;
+    void DORV_CALL WriteCounter(std::int32_t line, std::int32_t column, std::int32_t nozzle, const double* value, std::int32_t,
+                                std::int32_t, std::int32_t) override;
+    double DORV_CALL GetFillingVolume(std::int32_t line, std::int32_t column, double* money) override;
     std::uint16_t DORV_CALL GetStatusCode(std::uint8_t line, std::uint8_t column) override;
-    void DORV_CALL SetPrice(std::int32_t line, std::int32_t column, std::int32_t nozzle, double,
-                            double price) override;
+    void DORV_CALL SetPrice(std::int32_t line, std::int32_t column, std::int32_t nozzle, double, double price) override;
     void DORV_CALL Reserved12(std::int32_t, std::int32_t, std::int32_t) override {}
-    void DORV_CALL PresetVolume(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                                std::int32_t, double litres) override;
-    void DORV_CALL PresetAmount(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                                std::int32_t unused, double money) override;
-    void DORV_CALL StartNozzle(std::int32_t line, std::int32_t column,
-                               std::int32_t nozzle) override;
+    void DORV_CALL PresetVolume(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::int32_t, double litres) override;
+    void DORV_CALL PresetAmount(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::int32_t unused, double money) override;
+    void DORV_CALL StartNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle) override;
     std::int32_t DORV_CALL SetupLine(std::uint8_t line) override;
-    std::int32_t DORV_CALL GetParam(std::int32_t line, std::int32_t column,
-                                    std::int32_t hostParameter) override;
-    void DORV_CALL SetParam(std::int32_t line, std::int32_t column, std::int32_t hostParameter,
-                            std::int32_t value) override;
-    void DORV_CALL AuthorizeNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                                   std::uint8_t flag) override;
+    std::int32_t DORV_CALL GetParam(std::int32_t line, std::int32_t column, std::int32_t hostParameter) override;
+    void DORV_CALL SetParam(std::int32_t line, std::int32_t column, std::int32_t hostParameter, std::int32_t value) override;
+    void DORV_CALL AuthorizeNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::uint8_t flag) override;
     bool DORV_CALL GetDriverProperty(std::int32_t number, std::int32_t* value) override;
-    StatusRecord DORV_CALL GetStatus(std::uint8_t line, std::uint8_t column,
-                                     std::uint8_t nozzleCount) override;
-    void DORV_CALL StopNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle,
-                              std::uint8_t flag) override;
-    std::int32_t DORV_CALL StopAndRelease(std::int32_t line, std::int32_t column,
-                                          std::int32_t nozzle, std::uint8_t flag) override;
+    StatusRecord DORV_CALL GetStatus(std::uint8_t line, std::uint8_t column, std::uint8_t nozzleCount) override;
+    void DORV_CALL StopNozzle(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::uint8_t flag) override;
+    std::int32_t DORV_CALL StopAndRelease(std::int32_t line, std::int32_t column, std::int32_t nozzle, std::uint8_t flag) override;
     void DORV_CALL AttachMenu(MenuItem* menu, MenuItemFactory* factory) override;
     void DORV_CALL Reserved25(std::int32_t, std::int32_t) override {}
     void DORV_CALL Reserved26(std::int32_t, std::int32_t) override {}
@@ -115,16 +101,13 @@ public:
     // Type query ('7') of the column's first nozzle; refreshes ColumnType.
     void QueryType(std::uint8_t line, std::uint8_t column);
     // 'O' write of parameter index i (= host parameter - 10) of a column.
-    void WriteNumberedParam(std::int32_t line, std::int32_t column, std::int32_t index,
-                            std::int32_t value);
+    void WriteNumberedParam(std::int32_t line, std::int32_t column, std::int32_t index, std::int32_t value);
     // ']' network-address programming of the controller with that ID number.
-    void ProgramNozzleAddress(std::uint8_t line, std::uint8_t column, std::int32_t idNumber,
-                              std::int32_t newAddress);
+    void ProgramNozzleAddress(std::uint8_t line, std::uint8_t column, std::int32_t idNumber, std::int32_t newAddress);
     // The parameter transport of the service window: a controller by its raw address.
-    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address,
-                               std::int32_t number, std::int32_t digits);
-    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                        std::int64_t number, std::int64_t digits, std::int64_t value);
+    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number, std::int32_t digits);
+    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
+                        std::int64_t value);
     // Reads the column's price and money scales from the controller when still pending.
     void FetchDecimals(std::int32_t line, std::int32_t column);
     // The click of the menu item bound to `bound`: opens the parameter window for the current
@@ -134,8 +117,7 @@ public:
 
     // One exchange: frames the request record, installs the validator, lets the link transact
     // and stores the line state. `record` receives the reply.
-    ExchangeResult Exchange(std::int32_t line, Record& record, std::size_t n,
-                            std::uint8_t replyLength, std::uint8_t mode);
+    ExchangeResult Exchange(std::int32_t line, Record& record, std::size_t n, std::uint8_t replyLength, std::uint8_t mode);
 
     // ---- settings ----
     DriverSettings Settings() const;
@@ -163,9 +145,8 @@ public:
     void SetScales(int line, int column, std::int32_t priceScale, std::int32_t amountScale);
 
 private:
-    static bool DORV_CALL ValidateReplyCallback(void* context, std::uint8_t line,
-                                                std::uint8_t* reply, std::int32_t,
-                                                std::uint8_t* length, std::int32_t);
+    static bool DORV_CALL ValidateReplyCallback(void* context, std::uint8_t line, std::uint8_t* reply, std::int32_t, std::uint8_t* length,
+                                                std::int32_t);
     static std::int32_t DORV_CALL ReconfigureLine(void* context, std::uint8_t line);
 
     // Sets LineStatus[line] (line already checked), and what this thread's OwnLineState sees.

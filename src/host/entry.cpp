@@ -5,7 +5,6 @@
 #include "host/calls.h"
 #include "host/entry.h"
 
-extern "C" __declspec(dllexport) void* DORV_HOST_CALL GetDI30(std::int32_t flags, std::int32_t,
-                                                             void* link) {
+extern "C" __declspec(dllexport) void* DORV_HOST_CALL GetDI30(std::int32_t flags, std::int32_t, void* link) {
     return dorv::host::CreateDriverObject(flags, link);
 }

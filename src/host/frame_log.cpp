@@ -49,8 +49,8 @@ void Close(Log& log) {
 }
 
 bool Open(Log& log) {
-    log.file = CreateFileA(log.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                           nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    log.file = CreateFileA(log.path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
     if (log.file == INVALID_HANDLE_VALUE) return false;
     LARGE_INTEGER size{};
     GetFileSizeEx(log.file, &size);
@@ -69,8 +69,8 @@ void Write(Log& log, const std::string& text) {
         Close(log);
         // A full file that can be neither moved aside nor removed ends the trace: it must never
         // fill the disk.
-        const bool moved = MoveFileExA(log.path.c_str(), (log.path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING) ||
-                           DeleteFileA(log.path.c_str());
+        const bool moved =
+            MoveFileExA(log.path.c_str(), (log.path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING) || DeleteFileA(log.path.c_str());
         if (!moved || !Open(log)) return Stop(log);
     }
     DWORD written = 0;
@@ -82,13 +82,12 @@ std::string Timestamp() {
     SYSTEMTIME t;
     GetSystemTime(&t);
     char s[32];
-    std::snprintf(s, sizeof s, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay,
-                  t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    std::snprintf(s, sizeof s, "%04u-%02u-%02uT%02u:%02u:%02u.%03uZ", t.wYear, t.wMonth, t.wDay, t.wHour, t.wMinute, t.wSecond,
+                  t.wMilliseconds);
     return s;
 }
 
-std::string Entry(const char* direction, std::uint8_t line, const std::uint8_t* bytes,
-                  std::size_t length) {
+std::string Entry(const char* direction, std::uint8_t line, const std::uint8_t* bytes, std::size_t length) {
     char head[24];
     std::snprintf(head, sizeof head, " %s line %02u", direction, line);
     std::string text = Timestamp() + head;
@@ -113,8 +112,7 @@ void Configure(const FrameLogSettings& settings) {
     const bool open = !path.empty() && Open(log);
     InterlockedExchange(&log.enabled, open ? 1 : 0);
     if (open) {
-        Write(log, "# " + Timestamp() + " Dorv5000.dll, " + (kRegisterCalls ? "register" : "stdcall") +
-                       " build: trace begun\r\n");
+        Write(log, "# " + Timestamp() + " Dorv5000.dll, " + (kRegisterCalls ? "register" : "stdcall") + " build: trace begun\r\n");
     }
 }
 

@@ -49,8 +49,7 @@ std::string& ThreadMessage() {
 void RaiseToHost(win::FailureKind kind) {
     thread_local std::string cp1251;
     cp1251 = platform::Utf8ToCp1251(ThreadMessage());
-    const ULONG_PTR arguments[3] = {static_cast<ULONG_PTR>(kind),
-                                    reinterpret_cast<ULONG_PTR>(cp1251.c_str()),
+    const ULONG_PTR arguments[3] = {static_cast<ULONG_PTR>(kind), reinterpret_cast<ULONG_PTR>(cp1251.c_str()),
                                     static_cast<ULONG_PTR>(cp1251.size())};
     RaiseException(win::kDriverFailureCode, EXCEPTION_NONCONTINUABLE, 3, arguments);
     std::terminate();  // not reached: a non-continuable exception never returns
@@ -67,8 +66,7 @@ namespace {
 
 // What the driver object is made of: the host's link as the driver calls it, and the driver.
 struct Parts {
-    Parts(std::int32_t flags, void* hostLink, void* context)
-        : link(hostLink, context), driver(flags, &link) {}
+    Parts(std::int32_t flags, void* hostLink, void* context) : link(hostLink, context), driver(flags, &link) {}
     HostLinkAdapter link;
     TVM30 driver;
 };
@@ -251,27 +249,19 @@ void DORV_HOST_CALL GetFilling(Self self, I32 line, I32 column, double* litres, 
 }
 
 #if defined(DORV_HOST_REGISTER)
-void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 unused2, I32 unused1,
-                                 double* second, double* first, I32 nozzle) {
+void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 unused2, I32 unused1, double* second, double* first, I32 nozzle) {
 #else
-void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 nozzle, double* first,
-                                 double* second, I32 unused1, I32 unused2) {
+void DORV_HOST_CALL ReadCounters(Self self, I32 line, I32 column, I32 nozzle, double* first, double* second, I32 unused1, I32 unused2) {
 #endif
-    Entered(self, [&] {
-        self->parts.driver.ReadCounters(line, column, nozzle, first, second, unused1, unused2);
-    });
+    Entered(self, [&] { self->parts.driver.ReadCounters(line, column, nozzle, first, second, unused1, unused2); });
 }
 
 #if defined(DORV_HOST_REGISTER)
-void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 unused3, I32 unused2,
-                                 I32 unused1, const double* value, I32 nozzle) {
+void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 unused3, I32 unused2, I32 unused1, const double* value, I32 nozzle) {
 #else
-void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 nozzle,
-                                 const double* value, I32 unused1, I32 unused2, I32 unused3) {
+void DORV_HOST_CALL WriteCounter(Self self, I32 line, I32 column, I32 nozzle, const double* value, I32 unused1, I32 unused2, I32 unused3) {
 #endif
-    Entered(self, [&] {
-        self->parts.driver.WriteCounter(line, column, nozzle, value, unused1, unused2, unused3);
-    });
+    Entered(self, [&] { self->parts.driver.WriteCounter(line, column, nozzle, value, unused1, unused2, unused3); });
 }
 
 double DORV_HOST_CALL GetFillingVolume(Self self, I32 line, I32 column, double* money) {
@@ -283,11 +273,9 @@ std::uint16_t DORV_HOST_CALL GetStatusCode(Self self, U8 line, U8 column) {
 }
 
 #if defined(DORV_HOST_REGISTER)
-void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, double price, double unused,
-                             I32 nozzle) {
+void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, double price, double unused, I32 nozzle) {
 #else
-void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, I32 nozzle, double unused,
-                             double price) {
+void DORV_HOST_CALL SetPrice(Self self, I32 line, I32 column, I32 nozzle, double unused, double price) {
 #endif
     Entered(self, [&] { self->parts.driver.SetPrice(line, column, nozzle, unused, price); });
 }
@@ -297,21 +285,17 @@ void DORV_HOST_CALL Reserved12(Self self, I32 a, I32 b, I32 c) {
 }
 
 #if defined(DORV_HOST_REGISTER)
-void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, double litres, I32 unused,
-                                 I32 nozzle) {
+void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, double litres, I32 unused, I32 nozzle) {
 #else
-void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, I32 nozzle, I32 unused,
-                                 double litres) {
+void DORV_HOST_CALL PresetVolume(Self self, I32 line, I32 column, I32 nozzle, I32 unused, double litres) {
 #endif
     Entered(self, [&] { self->parts.driver.PresetVolume(line, column, nozzle, unused, litres); });
 }
 
 #if defined(DORV_HOST_REGISTER)
-void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, double money, I32 unused,
-                                 I32 nozzle) {
+void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, double money, I32 unused, I32 nozzle) {
 #else
-void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, I32 nozzle, I32 unused,
-                                 double money) {
+void DORV_HOST_CALL PresetAmount(Self self, I32 line, I32 column, I32 nozzle, I32 unused, double money) {
 #endif
     Entered(self, [&] { self->parts.driver.PresetAmount(line, column, nozzle, unused, money); });
 }
@@ -349,11 +333,9 @@ bool DORV_HOST_CALL GetDriverProperty(Self self, I32 number, I32* value) {
 }
 
 #if defined(DORV_HOST_REGISTER)
-StatusRecord* DORV_HOST_CALL GetStatus(Self self, U8 line, U8 column, StatusRecord* result,
-                                       U8 nozzleCount) {
+StatusRecord* DORV_HOST_CALL GetStatus(Self self, U8 line, U8 column, StatusRecord* result, U8 nozzleCount) {
 #else
-StatusRecord* DORV_HOST_CALL GetStatus(StatusRecord* result, Self self, U8 line, U8 column,
-                                       U8 nozzleCount) {
+StatusRecord* DORV_HOST_CALL GetStatus(StatusRecord* result, Self self, U8 line, U8 column, U8 nozzleCount) {
 #endif
     *result = Entered(self, [&] { return self->parts.driver.GetStatus(line, column, nozzleCount); });
     return result;
@@ -407,43 +389,42 @@ struct ClassTable {
 
 const ClassTable kClassTable = {
     {
-        &kClassTable.slots[0],                       // -76 self pointer
-        nullptr, nullptr, nullptr, nullptr,          // -72 interfaces .. -60 type information
-        nullptr, nullptr, nullptr,                   // -56 fields .. -48 dynamic methods
-        kClassName,                                  // -44
+        &kClassTable.slots[0],  // -76 self pointer
+        nullptr,
+        nullptr,
+        nullptr,
+        nullptr,  // -72 interfaces .. -60 type information
+        nullptr,
+        nullptr,
+        nullptr,                                              // -56 fields .. -48 dynamic methods
+        kClassName,                                           // -44
         reinterpret_cast<const void*>(sizeof(DriverObject)),  // -40 instance size
-        nullptr,                                     // -36 parent
-        Entry(&SafeCallException),                   // -32
-        Entry(&Nothing),                             // -28 AfterConstruction
-        Entry(&Nothing),                             // -24 BeforeDestruction
-        Entry(&NothingWithMessage),                  // -20 Dispatch
-        Entry(&NothingWithMessage),                  // -16 DefaultHandler
-        Entry(&NoNewInstance),                       // -12
-        Entry(&FreeInstance),                        // -8
-        Entry(&DestroyEntry),                        // -4
+        nullptr,                                              // -36 parent
+        Entry(&SafeCallException),                            // -32
+        Entry(&Nothing),                                      // -28 AfterConstruction
+        Entry(&Nothing),                                      // -24 BeforeDestruction
+        Entry(&NothingWithMessage),                           // -20 Dispatch
+        Entry(&NothingWithMessage),                           // -16 DefaultHandler
+        Entry(&NoNewInstance),                                // -12
+        Entry(&FreeInstance),                                 // -8
+        Entry(&DestroyEntry),                                 // -4
     },
     {
-        Entry(&Abstract0), Entry(&GetDriverInfo), Entry(&SetLineStatus), Entry(&GetLineStatus),
-        Entry(&StopColumn), Entry(&Reserved5), Entry(&GetFilling), Entry(&ReadCounters),
-        Entry(&WriteCounter), Entry(&GetFillingVolume), Entry(&GetStatusCode), Entry(&SetPrice),
-        Entry(&Reserved12), Entry(&PresetVolume), Entry(&PresetAmount), Entry(&StartNozzle),
-        Entry(&SetupLine), Entry(&GetParam), Entry(&SetParam), Entry(&AuthorizeNozzle),
-        Entry(&GetDriverProperty), Entry(&GetStatus), Entry(&StopNozzle), Entry(&StopAndRelease),
-        Entry(&AttachMenu), Entry(&Reserved25), Entry(&Reserved26),
-        Entry(&CompleteDestructor), Entry(&DeletingDestructor),
+        Entry(&Abstract0),         Entry(&GetDriverInfo), Entry(&SetLineStatus),      Entry(&GetLineStatus),      Entry(&StopColumn),
+        Entry(&Reserved5),         Entry(&GetFilling),    Entry(&ReadCounters),       Entry(&WriteCounter),       Entry(&GetFillingVolume),
+        Entry(&GetStatusCode),     Entry(&SetPrice),      Entry(&Reserved12),         Entry(&PresetVolume),       Entry(&PresetAmount),
+        Entry(&StartNozzle),       Entry(&SetupLine),     Entry(&GetParam),           Entry(&SetParam),           Entry(&AuthorizeNozzle),
+        Entry(&GetDriverProperty), Entry(&GetStatus),     Entry(&StopNozzle),         Entry(&StopAndRelease),     Entry(&AttachMenu),
+        Entry(&Reserved25),        Entry(&Reserved26),    Entry(&CompleteDestructor), Entry(&DeletingDestructor),
     },
 };
 static_assert(offsetof(ClassTable, slots) == 76, "Destroy must stand at -4, the self pointer at -76");
 
-DriverObject::DriverObject(std::int32_t flags, void* hostLink) : table(kClassTable.slots) {
-    new (&parts) Parts(flags, hostLink, this);
-}
+DriverObject::DriverObject(std::int32_t flags, void* hostLink) : table(kClassTable.slots) { new (&parts) Parts(flags, hostLink, this); }
 
 }  // namespace
 
-HostLinkAdapter& HostLinkAdapter::OfContext(void* context) {
-    return static_cast<DriverObject*>(context)->parts.link;
-}
+HostLinkAdapter& HostLinkAdapter::OfContext(void* context) { return static_cast<DriverObject*>(context)->parts.link; }
 
 bool HostLinkAdapter::Freed() const { return static_cast<const DriverObject*>(context_)->freed; }
 

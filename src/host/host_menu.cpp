@@ -82,10 +82,7 @@ public:
     void DORV_CALL SetOnClick(MenuClickHandler handler, void* data) override {
         g_click.handler = handler;
         g_click.data = data;
-        host::Host([&] {
-            Slot<SetOnClickFn>(host_, kSetOnClick)(host_, reinterpret_cast<void*>(&ClickEntry),
-                                                   &g_click);
-        });
+        host::Host([&] { Slot<SetOnClickFn>(host_, kSetOnClick)(host_, reinterpret_cast<void*>(&ClickEntry), &g_click); });
     }
 
 private:
@@ -108,10 +105,7 @@ public:
     MenuItem* DORV_CALL CreateItem(MenuItem* parent, std::int32_t index) override {
         void* const hostParent = parent ? static_cast<HostMenuItem*>(parent)->Host() : nullptr;
         void* item = nullptr;
-        host::Host([&] {
-            item = Slot<CreateItemFn>(menu_.hostFactory_, kCreateItem)(menu_.hostFactory_,
-                                                                       hostParent, index);
-        });
+        host::Host([&] { item = Slot<CreateItemFn>(menu_.hostFactory_, kCreateItem)(menu_.hostFactory_, hostParent, index); });
         return item ? menu_.Wrap(item) : nullptr;
     }
 

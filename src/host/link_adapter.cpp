@@ -33,22 +33,18 @@ using ReadLineStateFn = U8(DORV_HOST_CALL*)(void*, U8);
 using SetCallbackFn = void(DORV_HOST_CALL*)(void*, U8, void*, void*);
 #if defined(DORV_HOST_REGISTER)
 // Stack arguments in reverse (see calls.h).
-using TransactFn = I32(DORV_HOST_CALL*)(void*, U8 line, const U8* frame, U8 mode, U8 replyLength,
-                                        U8* reply, U8 frameLength);
+using TransactFn = I32(DORV_HOST_CALL*)(void*, U8 line, const U8* frame, U8 mode, U8 replyLength, U8* reply, U8 frameLength);
 using ConfigureLineFn = I32(DORV_HOST_CALL*)(void*, U8 line, I32 format, I32 baud);
 #else
-using TransactFn = I32(DORV_HOST_CALL*)(void*, U8 line, const U8* frame, U8 frameLength,
-                                        U8* reply, U8 replyLength, U8 mode);
+using TransactFn = I32(DORV_HOST_CALL*)(void*, U8 line, const U8* frame, U8 frameLength, U8* reply, U8 replyLength, U8 mode);
 using ConfigureLineFn = I32(DORV_HOST_CALL*)(void*, U8 line, I32 format, I32 baud);
 #endif
 
 // The callbacks as the host calls them.
 #if defined(DORV_HOST_REGISTER)
-bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused2, U8* length,
-                                   I32 unused1) {
+bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused2, U8* length, I32 unused1) {
 #else
-bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused1, U8* length,
-                                   I32 unused2) {
+bool DORV_HOST_CALL ValidatorEntry(void* context, U8 line, U8* reply, I32 unused1, U8* length, I32 unused2) {
 #endif
     LibraryFpu fpu;
     // Nothing of C++ may unwind into the host's frames. The host's own exception out of its
@@ -111,8 +107,7 @@ std::uint8_t HostLinkAdapter::ReadLineState(std::uint8_t line) {
     return state;
 }
 
-std::int32_t HostLinkAdapter::Transact(std::uint8_t line, const std::uint8_t* frame,
-                                       std::uint8_t frameLength, std::uint8_t* reply,
+std::int32_t HostLinkAdapter::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                        std::uint8_t replyLength, std::uint8_t mode) {
     I32 result = 0;
     auto call = [&] {
@@ -133,8 +128,7 @@ std::int32_t HostLinkAdapter::Transact(std::uint8_t line, const std::uint8_t* fr
     return result;
 }
 
-std::int32_t HostLinkAdapter::ConfigureLine(std::uint8_t line, std::int32_t format,
-                                            std::int32_t baud) {
+std::int32_t HostLinkAdapter::ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) {
     if (Freed()) return -1;
     I32 result = 0;
     auto call = [&] { result = Slot<ConfigureLineFn>(host_, kConfigureLine)(host_, line, format, baud); };
@@ -142,32 +136,25 @@ std::int32_t HostLinkAdapter::ConfigureLine(std::uint8_t line, std::int32_t form
     return Shielded(call, raised) ? result : GetLineError(line);
 }
 
-void HostLinkAdapter::SetReplyValidator(std::uint8_t line, ReplyValidator validator,
-                                        void* context) {
+void HostLinkAdapter::SetReplyValidator(std::uint8_t line, ReplyValidator validator, void* context) {
     FailIfFreed();
     lines_[line].validator = validator;
     lines_[line].validatorContext = context;
-    auto call = [&] {
-        Slot<SetCallbackFn>(host_, kSetReplyValidator)(
-            host_, line, reinterpret_cast<void*>(&ValidatorEntry), context_);
-    };
+    auto call = [&] { Slot<SetCallbackFn>(host_, kSetReplyValidator)(host_, line, reinterpret_cast<void*>(&ValidatorEntry), context_); };
     ShieldedOrThrow(call);
 }
 
-void HostLinkAdapter::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator,
-                                          void* context) {
+void HostLinkAdapter::SetLineConfigurator(std::uint8_t line, LineConfigurator configurator, void* context) {
     FailIfFreed();
     lines_[line].configurator = configurator;
     lines_[line].configuratorContext = context;
     auto call = [&] {
-        Slot<SetCallbackFn>(host_, kSetLineConfigurator)(
-            host_, line, reinterpret_cast<void*>(&ConfiguratorEntry), context_);
+        Slot<SetCallbackFn>(host_, kSetLineConfigurator)(host_, line, reinterpret_cast<void*>(&ConfiguratorEntry), context_);
     };
     ShieldedOrThrow(call);
 }
 
-bool HostLinkAdapter::Validate(std::uint8_t line, std::uint8_t* reply, std::int32_t unused1,
-                               std::uint8_t* length, std::int32_t unused2) {
+bool HostLinkAdapter::Validate(std::uint8_t line, std::uint8_t* reply, std::int32_t unused1, std::uint8_t* length, std::int32_t unused2) {
     if (Freed()) return false;
     if (reply && length) frame_log::ReplySeen(line, reply, *length);
     const ReplyValidator validator = lines_[line].validator;

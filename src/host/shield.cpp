@@ -65,16 +65,14 @@ void UnwindAbove(ShieldFrame* frame, EXCEPTION_RECORD* record) {
         : "memory", "cc");
 }
 
-extern "C" EXCEPTION_DISPOSITION __cdecl ShieldHandler(EXCEPTION_RECORD* record, void* frame,
-                                                       CONTEXT*, void*) {
+extern "C" EXCEPTION_DISPOSITION __cdecl ShieldHandler(EXCEPTION_RECORD* record, void* frame, CONTEXT*, void*) {
     if (record->ExceptionFlags & kUnwinding) return ExceptionContinueSearch;
     auto* shield = static_cast<ShieldFrame*>(frame);
     HostException& raised = *shield->raised;
     raised.code = record->ExceptionCode;
     raised.flags = record->ExceptionFlags;
     raised.count = record->NumberParameters < 15 ? record->NumberParameters : 15;
-    for (std::uint32_t i = 0; i < raised.count; ++i)
-        raised.information[i] = record->ExceptionInformation[i];
+    for (std::uint32_t i = 0; i < raised.count; ++i) raised.information[i] = record->ExceptionInformation[i];
     UnwindAbove(shield, record);
     // Back into CallShielded, past the host's frames; the shield's record is again the head of
     // the chain.
@@ -83,8 +81,7 @@ extern "C" EXCEPTION_DISPOSITION __cdecl ShieldHandler(EXCEPTION_RECORD* record,
 
 }  // namespace
 
-__attribute__((noinline)) bool CallShielded(void (*call)(void*), void* argument,
-                                            HostException* raised) {
+__attribute__((noinline)) bool CallShielded(void (*call)(void*), void* argument, HostException* raised) {
     ShieldFrame frame{};
     frame.handler = reinterpret_cast<void*>(&ShieldHandler);
     frame.raised = raised;

@@ -11,8 +11,7 @@ void SaveParamsToFile(const CTRKParameters& catalogue, const std::string& path) 
     ini.EraseSection(text::kBufferSection);
     for (std::int32_t i = kFirstNumberedPosition; i < catalogue.GetCount(); ++i) {
         const CParameter& entry = catalogue.GetParameter(i);
-        ini.WriteInteger(text::kBufferSection, std::to_string(entry.Number()),
-                         LowWord(entry.Value()));
+        ini.WriteInteger(text::kBufferSection, std::to_string(entry.Number()), LowWord(entry.Value()));
     }
     ini.UpdateFile();
 }

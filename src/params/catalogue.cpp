@@ -7,13 +7,10 @@
 
 namespace dorv::params {
 
-void CTRKParameters::Add(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals,
-                         const char* name, const char* unit, std::int64_t value,
-                         std::int64_t min, std::int64_t max, std::uint8_t type,
-                         std::uint8_t section, bool skipWriteAll,
+void CTRKParameters::Add(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals, const char* name, const char* unit,
+                         std::int64_t value, std::int64_t min, std::int64_t max, std::uint8_t type, std::uint8_t section, bool skipWriteAll,
                          std::initializer_list<const char*> choices) {
-    auto entry = std::make_unique<CParameter>(number, digits, decimals, name, unit, value, min,
-                                              max, type, section, skipWriteAll);
+    auto entry = std::make_unique<CParameter>(number, digits, decimals, name, unit, value, min, max, type, section, skipWriteAll);
     for (const char* choice : choices) entry->AddChoice(choice);
     entries_.push_back(std::move(entry));
 }

@@ -34,9 +34,8 @@ public:
     const CParameter& GetParameter(std::int32_t position) const;
 
 private:
-    void Add(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals, const char* name,
-             const char* unit, std::int64_t value, std::int64_t min, std::int64_t max,
-             std::uint8_t type, std::uint8_t section, bool skipWriteAll,
+    void Add(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals, const char* name, const char* unit, std::int64_t value,
+             std::int64_t min, std::int64_t max, std::uint8_t type, std::uint8_t section, bool skipWriteAll,
              std::initializer_list<const char*> choices);
 
     std::vector<std::unique_ptr<CParameter>> entries_;

@@ -6,8 +6,7 @@
 
 namespace dorv::params {
 
-bool ReadEntry(CParameter& entry, ParameterTransport* transport, Target target,
-               const NumberLocale& locale) {
+bool ReadEntry(CParameter& entry, ParameterTransport* transport, Target target, const NumberLocale& locale) {
     const auto kind = AccessKindOf(entry.Type());
     if (!transport || !kind) {
         entry.RecordFailedRead(/*clearText=*/false);
@@ -16,8 +15,7 @@ bool ReadEntry(CParameter& entry, ParameterTransport* transport, Target target,
     std::int64_t raw = -1;
     std::string text;
     try {
-        raw = transport->ReadParameter(*kind, target.line, target.address, entry.Number(),
-                                       entry.Digits());
+        raw = transport->ReadParameter(*kind, target.line, target.address, entry.Number(), entry.Digits());
         text = entry.RawToText(raw, locale);
     } catch (const std::exception&) {
         text.clear();
@@ -30,9 +28,7 @@ bool ReadEntry(CParameter& entry, ParameterTransport* transport, Target target,
     return true;
 }
 
-bool FitsDigitField(std::int64_t value, int digits) {
-    return value >= 0 && DigitCount(static_cast<std::uint64_t>(value)) <= digits;
-}
+bool FitsDigitField(std::int64_t value, int digits) { return value >= 0 && DigitCount(static_cast<std::uint64_t>(value)) <= digits; }
 
 WriteOutcome WriteEntry(CParameter& entry, ParameterTransport* transport, Target target) {
     const auto kind = AccessKindOf(entry.Type());
@@ -44,10 +40,8 @@ WriteOutcome WriteEntry(CParameter& entry, ParameterTransport* transport, Target
     const std::int64_t value = entry.Value();
     if (!FitsDigitField(value, entry.Digits())) return WriteOutcome::Failed;
     try {
-        return transport->WriteParameter(*kind, target.line, target.address, entry.Number(),
-                                         entry.Digits(), value)
-                   ? WriteOutcome::Written
-                   : WriteOutcome::Failed;
+        return transport->WriteParameter(*kind, target.line, target.address, entry.Number(), entry.Digits(), value) ? WriteOutcome::Written
+                                                                                                                    : WriteOutcome::Failed;
     } catch (const std::exception&) {
         // A line that fails mid-run is one failed entry, not the silent end of the run with
         // the previous entry's success still on the status bar.

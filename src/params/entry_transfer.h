@@ -23,8 +23,7 @@ struct Target {
 // Every failure - no transport, a type without an access kind, an exception of the transport,
 // the -1 of an unreadable entry, a value that has no text - ends as ReadError on the entry,
 // which keeps its Value and ReadText.
-bool ReadEntry(CParameter& entry, ParameterTransport* transport, Target target,
-               const NumberLocale& locale);
+bool ReadEntry(CParameter& entry, ParameterTransport* transport, Target target, const NumberLocale& locale);
 
 enum class WriteOutcome {
     NotSent,  // no transport or no access kind: the entry's ReadError is set

@@ -5,8 +5,7 @@
 namespace dorv::params {
 
 NumberLocale SystemNumberLocale() {
-    if (const auto user = platform::UserNumberSeparators())
-        return {user->thousands, user->decimal};
+    if (const auto user = platform::UserNumberSeparators()) return {user->thousands, user->decimal};
     return NumberLocale::Station();
 }
 
@@ -19,8 +18,7 @@ int DigitCount(std::uint64_t v) {
 std::string FormatGrouped(std::int64_t scaled, int decimals, const NumberLocale& locale) {
     // Work on the magnitude as unsigned so the most negative value has a magnitude too.
     const bool negative = scaled < 0;
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(scaled)
-                                       : static_cast<std::uint64_t>(scaled);
+    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(scaled) : static_cast<std::uint64_t>(scaled);
     std::uint64_t divisor = 1;
     for (int i = 0; i < decimals; ++i) divisor *= 10;
     const std::uint64_t whole = magnitude / divisor;

@@ -19,10 +19,8 @@ constexpr int kMaxFormatDecimals = 9;
 
 }  // namespace
 
-CParameter::CParameter(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals,
-                       std::string name, std::string unit, std::int64_t value, std::int64_t min,
-                       std::int64_t max, std::uint8_t type, std::uint8_t section,
-                       bool skipWriteAll)
+CParameter::CParameter(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals, std::string name, std::string unit,
+                       std::int64_t value, std::int64_t min, std::int64_t max, std::uint8_t type, std::uint8_t section, bool skipWriteAll)
     : digits_(digits),
       decimals_(decimals),
       name_(std::move(name)),
@@ -121,14 +119,11 @@ std::int64_t RoundToInteger(double x) {
 
 std::int32_t CParameter::ValueToRaw(double x) const {
     const std::int64_t raw = RoundToInteger(x * PowerOfTen(decimals_));
-    if (raw < std::numeric_limits<std::int32_t>::min() ||
-        raw > std::numeric_limits<std::int32_t>::max())
-        throw Exception(msg::kValueRange);
+    if (raw < std::numeric_limits<std::int32_t>::min() || raw > std::numeric_limits<std::int32_t>::max()) throw Exception(msg::kValueRange);
     return static_cast<std::int32_t>(raw);
 }
 
-std::string CParameter::NumberText(std::int32_t raw, const NumberLocale& locale,
-                                   bool checkWidth) const {
+std::string CParameter::NumberText(std::int32_t raw, const NumberLocale& locale, bool checkWidth) const {
     if (decimals_ > kMaxFormatDecimals) ConversionFailed();
     // Type 0 keeps its decimals inside the raw value; types 6 and 8 show the raw number itself
     // with Decimals zeros after the separator.
@@ -136,14 +131,15 @@ std::string CParameter::NumberText(std::int32_t raw, const NumberLocale& locale,
     std::int64_t wholePart = raw;
     std::int64_t unit = 1;
     for (int i = 0; i < decimals_; ++i) unit *= 10;
-    if (type_ == kTypeNumber) wholePart = raw / unit;
-    else scaled = static_cast<std::int64_t>(raw) * unit;
+    if (type_ == kTypeNumber)
+        wholePart = raw / unit;
+    else
+        scaled = static_cast<std::int64_t>(raw) * unit;
     if (checkWidth) {
         // The field carries Digits significant digits, Decimals of them after the separator; a
         // number with a longer integer part cannot have come from or go to the controller.
         const int wholeDigits = std::max(0, digits_ - decimals_);
-        const std::uint64_t magnitude = wholePart < 0 ? 0 - static_cast<std::uint64_t>(wholePart)
-                                                      : static_cast<std::uint64_t>(wholePart);
+        const std::uint64_t magnitude = wholePart < 0 ? 0 - static_cast<std::uint64_t>(wholePart) : static_cast<std::uint64_t>(wholePart);
         if (DigitCount(magnitude) > wholeDigits) ConversionFailed();
     }
     return FormatGrouped(scaled, decimals_, locale);
@@ -158,11 +154,9 @@ std::string CParameter::RawToText(std::int64_t raw, const NumberLocale& locale) 
     switch (type_) {
         case kTypeChoice:
         case kTypeCommonChoice:
-            if (raw < static_cast<std::int64_t>(choices_.size()))
-                return choices_[static_cast<std::size_t>(raw)];
+            if (raw < static_cast<std::int64_t>(choices_.size())) return choices_[static_cast<std::size_t>(raw)];
             return std::to_string(raw);
-        case kTypePair:
-            return std::to_string(raw / 1000) + " - " + std::to_string(raw % 1000);
+        case kTypePair: return std::to_string(raw / 1000) + " - " + std::to_string(raw % 1000);
         case kTypeTemperature:
         case kTypeSensorSwitch:
         case kTypeHeaterTemperature:

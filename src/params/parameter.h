@@ -46,9 +46,8 @@ struct ReadState {
 
 class CParameter {
 public:
-    CParameter(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals, std::string name,
-               std::string unit, std::int64_t value, std::int64_t min, std::int64_t max,
-               std::uint8_t type, std::uint8_t section, bool skipWriteAll);
+    CParameter(std::uint8_t number, std::uint8_t digits, std::uint8_t decimals, std::string name, std::string unit, std::int64_t value,
+               std::int64_t min, std::int64_t max, std::uint8_t type, std::uint8_t section, bool skipWriteAll);
     CParameter(const CParameter&) = delete;
     CParameter& operator=(const CParameter&) = delete;
 
@@ -129,8 +128,6 @@ std::int64_t RoundToInteger(double x);
 
 // The low 32 bits of a raw value, as signed: how bounds, buffer files and the number format see
 // a 64-bit value.
-inline std::int32_t LowWord(std::int64_t v) {
-    return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v)));
-}
+inline std::int32_t LowWord(std::int64_t v) { return static_cast<std::int32_t>(static_cast<std::uint32_t>(static_cast<std::uint64_t>(v))); }
 
 }  // namespace dorv::params

@@ -15,30 +15,23 @@ std::string ValueToWriteText(const CParameter& entry, const NumberLocale& locale
     }
 }
 
-ParameterSet::ParameterSet(NumberLocale locale)
-    : locale_(std::move(locale)), catalogue_(MakeFilledCatalogue()) {}
+ParameterSet::ParameterSet(NumberLocale locale) : locale_(std::move(locale)), catalogue_(MakeFilledCatalogue()) {}
 
-std::string ParameterSet::ShownValue(std::int32_t position) const {
-    return ValueToWriteText(catalogue_->GetParameter(position), locale_);
-}
+std::string ParameterSet::ShownValue(std::int32_t position) const { return ValueToWriteText(catalogue_->GetParameter(position), locale_); }
 
-RunSummary ParameterSet::ReadAll(ParameterTransport& transport, Target target,
-                                 const ProgressCallback& progress) {
+RunSummary ParameterSet::ReadAll(ParameterTransport& transport, Target target, const ProgressCallback& progress) {
     RunSummary summary;
     const std::int32_t count = catalogue_->GetCount();
     for (std::int32_t i = kFirstNumberedPosition; i < count; ++i) {
         CParameter& entry = catalogue_->GetParameter(i);
         const bool ok = ReadEntry(entry, &transport, target, locale_);
         ++(ok ? summary.succeeded : summary.failed);
-        if (progress)
-            progress({i, i - kFirstNumberedPosition + 1, count - kFirstNumberedPosition, &entry,
-                      ok, false, {}});
+        if (progress) progress({i, i - kFirstNumberedPosition + 1, count - kFirstNumberedPosition, &entry, ok, false, {}});
     }
     return summary;
 }
 
-RunSummary ParameterSet::WriteAll(ParameterTransport& transport, Target target,
-                                  const ProgressCallback& progress) {
+RunSummary ParameterSet::WriteAll(ParameterTransport& transport, Target target, const ProgressCallback& progress) {
     RunSummary summary;
     const std::int32_t count = catalogue_->GetCount();
     for (std::int32_t i = kFirstNumberedPosition; i < count; ++i) {
@@ -48,8 +41,8 @@ RunSummary ParameterSet::WriteAll(ParameterTransport& transport, Target target,
         const bool skipped = outcome == WriteOutcome::Skipped;
         ++(ok ? summary.succeeded : skipped ? summary.skipped : summary.failed);
         if (progress)
-            progress({i, i - kFirstNumberedPosition + 1, count - kFirstNumberedPosition, &entry,
-                      ok, skipped, WriteStatusText(outcome, entry.Number())});
+            progress({i, i - kFirstNumberedPosition + 1, count - kFirstNumberedPosition, &entry, ok, skipped,
+                      WriteStatusText(outcome, entry.Number())});
     }
     return summary;
 }
@@ -63,8 +56,7 @@ std::vector<ParameterDifference> Diff(const ParameterSet& left, const ParameterS
         const std::int64_t va = a.Value();
         const std::int64_t vb = b.Value();
         if (va == vb) continue;
-        result.push_back({i, a.Number(), a.Name(), va, vb, ValueToWriteText(a, left.Locale()),
-                          ValueToWriteText(b, right.Locale())});
+        result.push_back({i, a.Number(), a.Name(), va, vb, ValueToWriteText(a, left.Locale()), ValueToWriteText(b, right.Locale())});
     }
     return result;
 }

@@ -24,9 +24,9 @@ struct EntryProgress {
     std::int32_t done = 0;      // entries handled so far, this one included
     std::int32_t total = 0;     // entries the run handles
     const CParameter* entry = nullptr;
-    bool ok = false;            // read, or written; false for skipped or failed entries
-    bool skipped = false;       // write runs: SkipWriteAll
-    std::string statusText;     // write runs: the status line the window would show
+    bool ok = false;         // read, or written; false for skipped or failed entries
+    bool skipped = false;    // write runs: SkipWriteAll
+    std::string statusText;  // write runs: the status line the window would show
 };
 using ProgressCallback = std::function<void(const EntryProgress&)>;
 
@@ -43,7 +43,7 @@ struct ParameterDifference {
     std::string name;
     std::int64_t left = 0;
     std::int64_t right = 0;
-    std::string leftText;   // the values as the window's "Запись" column shows them
+    std::string leftText;  // the values as the window's "Запись" column shows them
     std::string rightText;
 };
 
@@ -55,10 +55,8 @@ public:
     const CTRKParameters& Catalogue() const { return *catalogue_; }
     const NumberLocale& Locale() const { return locale_; }
 
-    RunSummary ReadAll(ParameterTransport& transport, Target target,
-                       const ProgressCallback& progress = {});
-    RunSummary WriteAll(ParameterTransport& transport, Target target,
-                        const ProgressCallback& progress = {});
+    RunSummary ReadAll(ParameterTransport& transport, Target target, const ProgressCallback& progress = {});
+    RunSummary WriteAll(ParameterTransport& transport, Target target, const ProgressCallback& progress = {});
     void Save(const std::string& path) const { SaveParamsToFile(*catalogue_, path); }
     int Load(const std::string& path) { return LoadParamsFromFile(*catalogue_, path); }
 

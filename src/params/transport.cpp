@@ -4,14 +4,12 @@
 
 namespace dorv::params {
 
-std::int64_t Tvm30Transport::ReadParameter(std::uint8_t kind, std::int32_t line,
-                                           std::int32_t address, std::int32_t number,
+std::int64_t Tvm30Transport::ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number,
                                            std::int32_t digits) {
     return driver_.ReadParameter(kind, line, address, number, digits);
 }
 
-bool Tvm30Transport::WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                                    std::int64_t number, std::int64_t digits,
+bool Tvm30Transport::WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
                                     std::int64_t value) {
     return driver_.WriteParameter(kind, line, address, number, digits, value);
 }

@@ -22,11 +22,11 @@ public:
     virtual ~ParameterTransport() = default;
     // The value read, or -1 when the entry cannot be read (kind 1 and 2, a refusal). May raise
     // (ESerialIO for line failures).
-    virtual std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address,
-                                       std::int32_t number, std::int32_t digits) = 0;
+    virtual std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number,
+                                       std::int32_t digits) = 0;
     // True when the request was carried out. May raise.
-    virtual bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                                std::int64_t number, std::int64_t digits, std::int64_t value) = 0;
+    virtual bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
+                                std::int64_t value) = 0;
 };
 
 // The driver object as a transport. The driver must outlive the adapter's use: the window
@@ -34,10 +34,10 @@ public:
 class Tvm30Transport final : public ParameterTransport {
 public:
     explicit Tvm30Transport(TVM30& driver) : driver_(driver) {}
-    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address,
-                               std::int32_t number, std::int32_t digits) override;
-    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                        std::int64_t number, std::int64_t digits, std::int64_t value) override;
+    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number,
+                               std::int32_t digits) override;
+    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
+                        std::int64_t value) override;
 
 private:
     TVM30& driver_;

@@ -36,15 +36,12 @@ void ParamsThread::Join() {
     if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
 }
 
-void TReadParamsTread::ReadRowParameter() {
-    ReadEntry(RowEntry(), setup_.transport.get(), host_.CurrentTarget(), setup_.locale);
-}
+void TReadParamsTread::ReadRowParameter() { ReadEntry(RowEntry(), setup_.transport.get(), host_.CurrentTarget(), setup_.locale); }
 
 void TWriteParamsTread::WriteRowParameter() {
     CParameter& entry = RowEntry();
     const WriteOutcome outcome = WriteEntry(entry, setup_.transport.get(), host_.CurrentTarget());
-    if (outcome == WriteOutcome::Written || outcome == WriteOutcome::Failed)
-        host_.RunStatusText(WriteStatusText(outcome, entry.Number()));
+    if (outcome == WriteOutcome::Written || outcome == WriteOutcome::Failed) host_.RunStatusText(WriteStatusText(outcome, entry.Number()));
 }
 
 }  // namespace dorv::params

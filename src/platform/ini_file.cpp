@@ -32,19 +32,15 @@ constexpr std::size_t kMaxFileBytes = kIniReadLimit;
 // until the rename, so one that carries no lock is the leftover of a save that was killed.
 constexpr std::string_view kTempInfix = ".save-";
 constexpr std::size_t kTempRandom = 6;
-constexpr std::string_view kTempLetters =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::string_view kTempLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 
-[[noreturn]] void Fail(const std::string& path, int err) {
-    throw Exception("Cannot write file " + path + ": " + std::strerror(err));
-}
+[[noreturn]] void Fail(const std::string& path, int err) { throw Exception("Cannot write file " + path + ": " + std::strerror(err)); }
 
 // Reads at most kMaxFileBytes; `whole` says whether that was all of the file.
 std::string ReadPrefix(const std::string& path, bool& whole) {
     std::error_code ec;
     whole = true;
-    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec))
-        throw Exception("Cannot read file " + path);
+    if (std::filesystem::exists(path, ec) && !std::filesystem::is_regular_file(path, ec)) throw Exception("Cannot read file " + path);
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         if (std::filesystem::exists(path, ec)) throw Exception("Cannot read file " + path);
@@ -131,8 +127,7 @@ std::filesystem::path SaveTarget(const std::string& path) {
 bool IsTempName(std::string_view name, std::string_view of) {
     if (name.size() != of.size() + kTempInfix.size() + kTempRandom) return false;
     if (!name.starts_with(of) || name.substr(of.size(), kTempInfix.size()) != kTempInfix) return false;
-    return name.substr(of.size() + kTempInfix.size()).find_first_not_of(kTempLetters) ==
-           std::string_view::npos;
+    return name.substr(of.size() + kTempInfix.size()).find_first_not_of(kTempLetters) == std::string_view::npos;
 }
 
 // Removes the temporary files that killed saves of `target` left beside it. One that another
@@ -148,8 +143,7 @@ void RemoveLeftovers(const std::filesystem::path& target) {
         const int fd = ::open(found.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
         if (fd < 0) continue;
         struct stat st {};
-        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0)
-            ::unlink(found.c_str());
+        if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && ::flock(fd, LOCK_EX | LOCK_NB) == 0) ::unlink(found.c_str());
         ::close(fd);
     }
 }
@@ -195,10 +189,11 @@ int CreateTemp(const std::filesystem::path& target, std::string& tempPath, const
         if (fd < 0) Fail(shown, errno);
         // Between creating and locking, another save's cleanup may have taken the file for a
         // leftover: then the name is no longer this file's, and another name is tried.
-        struct stat held {}, named {};
+        struct stat held {
+        }, named{};
         const bool locked = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-        if (locked && ::fstat(fd, &held) == 0 && ::stat(name.c_str(), &named) == 0 &&
-            held.st_dev == named.st_dev && held.st_ino == named.st_ino) {
+        if (locked && ::fstat(fd, &held) == 0 && ::stat(name.c_str(), &named) == 0 && held.st_dev == named.st_dev &&
+            held.st_ino == named.st_ino) {
             tempPath = std::move(name);
             return fd;
         }
@@ -233,23 +228,18 @@ IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_uni
 
 IniFile::~IniFile() = default;
 
-std::optional<std::string> IniFile::ReadString(const std::string& section,
-                                               const std::string& key) const {
+std::optional<std::string> IniFile::ReadString(const std::string& section, const std::string& key) const {
     CSimpleIniA::TNamesDepend values;
-    if (!impl_->ini.GetAllValues(section.c_str(), key.c_str(), values) || values.empty())
-        return std::nullopt;
+    if (!impl_->ini.GetAllValues(section.c_str(), key.c_str(), values) || values.empty()) return std::nullopt;
     const auto first = std::min_element(values.begin(), values.end(), CSimpleIniA::Entry::LoadOrder());
     return std::string(first->pItem);
 }
 
-void IniFile::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     impl_->ini.SetValue(section.c_str(), key.c_str(), value.c_str(), nullptr, /*forceReplace=*/true);
 }
 
-void IniFile::EraseSection(const std::string& section) {
-    impl_->ini.Delete(section.c_str(), nullptr, /*removeEmpty=*/true);
-}
+void IniFile::EraseSection(const std::string& section) { impl_->ini.Delete(section.c_str(), nullptr, /*removeEmpty=*/true); }
 
 void IniFile::UpdateFile() {
     // Saving what was read of a file cut at the read limit would cut the file.
@@ -292,8 +282,10 @@ void WriteFileAtomically(const std::string& path, const std::string& content) {
     while (ok && done < content.size()) {
         const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else done += static_cast<std::size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            done += static_cast<std::size_t>(n);
     }
     ok = ok && ::fsync(fd) == 0;
     ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;

@@ -32,8 +32,7 @@ public:
 
     std::optional<std::string> ReadString(const std::string& section, const std::string& key) const;
     // A missing key, or a value that is not a 32-bit integer, gives the default.
-    std::int32_t ReadInteger(const std::string& section, const std::string& key,
-                             std::int32_t defaultValue) const;
+    std::int32_t ReadInteger(const std::string& section, const std::string& key, std::int32_t defaultValue) const;
     // Booleans are integers: 0 is false, any other number true; anything else the default.
     bool ReadBool(const std::string& section, const std::string& key, bool defaultValue) const;
 

@@ -24,10 +24,14 @@ std::optional<std::int32_t> ParseInteger(const std::string& text) {
     for (; i < n; ++i) {
         const char c = text[i];
         int digit;
-        if (c >= '0' && c <= '9') digit = c - '0';
-        else if (base == 16 && c >= 'a' && c <= 'f') digit = c - 'a' + 10;
-        else if (base == 16 && c >= 'A' && c <= 'F') digit = c - 'A' + 10;
-        else return std::nullopt;
+        if (c >= '0' && c <= '9')
+            digit = c - '0';
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            digit = c - 'a' + 10;
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            digit = c - 'A' + 10;
+        else
+            return std::nullopt;
         value = value * base + digit;
         if (value > 0xFFFFFFFFLL) return std::nullopt;
     }
@@ -37,26 +41,20 @@ std::optional<std::int32_t> ParseInteger(const std::string& text) {
     return static_cast<std::int32_t>(value);
 }
 
-
-std::int32_t IniFile::ReadInteger(const std::string& section, const std::string& key,
-                                  std::int32_t defaultValue) const {
+std::int32_t IniFile::ReadInteger(const std::string& section, const std::string& key, std::int32_t defaultValue) const {
     const auto text = ReadString(section, key);
     if (!text) return defaultValue;
     return ParseInteger(*text).value_or(defaultValue);
 }
 
-bool IniFile::ReadBool(const std::string& section, const std::string& key,
-                       bool defaultValue) const {
+bool IniFile::ReadBool(const std::string& section, const std::string& key, bool defaultValue) const {
     return ReadInteger(section, key, defaultValue ? 1 : 0) != 0;
 }
 
-void IniFile::WriteInteger(const std::string& section, const std::string& key,
-                           std::int32_t value) {
+void IniFile::WriteInteger(const std::string& section, const std::string& key, std::int32_t value) {
     WriteString(section, key, std::to_string(value));
 }
 
-void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) {
-    WriteString(section, key, value ? "1" : "0");
-}
+void IniFile::WriteBool(const std::string& section, const std::string& key, bool value) { WriteString(section, key, value ? "1" : "0"); }
 
 }  // namespace dorv::platform

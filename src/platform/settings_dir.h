@@ -17,8 +17,8 @@
 namespace dorv::platform {
 
 std::string WindowsDirectory();
-std::string SettingsFilePath();      // <Windows directory>\cnf.INI (/cnf.INI elsewhere)
+std::string SettingsFilePath();  // <Windows directory>\cnf.INI (/cnf.INI elsewhere)
 std::string ParameterBufferDirectory();
-std::string ParameterBufferPath();   // <buffer directory>/Dorv.buf
+std::string ParameterBufferPath();  // <buffer directory>/Dorv.buf
 
 }  // namespace dorv::platform

@@ -10,8 +10,7 @@ void Tvm30SettingsAccess::SaveSettings() { driver_.SaveSettings(); }
 
 DriverBinding DriverBinding::For(TVM30* driver) {
     if (!driver) return {};
-    return {std::make_shared<params::Tvm30Transport>(*driver),
-            std::make_shared<Tvm30SettingsAccess>(*driver), driver};
+    return {std::make_shared<params::Tvm30Transport>(*driver), std::make_shared<Tvm30SettingsAccess>(*driver), driver};
 }
 
 }  // namespace dorv::ui

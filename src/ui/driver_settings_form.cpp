@@ -4,9 +4,7 @@
 
 namespace dorv::ui {
 
-int TDriverSettingForm::PistStepItemIndex(std::uint8_t pistStep) {
-    return std::min(static_cast<int>(pistStep) - 1, kPistStepItems - 1);
-}
+int TDriverSettingForm::PistStepItemIndex(std::uint8_t pistStep) { return std::min(static_cast<int>(pistStep) - 1, kPistStepItems - 1); }
 
 std::uint8_t TDriverSettingForm::PistStepFromItemIndex(int index) {
     // A radio group's index is -1 or one of its items; anything else from a view is clamped.

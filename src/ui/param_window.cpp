@@ -11,8 +11,7 @@
 
 namespace dorv::ui {
 
-TParamFrm::TParamFrm(ParamWindowView& view, params::NumberLocale locale)
-    : view_(view), locale_(std::move(locale)) {}
+TParamFrm::TParamFrm(ParamWindowView& view, params::NumberLocale locale) : view_(view), locale_(std::move(locale)) {}
 
 TParamFrm::~TParamFrm() { Shutdown(); }
 
@@ -109,8 +108,10 @@ bool TParamFrm::StartRun(RunSlot& slot, bool write) {
     try {
         params::RunSetup setup{catalogue, Driver().transport, locale_, catalogue->GetCount() + 1};
         params::RunHost& host = *this;
-        if (write) slot.thread = std::make_unique<params::TWriteParamsTread>(std::move(setup), host);
-        else slot.thread = std::make_unique<params::TReadParamsTread>(std::move(setup), host);
+        if (write)
+            slot.thread = std::make_unique<params::TWriteParamsTread>(std::move(setup), host);
+        else
+            slot.thread = std::make_unique<params::TReadParamsTread>(std::move(setup), host);
         slot.thread->Start([&slot] { slot.active = false; });
     } catch (...) {
         // No run (its thread could not start, say): the next click may try again.
@@ -169,16 +170,14 @@ void TParamFrm::LoadParamsFromFile(const std::string& path) {
 }
 
 void TParamFrm::SaveBtnClick() {
-    const auto name = view_.AskSaveFileName({text::kSaveDialogTitle, text::kDialogDefaultName,
-                                             text::kSaveDefaultExtension,
-                                             platform::ParameterBufferDirectory()});
+    const auto name = view_.AskSaveFileName(
+        {text::kSaveDialogTitle, text::kDialogDefaultName, text::kSaveDefaultExtension, platform::ParameterBufferDirectory()});
     if (name) SaveParamsToFile(*name);
 }
 
 void TParamFrm::LoadBtnClick() {
-    const auto name = view_.AskOpenFileName({text::kOpenDialogTitle, text::kDialogDefaultName,
-                                             text::kOpenDefaultExtension,
-                                             platform::ParameterBufferDirectory()});
+    const auto name = view_.AskOpenFileName(
+        {text::kOpenDialogTitle, text::kDialogDefaultName, text::kOpenDefaultExtension, platform::ParameterBufferDirectory()});
     if (name) LoadParamsFromFile(*name);
 }
 

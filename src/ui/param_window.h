@@ -49,8 +49,7 @@ std::string ValueTooWideText(int digits);
 
 class TParamFrm : private params::RunHost {
 public:
-    explicit TParamFrm(ParamWindowView& view,
-                       params::NumberLocale locale = params::SystemNumberLocale());
+    explicit TParamFrm(ParamWindowView& view, params::NumberLocale locale = params::SystemNumberLocale());
     ~TParamFrm() override;
     TParamFrm(const TParamFrm&) = delete;
     TParamFrm& operator=(const TParamFrm&) = delete;
@@ -139,8 +138,7 @@ private:
     bool StartRun(RunSlot& slot, bool write);
     void HideEditors();
     void ReportFileError(const std::string& message);
-    std::int64_t ValueFromEditors(const params::CParameter& entry,
-                                  const EditorValues& values) const;
+    std::int64_t ValueFromEditors(const params::CParameter& entry, const EditorValues& values) const;
 
     ParamWindowView& view_;
     const params::NumberLocale locale_;

@@ -54,8 +54,8 @@ std::string TParamFrm::GetLimitsText(int row) const {
         case params::kTypeNumber:
         case params::kTypeCommonNumber:
         case params::kTypeNetworkAddress:
-            return text::kLimitsFrom + entry->LimitText(entry->Min(), locale_) + text::kLimitsTo +
-                   entry->LimitText(entry->Max(), locale_) + " " + entry->Unit();
+            return text::kLimitsFrom + entry->LimitText(entry->Min(), locale_) + text::kLimitsTo + entry->LimitText(entry->Max(), locale_) +
+                   " " + entry->Unit();
         case params::kTypePair: return text::kPairLimits;
         case params::kTypeTemperature:
         case params::kTypeSensorSwitch: return text::kTemperatureLimits;
@@ -99,8 +99,7 @@ CellContent TParamFrm::RxDGCommonDrawCell(GridCell cell) const {
         }
         default:
             content.framed = true;
-            if (params::FitsDigitField(entry->Value(), entry->Digits()))
-                content.text = params::ValueToWriteText(*entry, locale_);
+            if (params::FitsDigitField(entry->Value(), entry->Digits())) content.text = params::ValueToWriteText(*entry, locale_);
             if (content.text.empty()) {
                 // A value its field cannot carry (loaded from a file, say) has no text of its
                 // own: the number itself, in red, shows what a write would refuse.
@@ -118,17 +117,13 @@ FramedText TParamFrm::DrawFramedText(Rect cell) {
     const int middle = (cell.top + cell.bottom) / 2;
     framed.visible = true;
     framed.textRect = {cell.left + 5, middle - 8, cell.right - 5, middle - 8 + 16};
-    framed.frameRect = {framed.textRect.left - 2, framed.textRect.top - 2,
-                        framed.textRect.right + 2, framed.textRect.bottom + 2};
+    framed.frameRect = {framed.textRect.left - 2, framed.textRect.top - 2, framed.textRect.right + 2, framed.textRect.bottom + 2};
     return framed;
 }
 
 int TParamFrm::CalcRowHeight(int row) const {
-    const int nameHeight =
-        view_.MeasureTextHeight(GetNameText(row), view_.ColumnWidth(kNameColumn)) + kTextPadding;
-    const int limitsHeight =
-        view_.MeasureTextHeight(GetLimitsText(row), view_.ColumnWidth(kLimitsColumn)) +
-        kTextPadding;
+    const int nameHeight = view_.MeasureTextHeight(GetNameText(row), view_.ColumnWidth(kNameColumn)) + kTextPadding;
+    const int limitsHeight = view_.MeasureTextHeight(GetLimitsText(row), view_.ColumnWidth(kLimitsColumn)) + kTextPadding;
     return std::max({nameHeight, limitsHeight, kMinRowHeight});
 }
 
@@ -185,8 +180,6 @@ void TParamFrm::RxDGCommonEnter() {
     }
 }
 
-void TParamFrm::RxDGCommonSelectCell(GridCell) {
-    view_.StartTimer(TimerId::EditorPlacement, kEditorPlacementMs);
-}
+void TParamFrm::RxDGCommonSelectCell(GridCell) { view_.StartTimer(TimerId::EditorPlacement, kEditorPlacementMs); }
 
 }  // namespace dorv::ui

@@ -30,9 +30,7 @@ SpinEditor IntegerEditor(double minValue, double maxValue, double value) {
 }
 
 // Below zero the controller keeps 200 + degrees; the editors work in degrees.
-double DecodedTemperature(std::int64_t raw) {
-    return static_cast<double>(raw > kSensorOff ? kSensorOff - raw : raw);
-}
+double DecodedTemperature(std::int64_t raw) { return static_cast<double>(raw > kSensorOff ? kSensorOff - raw : raw); }
 
 }  // namespace
 
@@ -54,8 +52,7 @@ EditorLayout TParamFrm::SetupWriteEditor(int row) const {
             layout.edit.increment = entry->GetStep();
             layout.edit.minValue = entry->GetMinValue();
             layout.edit.maxValue = entry->GetMaxValue();
-            layout.edit.value =
-                static_cast<double>(value) / params::CParameter::PowerOfTen(entry->Decimals());
+            layout.edit.value = static_cast<double>(value) / params::CParameter::PowerOfTen(entry->Decimals());
             break;
         case params::kTypeChoice:
         case params::kTypeCommonChoice: {
@@ -63,8 +60,7 @@ EditorLayout TParamFrm::SetupWriteEditor(int row) const {
             layout.combo.items = entry->Choices();
             layout.combo.enabled = !layout.combo.items.empty();
             // A value without a text of its own selects nothing.
-            const bool listed =
-                value >= 0 && value < static_cast<std::int64_t>(layout.combo.items.size());
+            const bool listed = value >= 0 && value < static_cast<std::int64_t>(layout.combo.items.size());
             layout.combo.itemIndex = layout.combo.enabled && listed ? static_cast<int>(value) : -1;
             break;
         }
@@ -77,9 +73,7 @@ EditorLayout TParamFrm::SetupWriteEditor(int row) const {
             // would be clamped to 200, and Enter would switch the sensor off).
             layout.edit = IntegerEditor(-99, 200, DecodedTemperature(value));
             break;
-        case params::kTypeHeaterTemperature:
-            layout.edit = IntegerEditor(-20, 0, DecodedTemperature(value));
-            break;
+        case params::kTypeHeaterTemperature: layout.edit = IntegerEditor(-20, 0, DecodedTemperature(value)); break;
         case params::kTypeSensorSwitch:
             layout.combo.visible = true;
             layout.combo.items = entry->Choices();
@@ -99,8 +93,7 @@ void TParamFrm::HideEditors() {
 
 void TParamFrm::PlaceWriteEditor(GridCell cell) {
     const auto catalogue = Catalogue();
-    if (cell.row <= 0 || cell.column != kWriteColumn || RowHeight(cell.row) <= 0 ||
-        !EntryOfRow(catalogue.get(), cell.row)) {
+    if (cell.row <= 0 || cell.column != kWriteColumn || RowHeight(cell.row) <= 0 || !EntryOfRow(catalogue.get(), cell.row)) {
         HideEditors();
         return;
     }
@@ -151,10 +144,8 @@ void TParamFrm::WriteValueEditExit() {
 
 void TParamFrm::WriteValueEditKeyDown(int key) {
     if (key != kEnterKey) return;
-    const MessageResult answer = view_.ShowMessage({text::kConfirmWriteText,
-                                                    text::kConfirmWriteCaption,
-                                                    MessageButtons::OkCancel,
-                                                    MessageIcon::Question});
+    const MessageResult answer =
+        view_.ShowMessage({text::kConfirmWriteText, text::kConfirmWriteCaption, MessageButtons::OkCancel, MessageIcon::Question});
     if (answer == MessageResult::Ok) WriteSingleParam(view_.CurrentCell().row);
     view_.RepaintGrid();
 }
@@ -168,8 +159,7 @@ std::string TParamFrm::ReadSingleParam(int row) {
     SyncTargetFromView();
     const DriverBinding driver = Driver();
     const module::DriverInUse inUse(driver.driver);
-    if (params::ReadEntry(*entry, driver.transport.get(), CurrentTarget(), locale_))
-        return entry->ReadText();
+    if (params::ReadEntry(*entry, driver.transport.get(), CurrentTarget(), locale_)) return entry->ReadText();
     // The window shows an empty read cell after a failed single read.
     entry->RecordFailedRead(/*clearText=*/true);
     return {};
@@ -181,8 +171,7 @@ void TParamFrm::RxDGCommonDblClick(GridCell cell) {
     view_.RepaintGrid();
 }
 
-std::int64_t TParamFrm::ValueFromEditors(const params::CParameter& entry,
-                                         const EditorValues& values) const {
+std::int64_t TParamFrm::ValueFromEditors(const params::CParameter& entry, const EditorValues& values) const {
     switch (entry.Type()) {
         case params::kTypeChoice:
         case params::kTypeCommonChoice: return entry.ValueToRaw(values.comboIndex);
@@ -192,8 +181,7 @@ std::int64_t TParamFrm::ValueFromEditors(const params::CParameter& entry,
             const std::int64_t t = params::RoundToInteger(values.edit);
             return t < 0 ? kSensorOff - t : t;
         }
-        case params::kTypeSensorSwitch:
-            return values.comboIndex == 0 ? kSensorOn : values.comboIndex == 1 ? kSensorOff : 0;
+        case params::kTypeSensorSwitch: return values.comboIndex == 0 ? kSensorOn : values.comboIndex == 1 ? kSensorOff : 0;
         default: return entry.ValueToRaw(values.edit);
     }
 }
@@ -223,17 +211,15 @@ void TParamFrm::WriteSingleParam(int row) {
                 message = ValueTooWideText(entry->Digits());
                 colourSet = true;
             } else {
-                if (entry->Type() == params::kTypeNetworkAddress)
-                    entry->SetNumber(view_.IdNumberValue());
-                if (driver.transport->WriteParameter(*kind, target.line, target.address,
-                                                     entry->Number(), entry->Digits(), value)) {
+                if (entry->Type() == params::kTypeNetworkAddress) entry->SetNumber(view_.IdNumberValue());
+                if (driver.transport->WriteParameter(*kind, target.line, target.address, entry->Number(), entry->Digits(), value)) {
                     message = text::kWriteDone;
                     colourSet = true;
                     colour = StatusColour::Green;
                     // The read-back shows what the controller took. Common commands and the
                     // address entry cannot be read: their -1 has no text and the bar turns red.
-                    const std::int64_t back = driver.transport->ReadParameter(
-                        *kind, target.line, target.address, entry->Number(), entry->Digits());
+                    const std::int64_t back =
+                        driver.transport->ReadParameter(*kind, target.line, target.address, entry->Number(), entry->Digits());
                     entry->SetValue(back);
                     entry->SetReadText(entry->RawToText(back, locale_));
                 } else {

@@ -39,11 +39,15 @@ void RunUpdates::SetStatusText(const std::string& text) {
     {
         std::lock_guard lock(mutex_);
         // On the window's thread: a run's older text still on its way must not replace this one.
-        if (OnWindowThread()) pending_.status.reset();
-        else pending_.status = text;
+        if (OnWindowThread())
+            pending_.status.reset();
+        else
+            pending_.status = text;
     }
-    if (OnWindowThread()) painter_.ShowStatus(text);
-    else Posted();
+    if (OnWindowThread())
+        painter_.ShowStatus(text);
+    else
+        Posted();
 }
 
 void RunUpdates::Drain() {
@@ -53,8 +57,10 @@ void RunUpdates::Drain() {
         posted_ = false;
         std::swap(work, pending_);
     }
-    if (work.all) painter_.PaintAll();
-    else for (int row : work.rows) painter_.PaintRow(row);
+    if (work.all)
+        painter_.PaintAll();
+    else
+        for (int row : work.rows) painter_.PaintRow(row);
     if (work.status) painter_.ShowStatus(*work.status);
 }
 

@@ -23,10 +23,8 @@ inline constexpr const char* kPasteHint = "Копировать из буфер�
 inline constexpr const char* kDriverSettingsButton = "Настройки драйвера";
 inline constexpr const char* kCloseButton = "Закрыть (Esc)";
 
-inline constexpr std::array<const char*, 3> kTabs = {
-    "Общие команды", "Программирование адреса", "Программирование параметров"};
-inline constexpr std::array<const char*, 5> kColumnHeaders = {
-    "Код", "Имя параметра", "Ограничения", "Чтение", "Запись"};
+inline constexpr std::array<const char*, 3> kTabs = {"Общие команды", "Программирование адреса", "Программирование параметров"};
+inline constexpr std::array<const char*, 5> kColumnHeaders = {"Код", "Имя параметра", "Ограничения", "Чтение", "Запись"};
 
 inline constexpr const char* kReadCellHint = "Дважды щелкните на поле для чтения параметра";
 inline constexpr const char* kWriteCellHint = "Нажмите Enter для записи параметра";
@@ -64,15 +62,12 @@ inline constexpr const char* kErrorCaption = "Ошибка";
 inline constexpr const char* kSettingsCaption = "Настройки драйвера ТРК DORV";
 inline constexpr const char* kPistStepCaption = "Нумерация пистолетов на стороне";
 // Four blanks before the parenthesis of the first item line the two items up.
-inline constexpr std::array<const char*, 2> kPistStepItems = {
-    "Сплошная    (1,2,3,4 - 5,6,7,8)", "Чередующаяся (1,3,5,7 - 2,4,6,8)"};
+inline constexpr std::array<const char*, 2> kPistStepItems = {"Сплошная    (1,2,3,4 - 5,6,7,8)", "Чередующаяся (1,3,5,7 - 2,4,6,8)"};
 // The inner quotes and the final blank belong to the caption.
-inline constexpr const char* kFreeStartCaption =
-    "Разрешить команду старта при повешенном пистолете (для \"Ирвала\" лучше запретить) ";
+inline constexpr const char* kFreeStartCaption = "Разрешить команду старта при повешенном пистолете (для \"Ирвала\" лучше запретить) ";
 inline constexpr const char* kSummaToLiterCaption = "Пересчитывать отпуск на СУММУ в ЛИТРЫ";
 inline constexpr const char* kForceStartCaption = "Прямой пуск";
-inline constexpr const char* kNoVerifStartCaption =
-    "Не проверять выполнение старта (для плохих линий связи с ТРК)";
+inline constexpr const char* kNoVerifStartCaption = "Не проверять выполнение старта (для плохих линий связи с ТРК)";
 inline constexpr const char* kSpecAutomatikaCaption = "ТРК Спецавтоматика (с протоколом АЗС2.0)";
 inline constexpr const char* kReadDecimalCaption = "Взять количество знаков после запятой с ТРК";
 inline constexpr const char* kApplyButton = "Применить";

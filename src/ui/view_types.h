@@ -28,8 +28,7 @@ struct GridCell {
 // Grid layout: 5 columns, one fixed header row.
 inline constexpr int kColumnCount = 5;
 inline constexpr std::array<int, kColumnCount> kColumnWidths = {38, 422, 76, 64, 169};
-enum GridColumn : int { kCodeColumn = 0, kNameColumn = 1, kLimitsColumn = 2, kReadColumn = 3,
-                        kWriteColumn = 4 };
+enum GridColumn : int { kCodeColumn = 0, kNameColumn = 1, kLimitsColumn = 2, kReadColumn = 3, kWriteColumn = 4 };
 // Height of a row that the selected tab hides.
 inline constexpr int kHiddenRowHeight = -1;
 
@@ -103,9 +102,9 @@ struct ComboEditor {
 
 // Everything about the three in-cell editors at once. The default hides them all.
 struct EditorLayout {
-    SpinEditor edit;   // WriteValueEdit
-    SpinEditor edit2;  // WriteValueEdit2 (pairs only)
-    ComboEditor combo; // WriteValueCB
+    SpinEditor edit;    // WriteValueEdit
+    SpinEditor edit2;   // WriteValueEdit2 (pairs only)
+    ComboEditor combo;  // WriteValueCB
     EditorId focus = EditorId::None;
     bool AnyVisible() const { return edit.visible || edit2.visible || combo.visible; }
 };

@@ -14,10 +14,9 @@ TEST(Addressing, ColumnNozzleAndStepGiveGroupAndAddressBytes) {
         int group, address;
     };
     const Case cases[] = {
-        {1, 1, 1, 1, 2, 0x21},  {1, 0, 1, 1, 2, 0x21},   {15, 1, 1, 15, 2, 0x2F},
-        {16, 1, 1, 16, 7, 0x21}, {30, 1, 1, 30, 7, 0x20}, {31, 1, 1, 31, 8, 0x21},
-        {2, 3, 4, 10, 2, 0x2A}, {3, 4, 8, 27, 7, 0x2C},  {45, 1, 1, 45, 8, 0x20},
-        {5, 4, 2, 11, 2, 0x2B}, {33, 4, 255, 798, 59, 0x23},
+        {1, 1, 1, 1, 2, 0x21},   {1, 0, 1, 1, 2, 0x21},   {15, 1, 1, 15, 2, 0x2F},     {16, 1, 1, 16, 7, 0x21},
+        {30, 1, 1, 30, 7, 0x20}, {31, 1, 1, 31, 8, 0x21}, {2, 3, 4, 10, 2, 0x2A},      {3, 4, 8, 27, 7, 0x2C},
+        {45, 1, 1, 45, 8, 0x20}, {5, 4, 2, 11, 2, 0x2B},  {33, 4, 255, 798, 59, 0x23},
     };
     for (const auto& c : cases) {
         const auto step = static_cast<std::uint8_t>(c.step);
@@ -32,9 +31,7 @@ TEST(Addressing, EveryAddressOfAGroupDecodesBackToItself) {
     for (std::int64_t a = 1; a <= 200; ++a) {
         const GroupAddress ga = AddressOf(a);
         const int offset = ga.address - 0x20;
-        const std::int64_t back = ga.group == 2 ? offset
-                                 : offset == 0 ? (ga.group - 5) * 15
-                                               : (ga.group - 6) * 15 + offset;
+        const std::int64_t back = ga.group == 2 ? offset : offset == 0 ? (ga.group - 5) * 15 : (ga.group - 6) * 15 + offset;
         EXPECT_EQ(back, a) << a;
     }
 }

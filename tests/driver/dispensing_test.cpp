@@ -22,18 +22,13 @@ TEST(NozzleCommands, RequestsGoToTheNozzlesAddressWithReplyLengthTwoAndModeZero)
         std::vector<Sent> sent;
     };
     const Case cases[] = {
-        {"start of column 3 nozzle 2 goes to address 4", [](TVM30& d) { d.StartNozzle(1, 3, 2); },
-         {{{0x02, 0x24, '2'}, 2, 0}}},
-        {"nozzle 0 is addressed as nozzle 1", [](TVM30& d) { d.StartNozzle(1, 5, 0); },
-         {{{0x02, 0x25, '2'}, 2, 0}}},
+        {"start of column 3 nozzle 2 goes to address 4", [](TVM30& d) { d.StartNozzle(1, 3, 2); }, {{{0x02, 0x24, '2'}, 2, 0}}},
+        {"nozzle 0 is addressed as nozzle 1", [](TVM30& d) { d.StartNozzle(1, 5, 0); }, {{{0x02, 0x25, '2'}, 2, 0}}},
         {"stop", [](TVM30& d) { d.StopNozzle(1, 1, 1, 1); }, {{{0x02, 0x21, '3'}, 2, 0}}},
         {"stop with flag 0 sends nothing", [](TVM30& d) { d.StopNozzle(1, 1, 1, 0); }, {}},
-        {"release of column 16 travels in group 7", [](TVM30& d) { d.ReleaseNozzle(1, 16, 1); },
-         {{{0x07, 0x21, '8'}, 2, 0}}},
-        {"stop and release", [](TVM30& d) { d.StopAndRelease(1, 2, 1, 1); },
-         {{{0x02, 0x22, '3'}, 2, 0}, {{0x02, 0x22, '8'}, 2, 0}}},
-        {"stop and release with flag 0 only releases", [](TVM30& d) { d.StopAndRelease(1, 2, 1, 0); },
-         {{{0x02, 0x22, '8'}, 2, 0}}},
+        {"release of column 16 travels in group 7", [](TVM30& d) { d.ReleaseNozzle(1, 16, 1); }, {{{0x07, 0x21, '8'}, 2, 0}}},
+        {"stop and release", [](TVM30& d) { d.StopAndRelease(1, 2, 1, 1); }, {{{0x02, 0x22, '3'}, 2, 0}, {{0x02, 0x22, '8'}, 2, 0}}},
+        {"stop and release with flag 0 only releases", [](TVM30& d) { d.StopAndRelease(1, 2, 1, 0); }, {{{0x02, 0x22, '8'}, 2, 0}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -61,8 +56,7 @@ TEST(NozzleCommands, RefusalsShowInLineStatusAndFailuresRaise) {
         {"refused start goes unnoticed without verification", start, Refused(), true, 1, Nothing()},
         {"start on a silent line keeps the link's state", start, Silent(), false, kSilent, Nothing()},
         {"failed start", start, Failed(), false, kSilent, SerialError(msg::kStartPump)},
-        {"start whose transaction throws keeps the old status", start, Throws(), false, 0,
-         SerialError(msg::kStartPump)},
+        {"start whose transaction throws keeps the old status", start, Throws(), false, 0, SerialError(msg::kStartPump)},
         {"accepted stop", stop, Ack(), false, 1, Nothing()},
         {"refused stop sets 20", stop, Refused(), false, 20, Nothing()},
         {"refused stop sets 20 also without verification", stop, Refused(), true, 20, Nothing()},
@@ -107,9 +101,7 @@ TEST(Authorization, ReleasesTheColumnsPreviousNozzleThenAuthorizesAndStartsTheNe
     rig.driver.SetCurrentNozzle(1, 3, 1);
     rig.Queue({Ack(), Ack(), Ack()});
     rig.driver.AuthorizeNozzle(1, 3, 2, 0);
-    EXPECT_EQ(rig.Exchanges(), (std::vector<Sent>{{{0x02, 0x23, '8'}, 2, 0},
-                                                  {{0x02, 0x24, 'U'}, 2, 0},
-                                                  {{0x02, 0x24, '2'}, 2, 0}}));
+    EXPECT_EQ(rig.Exchanges(), (std::vector<Sent>{{{0x02, 0x23, '8'}, 2, 0}, {{0x02, 0x24, 'U'}, 2, 0}, {{0x02, 0x24, '2'}, 2, 0}}));
     EXPECT_EQ(rig.driver.CurrentNozzle(1, 3), 2);
 }
 
@@ -130,12 +122,25 @@ TEST(Authorization, Sequences) {
         {"flag 1 only starts", 1, false, false, 0, {Ack()}, {'2'}, 1, Nothing()},
         {"a failed release is ignored", 0, false, false, 0, {Failed(), Ack(), Ack()}, {'8', 'U', '2'}, 1, Nothing()},
         {"no start after an unanswered authorization", 0, false, false, 0, {Ack(), Silent()}, {'8', 'U'}, kSilent, Nothing()},
-        {"without verification the start follows regardless", 0, true, false, 0, {Ack(), Silent(), Ack()},
-         {'8', 'U', '2'}, 1, Nothing()},
-        {"a refused authorization still starts; the start's answer rewrites the status", 0, false, false, 0,
-         {Ack(), Refused(), Ack()}, {'8', 'U', '2'}, 1, Nothing()},
-        {"17 stays when the start fails before the line state is read", 0, false, false, 0,
-         {Ack(), Refused(), Throws()}, {'8', 'U', '2'}, 17, SerialError(msg::kStartPump)},
+        {"without verification the start follows regardless", 0, true, false, 0, {Ack(), Silent(), Ack()}, {'8', 'U', '2'}, 1, Nothing()},
+        {"a refused authorization still starts; the start's answer rewrites the status",
+         0,
+         false,
+         false,
+         0,
+         {Ack(), Refused(), Ack()},
+         {'8', 'U', '2'},
+         1,
+         Nothing()},
+        {"17 stays when the start fails before the line state is read",
+         0,
+         false,
+         false,
+         0,
+         {Ack(), Refused(), Throws()},
+         {'8', 'U', '2'},
+         17,
+         SerialError(msg::kStartPump)},
         {"failed authorization", 0, false, false, 0, {Ack(), Failed()}, {'8', 'U'}, kSilent, SerialError(msg::kStartPump)},
         {"refused start sets 16", 1, false, false, 0, {Refused()}, {'2'}, 16, Nothing()},
         {"forced start for a nozzle last polled 225", 1, false, true, 225, {Ack(), Ack()}, {'2', 'V'}, 1, Nothing()},
@@ -224,27 +229,48 @@ TEST(Doses, ValuesTravelAsFixedDigitFields) {
         Sent sent;
     };
     const Prepare none = [](Rig&) {};
-    const Prepare moneyAsMoney = [](Rig& r) { r.Set([](DriverSettings& s) { s.startInLiter = false; }); r.driver.SetPrice(1, 1, 1, 0, 45.5); };
+    const Prepare moneyAsMoney = [](Rig& r) {
+        r.Set([](DriverSettings& s) { s.startInLiter = false; });
+        r.driver.SetPrice(1, 1, 1, 0, 45.5);
+    };
     const Case cases[] = {
         {"12.5 litres", none, [](TVM30& d) { d.PresetVolume(1, 1, 1, 0, 12.5); }, {Bytes{0x02, 0x21, 'T'} + B("01250"), 2, 0}},
         {"0.01 litres", none, [](TVM30& d) { d.PresetVolume(1, 1, 1, 0, 0.01); }, {Bytes{0x02, 0x21, 'T'} + B("00001"), 2, 0}},
-        {"999.99 litres fill the field", none, [](TVM30& d) { d.PresetVolume(1, 1, 1, 0, 999.99); },
+        {"999.99 litres fill the field",
+         none,
+         [](TVM30& d) { d.PresetVolume(1, 1, 1, 0, 999.99); },
          {Bytes{0x02, 0x21, 'T'} + B("99999"), 2, 0}},
-        {"250.00 money at money scale 100", moneyAsMoney, [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 250); },
+        {"250.00 money at money scale 100",
+         moneyAsMoney,
+         [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 250); },
          {Bytes{0x02, 0x21, 'S'} + B("025000"), 2, 0}},
         {"250.00 money at money scale 1",
-         [&](Rig& r) { moneyAsMoney(r); r.driver.SetScales(1, 1, 100, 1); },
-         [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 250); }, {Bytes{0x02, 0x21, 'S'} + B("000250"), 2, 0}},
-        {"100.00 money at 45.50 a litre asks for 2.19 litres", [](Rig& r) { r.driver.SetPrice(1, 1, 1, 0, 45.5); },
-         [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 100); }, {Bytes{0x02, 0x21, 'T'} + B("00219"), 2, 0}},
-        {"price 45.50 at price scale 100", none, [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.5); },
+         [&](Rig& r) {
+             moneyAsMoney(r);
+             r.driver.SetScales(1, 1, 100, 1);
+         },
+         [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 250); },
+         {Bytes{0x02, 0x21, 'S'} + B("000250"), 2, 0}},
+        {"100.00 money at 45.50 a litre asks for 2.19 litres",
+         [](Rig& r) { r.driver.SetPrice(1, 1, 1, 0, 45.5); },
+         [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 100); },
+         {Bytes{0x02, 0x21, 'T'} + B("00219"), 2, 0}},
+        {"price 45.50 at price scale 100",
+         none,
+         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.5); },
          {Bytes{0x02, 0x21, 'Q'} + B("4550"), 2, 0}},
-        {"price 45.50 at price scale 10", [](Rig& r) { r.driver.SetScales(1, 1, 10, 100); },
-         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.5); }, {Bytes{0x02, 0x21, 'Q'} + B("0455"), 2, 0}},
-        {"a half rounds to the even neighbour, down", [](Rig& r) { r.driver.SetScales(1, 1, 10, 100); },
-         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.25); }, {Bytes{0x02, 0x21, 'Q'} + B("0452"), 2, 0}},
-        {"a half rounds to the even neighbour, up", [](Rig& r) { r.driver.SetScales(1, 1, 10, 100); },
-         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.75); }, {Bytes{0x02, 0x21, 'Q'} + B("0458"), 2, 0}},
+        {"price 45.50 at price scale 10",
+         [](Rig& r) { r.driver.SetScales(1, 1, 10, 100); },
+         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.5); },
+         {Bytes{0x02, 0x21, 'Q'} + B("0455"), 2, 0}},
+        {"a half rounds to the even neighbour, down",
+         [](Rig& r) { r.driver.SetScales(1, 1, 10, 100); },
+         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.25); },
+         {Bytes{0x02, 0x21, 'Q'} + B("0452"), 2, 0}},
+        {"a half rounds to the even neighbour, up",
+         [](Rig& r) { r.driver.SetScales(1, 1, 10, 100); },
+         [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 45.75); },
+         {Bytes{0x02, 0x21, 'Q'} + B("0458"), 2, 0}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -321,8 +347,7 @@ TEST(Doses, ValuesThatCannotTravelAreRejectedBeforeAnythingIsSent) {
         {"negative money in litres", true, 45.5, [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, -0.004); }, range},
         {"infinite money in litres", true, 45.5, [=](TVM30& d) { d.PresetAmount(1, 1, 1, 0, inf); }, range},
         {"money buying more litres than the field holds", true, 0.01, [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 5000); }, range},
-        {"money in litres without a price", true, 0, [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 100); },
-         CallerError(msg::kZeroPrice)},
+        {"money in litres without a price", true, 0, [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 100); }, CallerError(msg::kZeroPrice)},
         {"money without a price for the stored dose", false, 0, [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 100); },
          CallerError(msg::kZeroPrice)},
     };
@@ -347,9 +372,8 @@ TEST(Price, IsStoredBeforeTheExchangeAndARefusalStopsAndReleasesTheNozzle) {
     Rig rig;
     rig.Queue({Refused(), Ack(), Ack()});
     rig.driver.SetPrice(1, 2, 1, 0, 45.5);
-    EXPECT_EQ(rig.Exchanges(), (std::vector<Sent>{{Bytes{0x02, 0x22, 'Q'} + B("4550"), 2, 0},
-                                                  {{0x02, 0x22, '3'}, 2, 0},
-                                                  {{0x02, 0x22, '8'}, 2, 0}}));
+    EXPECT_EQ(rig.Exchanges(),
+              (std::vector<Sent>{{Bytes{0x02, 0x22, 'Q'} + B("4550"), 2, 0}, {{0x02, 0x22, '3'}, 2, 0}, {{0x02, 0x22, '8'}, 2, 0}}));
     EXPECT_EQ(rig.driver.GetLineStatus(1), 21);
     EXPECT_DOUBLE_EQ(rig.driver.Price(1, 2, 1), 45.5);
 
@@ -365,9 +389,9 @@ TEST(Price, FirstPriceOfAColumnFetchesItsDecimalSettingsOnce) {
     rig.Queue({Data(B("F1")), Ack(), Ack()});
     rig.driver.SetPrice(1, 1, 1, 0, 45.5);
     rig.driver.SetPrice(1, 1, 1, 0, 45.5);
-    EXPECT_EQ(rig.Exchanges(), (std::vector<Sent>{{{0x02, 0x21, 'N', 'F'}, 8, 2},
-                                                  {Bytes{0x02, 0x21, 'Q'} + B("0455"), 2, 0},
-                                                  {Bytes{0x02, 0x21, 'Q'} + B("0455"), 2, 0}}));
+    EXPECT_EQ(rig.Exchanges(),
+              (std::vector<Sent>{
+                  {{0x02, 0x21, 'N', 'F'}, 8, 2}, {Bytes{0x02, 0x21, 'Q'} + B("0455"), 2, 0}, {Bytes{0x02, 0x21, 'Q'} + B("0455"), 2, 0}}));
     EXPECT_EQ(rig.driver.PriceScale(1, 1), 10);
     EXPECT_EQ(rig.driver.AmountScale(1, 1), 100);
     EXPECT_FALSE(rig.driver.DecimalsPending(1, 1));

@@ -19,8 +19,7 @@ protected:
     RecordingLink link;
     TVM30 driver{0, &link};
 
-    ExchangeResult Send(Bytes request, std::uint8_t replyLength = 8, std::uint8_t mode = 2,
-                        Record* out = nullptr) {
+    ExchangeResult Send(Bytes request, std::uint8_t replyLength = 8, std::uint8_t mode = 2, Record* out = nullptr) {
         Record record{};
         std::copy(request.begin(), request.end(), record.begin());
         const auto r = driver.Exchange(3, record, request.size(), replyLength, mode);
@@ -93,9 +92,7 @@ TEST_F(ExchangeTest, LinesOutsideTheTablesAreRefusedBeforeSending) {
 
 TEST_F(ExchangeTest, AFailingValidatorInstallationReachesTheCaller) {
     struct Throwing : RecordingLink {
-        void DORV_CALL SetReplyValidator(std::uint8_t, ReplyValidator, void*) override {
-            throw std::runtime_error("no validator");
-        }
+        void DORV_CALL SetReplyValidator(std::uint8_t, ReplyValidator, void*) override { throw std::runtime_error("no validator"); }
     } bad;
     TVM30 other(0, &bad);
     Record record{};
@@ -165,9 +162,8 @@ TEST(DriverObject, DriverProperties) {
         bool result;
         std::int32_t value;
     };
-    const Case cases[] = {{1, true, 1},   {2, true, 0},  {3, true, 0},      {4, true, 1},
-                          {5, true, 1},   {6, true, 0},  {7, true, 400},    {8, false, -7},
-                          {9, true, 99999}, {0, false, -7}, {10, false, -7}, {-1, false, -7}};
+    const Case cases[] = {{1, true, 1},   {2, true, 0},   {3, true, 0},     {4, true, 1},   {5, true, 1},    {6, true, 0},
+                          {7, true, 400}, {8, false, -7}, {9, true, 99999}, {0, false, -7}, {10, false, -7}, {-1, false, -7}};
     for (const auto& c : cases) {
         std::int32_t value = -7;
         EXPECT_EQ(driver.GetDriverProperty(c.number, &value), c.result) << c.number;
@@ -187,11 +183,7 @@ TEST(Cp1251, RoundTripsTheDriversTexts) {
         std::string cp1251;
     };
     const Case cases[] = {
-        {"ТРК", "\xD2\xD0\xCA"},
-        {"ёЁ№", "\xB8\xA8\xB9"},
-        {"&ТРК", "&\xD2\xD0\xCA"},
-        {"яА", "\xFF\xC0"},
-        {"abc", "abc"},
+        {"ТРК", "\xD2\xD0\xCA"}, {"ёЁ№", "\xB8\xA8\xB9"}, {"&ТРК", "&\xD2\xD0\xCA"}, {"яА", "\xFF\xC0"}, {"abc", "abc"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(platform::Utf8ToCp1251(c.utf8), c.cp1251) << c.utf8;

@@ -13,16 +13,16 @@ namespace {
 using namespace test;
 
 TEST(FillingSequence, PriceMoneyDoseAuthorizePollUntilEndedThenCounters) {
-    Rig rig;  // StartInLiter: the money dose goes out in litres
-    rig.Queue({Ack(), Ack(),                                     // price, dose
-               Ack(), Ack(), Ack(),                              // release, authorize, start
-               Data(B("2")),                                     // poll: ready
-               Data(B("A")), Data(B("000250") + B("011375") + B("4550")),  // reading: 2.50 l
-               Data(B("40")),                                    // poll: under way
-               Data(B("A")), Data(B("000549") + B("024980") + B("4550")),  // reading: 5.49 l
-               Data(B("40")),                                    // poll: within a litre of the dose
+    Rig rig;                                                                      // StartInLiter: the money dose goes out in litres
+    rig.Queue({Ack(), Ack(),                                                      // price, dose
+               Ack(), Ack(), Ack(),                                               // release, authorize, start
+               Data(B("2")),                                                      // poll: ready
+               Data(B("A")), Data(B("000250") + B("011375") + B("4550")),         // reading: 2.50 l
+               Data(B("40")),                                                     // poll: under way
+               Data(B("A")), Data(B("000549") + B("024980") + B("4550")),         // reading: 5.49 l
+               Data(B("40")),                                                     // poll: within a litre of the dose
                Data(B("A")), Data(B("000549") + B("024980") + B("4550")), Ack(),  // closing reading, release
-               Data(B("00000549") + B("0024980") + B("0"))});    // counters
+               Data(B("00000549") + B("0024980") + B("0"))});                     // counters
 
     TVM30& d = rig.driver;
     d.SetPrice(1, 1, 1, 0, 45.50);
@@ -50,12 +50,19 @@ TEST(FillingSequence, PriceMoneyDoseAuthorizePollUntilEndedThenCounters) {
     EXPECT_EQ(rig.Requests(), (std::vector<Bytes>{
                                   Bytes{0x02, 0x21, 'Q'} + B("4550"),
                                   Bytes{0x02, 0x21, 'T'} + B("00549"),
-                                  {0x02, 0x21, '8'}, {0x02, 0x21, 'U'}, {0x02, 0x21, '2'},
+                                  {0x02, 0x21, '8'},
+                                  {0x02, 0x21, 'U'},
+                                  {0x02, 0x21, '2'},
                                   {0x02, 0x21, '1'},
-                                  {0x02, 0x21, '7'}, {0x02, 0x21, '5'},
+                                  {0x02, 0x21, '7'},
+                                  {0x02, 0x21, '5'},
                                   {0x02, 0x21, '1'},
-                                  {0x02, 0x21, '7'}, {0x02, 0x21, '5'},
-                                  {0x02, 0x21, '1'}, {0x02, 0x21, '7'}, {0x02, 0x21, '5'}, {0x02, 0x21, '8'},
+                                  {0x02, 0x21, '7'},
+                                  {0x02, 0x21, '5'},
+                                  {0x02, 0x21, '1'},
+                                  {0x02, 0x21, '7'},
+                                  {0x02, 0x21, '5'},
+                                  {0x02, 0x21, '8'},
                                   {0x02, 0x21, '6'},
                               }));
     EXPECT_TRUE(rig.link.answers.empty());
@@ -106,29 +113,53 @@ TEST(SlotTable, SlotsCallOtherSlotsThroughTheObjectsTable) {
     double a = 0, b = 0;
     const double counter = 12.5;
     const Case cases[] = {
-        {"stop column stops through the table", plain, {Ack()}, [](CountingDriver& d) { d.StopColumn(1, 1, 1); },
-         {{"StopNozzle", 1}}},
-        {"stop and release stops through the table", plain, {Ack(), Ack()},
-         [](CountingDriver& d) { d.StopAndRelease(1, 1, 1, 1); }, {{"StopAndRelease", 1}, {"StopNozzle", 1}}},
-        {"a refused price stops and releases through the table", plain, {Refused(), Ack(), Ack()},
-         [](CountingDriver& d) { d.SetPrice(1, 1, 1, 0, 10); }, {{"StopAndRelease", 1}, {"StopNozzle", 1}}},
-        {"a money dose in litres is a volume dose", plain, {Ack(), Ack()},
+        {"stop column stops through the table", plain, {Ack()}, [](CountingDriver& d) { d.StopColumn(1, 1, 1); }, {{"StopNozzle", 1}}},
+        {"stop and release stops through the table",
+         plain,
+         {Ack(), Ack()},
+         [](CountingDriver& d) { d.StopAndRelease(1, 1, 1, 1); },
+         {{"StopAndRelease", 1}, {"StopNozzle", 1}}},
+        {"a refused price stops and releases through the table",
+         plain,
+         {Refused(), Ack(), Ack()},
+         [](CountingDriver& d) { d.SetPrice(1, 1, 1, 0, 10); },
+         {{"StopAndRelease", 1}, {"StopNozzle", 1}}},
+        {"a money dose in litres is a volume dose",
+         plain,
+         {Ack(), Ack()},
          [](CountingDriver& d) {
              d.SetPrice(1, 1, 1, 0, 10);
              d.PresetAmount(1, 1, 1, 0, 10);
          },
          {{"PresetVolume", 1}}},
-        {"decimal settings are a parameter read", [](DriverSettings& s) { s.readDecimalTRK = true; },
-         {Data(B("F2")), Ack()}, [](CountingDriver& d) { d.SetPrice(1, 1, 1, 0, 10); }, {{"GetParam", 1}}},
-        {"the counter write reads its confirmation", plain, {Ack(), Ack(), Data(B("J0"))},
-         [&](CountingDriver& d) { d.WriteCounter(1, 1, 1, &counter, 0, 0, 0); }, {{"GetParam", 1}}},
-        {"calibration reads the password back", plain, {Ack(), Ack(), Data(B("J0"))},
-         [](CountingDriver& d) { d.WriteParameter(0, 1, 1, 27, 5, 308); }, {{"GetParam", 1}}},
-        {"with SpecAvtomatika a filling reading is the short one", avtomatika, {Data(B("x00100"))},
-         [&](CountingDriver& d) { d.GetFilling(1, 1, &a, &b); }, {{"GetFilling", 1}, {"GetFillingVolume", 1}}},
-        {"an ended filling is read through the table", plain, {Data(B("40")), Data(B("A")), Data(B("000100000100")), Ack()},
-         [](CountingDriver& d) { d.GetStatus(1, 1, 1); }, {{"GetFilling", 1}}},
-        {"SpecAvtomatika's stop goes through the table", avtomatika, {Data(B("60")), Ack()},
+        {"decimal settings are a parameter read",
+         [](DriverSettings& s) { s.readDecimalTRK = true; },
+         {Data(B("F2")), Ack()},
+         [](CountingDriver& d) { d.SetPrice(1, 1, 1, 0, 10); },
+         {{"GetParam", 1}}},
+        {"the counter write reads its confirmation",
+         plain,
+         {Ack(), Ack(), Data(B("J0"))},
+         [&](CountingDriver& d) { d.WriteCounter(1, 1, 1, &counter, 0, 0, 0); },
+         {{"GetParam", 1}}},
+        {"calibration reads the password back",
+         plain,
+         {Ack(), Ack(), Data(B("J0"))},
+         [](CountingDriver& d) { d.WriteParameter(0, 1, 1, 27, 5, 308); },
+         {{"GetParam", 1}}},
+        {"with SpecAvtomatika a filling reading is the short one",
+         avtomatika,
+         {Data(B("x00100"))},
+         [&](CountingDriver& d) { d.GetFilling(1, 1, &a, &b); },
+         {{"GetFilling", 1}, {"GetFillingVolume", 1}}},
+        {"an ended filling is read through the table",
+         plain,
+         {Data(B("40")), Data(B("A")), Data(B("000100000100")), Ack()},
+         [](CountingDriver& d) { d.GetStatus(1, 1, 1); },
+         {{"GetFilling", 1}}},
+        {"SpecAvtomatika's stop goes through the table",
+         avtomatika,
+         {Data(B("60")), Ack()},
          [](CountingDriver& d) {
              d.SetFilledVolume(1, 1, 10);
              d.SetOrderedVolume(1, 1, 20);

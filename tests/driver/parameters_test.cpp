@@ -85,17 +85,22 @@ TEST(GetParam, Replies) {
     };
     const Case cases[] = {
         {"digits after the unexamined data byte", 36, Data(B("J5821")), 5821, 1, Nothing()},
-        {"reading stops at the first byte without bits 4 and 5", 36, Data(B("J12\x05" "4")), 12, 1, Nothing()},
+        {"reading stops at the first byte without bits 4 and 5", 36,
+         Data(B("J12\x05"
+                "4")),
+         12, 1, Nothing()},
         {"bytes with bits 4 and 5 count as digits", 36, Data(B("J1:")), 20, 1, Nothing()},
         {"an acknowledgement is no reading of 0; the request's '5' is no digit", 15, Ack(), -1, 3, Nothing()},
         {"a negative acknowledgement is no reading", 36, Raw({0x15}), -1, 3, Nothing()},
         {"a data frame without digits is no reading", 36, Data(B("J")), -1, 3, Nothing()},
-        {"a data frame whose first digit is none is no reading", 36, Data(B("J\x05" "12")), -1, 3, Nothing()},
+        {"a data frame whose first digit is none is no reading", 36,
+         Data(B("J\x05"
+                "12")),
+         -1, 3, Nothing()},
         {"a field shorter than the digit count still reads", 36, Data(B("J7")), 7, 1, Nothing()},
         {"a parameter without digits reads 0 from a bare data frame", 69, Data(B("x")), 0, 1, Nothing()},
         {"but not from an acknowledgement", 69, Ack(), -1, 3, Nothing()},
-        {"too many digits saturate", 36, Data(B("J99999999999999")), std::numeric_limits<std::int32_t>::max(), 1,
-         Nothing()},
+        {"too many digits saturate", 36, Data(B("J99999999999999")), std::numeric_limits<std::int32_t>::max(), 1, Nothing()},
         {"refused: -1 and 23", 36, Refused(), -1, 23, Nothing()},
         {"silent line: -1", 36, Silent(), -1, kSilent, Nothing()},
         {"failed exchange", 36, Failed(), 0, kSilent, SerialError(msg::kGetParam)},

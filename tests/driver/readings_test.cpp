@@ -84,8 +84,7 @@ TEST(FillingReading, TypeQueryThenTheReadingInTheTypesLayout) {
         {"type 2: 6 volume, 8 amount digits", 'B', B("002575") + B("00056150") + B("002180"), 44, 25.75, 561.50},
         {"type 8: 5 volume, 7 amount digits", 'H', B("02575") + B("0056150") + B("2180"), 38, 25.75, 561.50},
         {"type 0 reads as type 1", '@', B("002575") + B("056150") + B("2180"), 36, 25.75, 561.50},
-        {"an amount that is no number leaves the computed money", 'A', B("002575") + B("05x150") + B("2180"), 36,
-         25.75, 561.35},
+        {"an amount that is no number leaves the computed money", 'A', B("002575") + B("05x150") + B("2180"), 36, 25.75, 561.35},
         {"an amount cut short leaves the computed money", 'A', B("002575") + B("0561"), 36, 25.75, 561.35},
     };
     for (const Case& c : cases) {
@@ -99,8 +98,7 @@ TEST(FillingReading, TypeQueryThenTheReadingInTheTypesLayout) {
         double litres = -1;
         double money = -1;
         rig.driver.GetFilling(1, 3, &litres, &money);
-        EXPECT_EQ(rig.Exchanges(), (std::vector<Sent>{{{0x02, 0x23, '7'}, 6, 2},
-                                                      {{0x02, 0x23, '5'}, c.replyLength, 2}}));
+        EXPECT_EQ(rig.Exchanges(), (std::vector<Sent>{{{0x02, 0x23, '7'}, 6, 2}, {{0x02, 0x23, '5'}, c.replyLength, 2}}));
         EXPECT_DOUBLE_EQ(litres, c.litres);
         EXPECT_DOUBLE_EQ(money, c.money);
         EXPECT_DOUBLE_EQ(rig.driver.FilledVolume(1, 3), c.litres);
@@ -318,7 +316,11 @@ TEST(Readings, OutOfRangeArgumentsRaiseBeforeAnythingIsSent) {
         {"counters, nozzle 5", [&](TVM30& d) { d.ReadCounters(1, 1, 5, &a, &b, 0, 0); }, CallerError(msg::kNozzleRange)},
         {"counter write, column 34", [&](TVM30& d) { d.WriteCounter(1, 34, 1, &v, 0, 0, 0); }, CallerError(msg::kColumnRange)},
         {"counter write, nozzle -1", [&](TVM30& d) { d.WriteCounter(1, 1, -1, &v, 0, 0, 0); }, CallerError(msg::kNozzleRange)},
-        {"current nozzle out of range", [&](TVM30& d) { d.SetCurrentNozzle(1, 1, 9); d.GetFillingVolume(1, 1, &a); },
+        {"current nozzle out of range",
+         [&](TVM30& d) {
+             d.SetCurrentNozzle(1, 1, 9);
+             d.GetFillingVolume(1, 1, &a);
+         },
          CallerError(msg::kNozzleRange)},
     };
     for (const Case& c : cases) {

@@ -158,14 +158,17 @@ TEST(Status, SpecAvtomatikaStopsTheNozzleNumberedByTheCount) {
         std::vector<Bytes> requests;
     };
     const Case cases[] = {
-        {"'6' under way on nozzle 1 of 3 stops nozzle 3", 3,
+        {"'6' under way on nozzle 1 of 3 stops nozzle 3",
+         3,
          {Status("60"), Ack(), Status("0"), Status("0")},
          {{0x02, 0x21, '1'}, {0x02, 0x23, '3'}, {0x02, 0x22, '1'}, {0x02, 0x23, '1'}}},
-        {"'5' ended: short reading, release, then the stop", 1,
+        {"'5' ended: short reading, release, then the stop",
+         1,
          {Status("51"), Data(B("x01950")), Ack(), Ack()},
          {{0x02, 0x21, '1'}, {0x02, 0x21, '4'}, {0x02, 0x21, '8'}, {0x02, 0x21, '3'}}},
         {"'4' sends no stop", 1, {Status("40")}, {{0x02, 0x21, '1'}}},
-        {"a count of 6 stops nozzle 4, the last one polled", 6,
+        {"a count of 6 stops nozzle 4, the last one polled",
+         6,
          {Status("60"), Ack(), Status("0"), Status("0"), Status("0")},
          {{0x02, 0x21, '1'}, {0x02, 0x24, '3'}, {0x02, 0x22, '1'}, {0x02, 0x23, '1'}, {0x02, 0x24, '1'}}},
     };
@@ -200,7 +203,7 @@ TEST(Status, TheLastExchangeOfANozzlesStepDecidesWhetherThePollGoesOn) {
     struct Case {
         const char* name;
         bool avtomatika;
-        double filled;  // of 20 litres ordered
+        double filled;                // of 20 litres ordered
         std::vector<Answer> answers;  // nozzle 1's step, then nozzle 2 idle where it is polled
         std::uint8_t word;            // nozzle 1's code
         std::uint8_t summary;
@@ -208,19 +211,41 @@ TEST(Status, TheLastExchangeOfANozzlesStepDecidesWhetherThePollGoesOn) {
         std::size_t sent;
     };
     const Case cases[] = {
-        {"ended and released: folded, polling goes on", false, 19.5, {Status("40"), kType1, kFilling, Ack(), Status("0")},
-         0xD8, 0xD8, 1, 5},
-        {"ended, the release unanswered: the poll stops unfolded", false, 19.5,
-         {Status("40"), kType1, kFilling, Silent(), Status("0")}, 0xD8, 0, kSilent, 4},
-        {"ended, the release failed: the poll stops unfolded", false, 19.5,
-         {Status("40"), kType1, kFilling, Failed(), Status("0")}, 0xD8, 0, kSilent, 4},
+        {"ended and released: folded, polling goes on",
+         false,
+         19.5,
+         {Status("40"), kType1, kFilling, Ack(), Status("0")},
+         0xD8,
+         0xD8,
+         1,
+         5},
+        {"ended, the release unanswered: the poll stops unfolded",
+         false,
+         19.5,
+         {Status("40"), kType1, kFilling, Silent(), Status("0")},
+         0xD8,
+         0,
+         kSilent,
+         4},
+        {"ended, the release failed: the poll stops unfolded",
+         false,
+         19.5,
+         {Status("40"), kType1, kFilling, Failed(), Status("0")},
+         0xD8,
+         0,
+         kSilent,
+         4},
         {"SpecAvtomatika's stop accepted: polling goes on", true, 10, {Status("60"), Ack(), Status("0")}, 0xD1, 0xD1, 1, 3},
-        {"SpecAvtomatika's stop refused: the poll stops with 20", true, 10, {Status("60"), Refused(), Status("0")},
-         0xD1, 0, 20, 2},
-        {"SpecAvtomatika's stop unanswered: the poll stops", true, 10, {Status("60"), Silent(), Status("0")}, 0xD1, 0,
-         kSilent, 2},
-        {"ended under SpecAvtomatika, released, the stop refused", true, 19.5,
-         {Status("51"), Data(B("x01950")), Ack(), Refused(), Status("0")}, 0xD8, 0, 20, 4},
+        {"SpecAvtomatika's stop refused: the poll stops with 20", true, 10, {Status("60"), Refused(), Status("0")}, 0xD1, 0, 20, 2},
+        {"SpecAvtomatika's stop unanswered: the poll stops", true, 10, {Status("60"), Silent(), Status("0")}, 0xD1, 0, kSilent, 2},
+        {"ended under SpecAvtomatika, released, the stop refused",
+         true,
+         19.5,
+         {Status("51"), Data(B("x01950")), Ack(), Refused(), Status("0")},
+         0xD8,
+         0,
+         20,
+         4},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -132,8 +132,8 @@ protected:
 // the nozzle, moving the emulator's clock half a second before each poll. While the filling
 // runs, the host's reading must show what the controller has delivered at that moment.
 // Returns how many polls saw the filling under way, or -1 when it did not end within the bound.
-inline int PollFillingToEnd(TVM30& d, EmulatedLine& emu, std::uint8_t line, std::uint8_t column,
-                            std::uint8_t nozzle, std::uint8_t nozzleCount) {
+inline int PollFillingToEnd(TVM30& d, EmulatedLine& emu, std::uint8_t line, std::uint8_t column, std::uint8_t nozzle,
+                            std::uint8_t nozzleCount) {
     bool delivering = false;
     int underWay = 0;
     for (int poll = 0; poll < 1000; ++poll) {

@@ -26,17 +26,20 @@ constexpr int kKills = 20;
 
 const DriverSettings kSettings[2] = {
     {},
-    {.pistStep = 2, .freeStartEn = false, .startInLiter = false, .forceStart = true,
-     .noVerifeAuthorization = true, .specAvtomatika = true, .readDecimalTRK = true},
+    {.pistStep = 2,
+     .freeStartEn = false,
+     .startInLiter = false,
+     .forceStart = true,
+     .noVerifeAuthorization = true,
+     .specAvtomatika = true,
+     .readDecimalTRK = true},
 };
 
 // Two parameter sets that differ in every numbered entry.
 const params::CTRKParameters& Parameters(int which) {
     static const auto sets = [] {
-        std::array<std::shared_ptr<params::CTRKParameters>, 2> s{params::MakeFilledCatalogue(),
-                                                                 params::MakeFilledCatalogue()};
-        for (std::int32_t i = params::kFirstNumberedPosition; i < s[1]->GetCount(); ++i)
-            s[1]->GetParameter(i).SetValue(1000 + i);
+        std::array<std::shared_ptr<params::CTRKParameters>, 2> s{params::MakeFilledCatalogue(), params::MakeFilledCatalogue()};
+        for (std::int32_t i = params::kFirstNumberedPosition; i < s[1]->GetCount(); ++i) s[1]->GetParameter(i).SetValue(1000 + i);
         return s;
     }();
     return *sets[static_cast<std::size_t>(which)];
@@ -56,11 +59,9 @@ struct SavedFile {
 };
 
 const SavedFile kFiles[] = {
-    {"DriverSettings", "cnf.INI",
-     [](const std::string& path, int which) { SaveSettings(path, kSettings[which]); },
+    {"DriverSettings", "cnf.INI", [](const std::string& path, int which) { SaveSettings(path, kSettings[which]); },
      [](const std::string& path, int which) { return LoadSettings(path, {}) == kSettings[which]; }},
-    {"ParameterBuffer", "parameters.buf",
-     [](const std::string& path, int which) { params::SaveParamsToFile(Parameters(which), path); },
+    {"ParameterBuffer", "parameters.buf", [](const std::string& path, int which) { params::SaveParamsToFile(Parameters(which), path); },
      [](const std::string& path, int which) {
          params::CTRKParameters loaded;
          loaded.FillParameters();
@@ -150,8 +151,7 @@ TEST_P(KilledWhileSaving, FileIsAlwaysOneWholeContent) {
     // The next save clears away the temporary files the killed ones left beside the file.
     f.save(path, 0);
     std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(dir.Path()))
-        names.push_back(entry.path().filename().string());
+    for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) names.push_back(entry.path().filename().string());
     EXPECT_EQ(names, std::vector<std::string>{f.name});
 }
 

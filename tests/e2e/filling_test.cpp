@@ -8,11 +8,11 @@ struct Filling {
     const char* name;
     std::uint8_t nozzle;  // of column 1
     double price;
-    bool byMoney;         // a money dose, turned into litres by the driver
+    bool byMoney;  // a money dose, turned into litres by the driver
     double dose;
-    double litres;        // delivered
-    double money;         // the filling's money, price x litres in hundredths
-    bool shortReadings;   // SpecAvtomatika: fillings read with the short reading
+    double litres;       // delivered
+    double money;        // the filling's money, price x litres in hundredths
+    bool shortReadings;  // SpecAvtomatika: fillings read with the short reading
 };
 
 // Run one after another on one driver: each filling starts where the last left the tables.
@@ -40,8 +40,10 @@ TEST_F(WholeFilling, DeliversTheDoseReleasesTheNozzleAndCountsItOnTheTotalizers)
 
         driver_->SetPrice(1, kColumn, f.nozzle, 0, f.price);
         ASSERT_EQ(LineStatus(), 1);
-        if (f.byMoney) driver_->PresetAmount(1, kColumn, f.nozzle, 0, f.dose);
-        else driver_->PresetVolume(1, kColumn, f.nozzle, 0, f.dose);
+        if (f.byMoney)
+            driver_->PresetAmount(1, kColumn, f.nozzle, 0, f.dose);
+        else
+            driver_->PresetVolume(1, kColumn, f.nozzle, 0, f.dose);
         ASSERT_EQ(LineStatus(), 1);
         EXPECT_EQ(driver_->OrderedVolume(1, kColumn), f.litres);
 

@@ -33,17 +33,44 @@ std::string PollTwoNozzles(TVM30& d) {
 std::string Ordered(TVM30& d) { return std::to_string(d.OrderedVolume(1, 1)); }
 
 const Command kPoll = PollTwoNozzles;
-const Command kStart = [](TVM30& d) { d.StartNozzle(1, 1, 1); return std::string(); };
-const Command kAuthorize = [](TVM30& d) { d.AuthorizeNozzle(1, 1, 1, 0); return std::string(); };
-const Command kStop = [](TVM30& d) { d.StopNozzle(1, 1, 1, 1); return std::string(); };
-const Command kVolumeDose = [](TVM30& d) { d.PresetVolume(1, 1, 1, 0, 4.00); return Ordered(d); };
-const Command kMoneyDose = [](TVM30& d) { d.PresetAmount(1, 1, 1, 0, 182.00); return Ordered(d); };
-const Command kPrice = [](TVM30& d) { d.SetPrice(1, 1, 1, 0, 51.20); return std::string(); };
+const Command kStart = [](TVM30& d) {
+    d.StartNozzle(1, 1, 1);
+    return std::string();
+};
+const Command kAuthorize = [](TVM30& d) {
+    d.AuthorizeNozzle(1, 1, 1, 0);
+    return std::string();
+};
+const Command kStop = [](TVM30& d) {
+    d.StopNozzle(1, 1, 1, 1);
+    return std::string();
+};
+const Command kVolumeDose = [](TVM30& d) {
+    d.PresetVolume(1, 1, 1, 0, 4.00);
+    return Ordered(d);
+};
+const Command kMoneyDose = [](TVM30& d) {
+    d.PresetAmount(1, 1, 1, 0, 182.00);
+    return Ordered(d);
+};
+const Command kPrice = [](TVM30& d) {
+    d.SetPrice(1, 1, 1, 0, 51.20);
+    return std::string();
+};
 const Command kShortFilling = [](TVM30& d) { return std::to_string(d.GetFillingVolume(1, 1, nullptr)); };
 const Command kReadParam = [](TVM30& d) { return std::to_string(d.ReadParameter(0, 1, 1, 24, 6)); };
-const Command kWriteParam = [](TVM30& d) { d.SetParam(1, 1, 10 + 24, 654321); return std::string(); };
-const Command kProgramAddress = [](TVM30& d) { d.ProgramNozzleAddress(1, 1, 60001, 9); return std::string(); };
-const Command kCommonSetting = [](TVM30& d) { d.SetParam(1, 1, 3, 1); return std::string(); };
+const Command kWriteParam = [](TVM30& d) {
+    d.SetParam(1, 1, 10 + 24, 654321);
+    return std::string();
+};
+const Command kProgramAddress = [](TVM30& d) {
+    d.ProgramNozzleAddress(1, 1, 60001, 9);
+    return std::string();
+};
+const Command kCommonSetting = [](TVM30& d) {
+    d.SetParam(1, 1, 3, 1);
+    return std::string();
+};
 
 struct FaultCase {
     const char* name;
@@ -53,7 +80,7 @@ struct FaultCase {
     std::uint8_t lineStatus;  // after the command
     const char* exception;    // the ESerialIO message, or nullptr
     std::string result;
-    const char* taken;        // command characters of the requests the controllers took
+    const char* taken;  // command characters of the requests the controllers took
 };
 
 emu::FaultRule On(FaultKind kind, char command, int count = 1) {
@@ -63,41 +90,64 @@ const std::string kZeroLitres = std::to_string(0.0);
 
 // Nozzle 1 of column 1 is lifted (0xE1), nozzle 2 hangs (0xC0). Retries 1: two attempts.
 const FaultCase kCases[] = {
-    {"noise before the reply is dropped and the reply taken", {.kind = FaultKind::kNoise, .count = 1, .command = '1', .noise_bytes = 5},
-     kPoll, 1, 1, nullptr, "E1 E1 C0", "11"},
-    {"noise before an acknowledgement is dropped", {.kind = FaultKind::kNoise, .count = 1, .command = '2', .noise_bytes = 4},
-     kStart, 1, 1, nullptr, "", "2"},
-    {"a silent second nozzle ends the poll without an exception", {.kind = FaultKind::kSilence, .count = 2, .address = 2},
-     kPoll, 1, 2, nullptr, "E1 E1 00", "111"},
+    {"noise before the reply is dropped and the reply taken",
+     {.kind = FaultKind::kNoise, .count = 1, .command = '1', .noise_bytes = 5},
+     kPoll,
+     1,
+     1,
+     nullptr,
+     "E1 E1 C0",
+     "11"},
+    {"noise before an acknowledgement is dropped",
+     {.kind = FaultKind::kNoise, .count = 1, .command = '2', .noise_bytes = 4},
+     kStart,
+     1,
+     1,
+     nullptr,
+     "",
+     "2"},
+    {"a silent second nozzle ends the poll without an exception",
+     {.kind = FaultKind::kSilence, .count = 2, .address = 2},
+     kPoll,
+     1,
+     2,
+     nullptr,
+     "E1 E1 00",
+     "111"},
     {"a silent start raises nothing", On(FaultKind::kSilence, '2', 2), kStart, 1, 2, nullptr, "", "22"},
-    {"a silent parameter read raises the dispenser error", On(FaultKind::kSilence, 'N', 2), kReadParam, 1, 2,
-     msg::kDispenserSilent, "", "NN"},
-    {"a silent address programming raises its error", On(FaultKind::kSilence, ']', 2), kProgramAddress, 1, 2,
-     msg::kAddressNotAnswered, "", "]]"},
-    {"a wrong complement on both attempts is a frame error", On(FaultKind::kCorruptComplement, '1', 2), kPoll, 1, 3,
-     nullptr, "00 00 00", "11"},
-    {"a wrong complement once is cured by the retry", On(FaultKind::kCorruptComplement, '1', 1), kPoll, 1, 1,
-     nullptr, "E1 E1 C0", "111"},
-    {"a wrong check byte on both attempts is state 4", On(FaultKind::kCorruptCheck, '1', 2), kPoll, 1, 4, nullptr,
-     "00 00 00", "11"},
-    {"a reply cut short on both attempts is a frame error", On(FaultKind::kTruncate, '1', 2), kPoll, 1, 3, nullptr,
-     "00 00 00", "11"},
-    {"a late reply is no reply", {.kind = FaultKind::kLate, .count = 1, .command = '1', .delay = 400ms}, kPoll, 0, 2,
-     nullptr, "00 00 00", "1"},
-    {"a late acknowledgement of a common setting is left behind", {.kind = FaultKind::kLate, .count = 1, .command = 'W', .delay = 400ms},
-     kCommonSetting, 1, 2, nullptr, "", "W"},
+    {"a silent parameter read raises the dispenser error", On(FaultKind::kSilence, 'N', 2), kReadParam, 1, 2, msg::kDispenserSilent, "",
+     "NN"},
+    {"a silent address programming raises its error", On(FaultKind::kSilence, ']', 2), kProgramAddress, 1, 2, msg::kAddressNotAnswered, "",
+     "]]"},
+    {"a wrong complement on both attempts is a frame error", On(FaultKind::kCorruptComplement, '1', 2), kPoll, 1, 3, nullptr, "00 00 00",
+     "11"},
+    {"a wrong complement once is cured by the retry", On(FaultKind::kCorruptComplement, '1', 1), kPoll, 1, 1, nullptr, "E1 E1 C0", "111"},
+    {"a wrong check byte on both attempts is state 4", On(FaultKind::kCorruptCheck, '1', 2), kPoll, 1, 4, nullptr, "00 00 00", "11"},
+    {"a reply cut short on both attempts is a frame error", On(FaultKind::kTruncate, '1', 2), kPoll, 1, 3, nullptr, "00 00 00", "11"},
+    {"a late reply is no reply",
+     {.kind = FaultKind::kLate, .count = 1, .command = '1', .delay = 400ms},
+     kPoll,
+     0,
+     2,
+     nullptr,
+     "00 00 00",
+     "1"},
+    {"a late acknowledgement of a common setting is left behind",
+     {.kind = FaultKind::kLate, .count = 1, .command = 'W', .delay = 400ms},
+     kCommonSetting,
+     1,
+     2,
+     nullptr,
+     "",
+     "W"},
     {"refused start sets line status 16", On(FaultKind::kRefusal, '2'), kStart, 1, 16, nullptr, "", "2"},
-    {"refused authorization still sends the start, whose answer stands", On(FaultKind::kRefusal, 'U'), kAuthorize, 1,
-     1, nullptr, "", "8U2"},
+    {"refused authorization still sends the start, whose answer stands", On(FaultKind::kRefusal, 'U'), kAuthorize, 1, 1, nullptr, "",
+     "8U2"},
     {"refused stop sets line status 20", On(FaultKind::kRefusal, '3'), kStop, 1, 20, nullptr, "", "3"},
-    {"refused volume dose sets 18 and orders nothing", On(FaultKind::kRefusal, 'T'), kVolumeDose, 1, 18, nullptr,
-     kZeroLitres, "T"},
-    {"refused money dose sets 19 and orders nothing", On(FaultKind::kRefusal, 'S'), kMoneyDose, 1, 19, nullptr,
-     kZeroLitres, "S"},
-    {"refused price stops and releases the nozzle and sets 21", On(FaultKind::kRefusal, 'Q'), kPrice, 1, 21, nullptr,
-     "", "Q38"},
-    {"refused short filling reading sets 25", On(FaultKind::kRefusal, '4'), kShortFilling, 1, 25, nullptr,
-     kZeroLitres, "4"},
+    {"refused volume dose sets 18 and orders nothing", On(FaultKind::kRefusal, 'T'), kVolumeDose, 1, 18, nullptr, kZeroLitres, "T"},
+    {"refused money dose sets 19 and orders nothing", On(FaultKind::kRefusal, 'S'), kMoneyDose, 1, 19, nullptr, kZeroLitres, "S"},
+    {"refused price stops and releases the nozzle and sets 21", On(FaultKind::kRefusal, 'Q'), kPrice, 1, 21, nullptr, "", "Q38"},
+    {"refused short filling reading sets 25", On(FaultKind::kRefusal, '4'), kShortFilling, 1, 25, nullptr, kZeroLitres, "4"},
     {"refused parameter read sets 23 and reads -1", On(FaultKind::kRefusal, 'N'), kReadParam, 1, 23, nullptr, "-1", "N"},
     {"refused parameter write sets 23", On(FaultKind::kRefusal, 'O'), kWriteParam, 1, 23, nullptr, "", "O"},
     {"refused address programming sets 24", On(FaultKind::kRefusal, ']'), kProgramAddress, 1, 24, nullptr, "", "]"},
@@ -149,13 +199,11 @@ TEST_P(LineFault, CommandReportsTheFaultAndTheNextExchangeIsWhole) {
     EXPECT_EQ(LineStatus(), 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryFault, LineFault, ::testing::ValuesIn(kCases),
-                         [](const ::testing::TestParamInfo<FaultCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.name; *p; ++p)
-                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(EveryFault, LineFault, ::testing::ValuesIn(kCases), [](const ::testing::TestParamInfo<FaultCase>& info) {
+    std::string name;
+    for (const char* p = info.param.name; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+});
 
 // Faults that land on the step after the one they hit, through the real link.
 class FaultOnAStep : public PtyDriverTest {};
@@ -232,8 +280,7 @@ TEST(LateReplyDuringAReadAll, EveryValueReadIsItsOwn) {
         emu::Line controllers(emu::LineConfig{}, clock.AsClock());
         controllers.AddController(1);
         // Neighbours hold different values, so a reading shifted by one shows.
-        for (const emu::ParamEntry& p : emu::ParamCatalogue())
-            controllers.SetParam(1, p.number, p.min + p.number % (p.max - p.min + 1));
+        for (const emu::ParamEntry& p : emu::ParamCatalogue()) controllers.SetParam(1, p.number, p.min + p.number % (p.max - p.min + 1));
         std::unique_ptr<emu::PtyServer> pty;
         std::unique_ptr<emu::TcpServer> server;
         std::unique_ptr<links::StreamHostLink> link;
@@ -256,8 +303,7 @@ TEST(LateReplyDuringAReadAll, EveryValueReadIsItsOwn) {
 
         params::ParameterSet clean, faulted;
         clean.ReadAll(transport, {1, 1});
-        controllers.ArmFault({.kind = FaultKind::kLate, .count = 1, .command = static_cast<std::uint8_t>('N'),
-                              .delay = kResponse});
+        controllers.ArmFault({.kind = FaultKind::kLate, .count = 1, .command = static_cast<std::uint8_t>('N'), .delay = kResponse});
         faulted.ReadAll(transport, {1, 1});
         int failed = 0;
         for (std::int32_t i = params::kFirstNumberedPosition; i < clean.Catalogue().GetCount(); ++i) {

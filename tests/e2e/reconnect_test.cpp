@@ -89,7 +89,9 @@ TEST(DeviceServerFlood, TheNextCommandGetsItsOwnReply) {
     } cases[] = {
         {"a 1 MB blob after a status reply", kUnpaced, 1 << 20, " bytes discarded in "},
         {"a line that goes on talking for seconds is connected afresh",
-         {1'000'000, std::chrono::microseconds(0)}, 400'000, "opening it afresh"},
+         {1'000'000, std::chrono::microseconds(0)},
+         400'000,
+         "opening it afresh"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -108,8 +110,8 @@ TEST(DeviceServerFlood, TheNextCommandGetsItsOwnReply) {
         TVM30 driver(0, &link);
         ASSERT_EQ(driver.SetupLine(1), 0);
 
-        controllers.ArmFault({.kind = emu::FaultKind::kFlood, .count = 1,
-                              .command = static_cast<std::uint8_t>('1'), .noise_bytes = c.junk});
+        controllers.ArmFault(
+            {.kind = emu::FaultKind::kFlood, .count = 1, .command = static_cast<std::uint8_t>('1'), .noise_bytes = c.junk});
         EXPECT_EQ(driver.GetStatus(1, 1, 1).bytes[0], 0xC0);
         // A flood at the line's pace may begin just after the next request went out, and that
         // exchange may take its first byte, an acknowledgement, for the reply: nothing tells it

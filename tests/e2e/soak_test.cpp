@@ -123,7 +123,8 @@ TEST_F(SharedDriver, PollsAndParameterRunsOnOneLineAndAnotherLineNeverMixUpRepli
         return std::thread([&findings, &deadline, name, limit, round]() mutable {
             try {
                 int i = 0;
-                do round(); while (++i < limit && std::chrono::steady_clock::now() < deadline);
+                do round();
+                while (++i < limit && std::chrono::steady_clock::now() < deadline);
             } catch (const std::exception& e) {
                 findings.Add(std::string(name) + ": " + e.what());
             }
@@ -133,8 +134,8 @@ TEST_F(SharedDriver, PollsAndParameterRunsOnOneLineAndAnotherLineNeverMixUpRepli
         return [&findings, this, line, column, expected] {
             const Reading r = Poll(*driver_, line, column);
             if (!(r == expected))
-                findings.Add("line " + std::to_string(line) + " poll read code " + std::to_string(r.code) +
-                             ", " + std::to_string(r.litres) + " l, " + std::to_string(r.money));
+                findings.Add("line " + std::to_string(line) + " poll read code " + std::to_string(r.code) + ", " +
+                             std::to_string(r.litres) + " l, " + std::to_string(r.money));
         };
     };
     std::vector<std::thread> threads;
@@ -147,8 +148,7 @@ TEST_F(SharedDriver, PollsAndParameterRunsOnOneLineAndAnotherLineNeverMixUpRepli
             ++ok;
             const auto held = emu_.Controllers().Param(1, p.entry->Number());
             if (held != p.entry->Value())
-                findings.Add("parameter " + std::to_string(p.entry->Number()) + " read " +
-                             std::to_string(p.entry->Value()));
+                findings.Add("parameter " + std::to_string(p.entry->Number()) + " read " + std::to_string(p.entry->Value()));
         });
         if (ok != readable) findings.Add("read run read " + std::to_string(ok) + " of " + std::to_string(readable));
     }));
@@ -161,8 +161,7 @@ TEST_F(SharedDriver, PollsAndParameterRunsOnOneLineAndAnotherLineNeverMixUpRepli
         if (s.failed != 0) findings.Add("write run failed " + std::to_string(s.failed) + " entries");
         for (const params::CParameter* e : writable)
             if (emu_.Controllers().Param(2, e->Number()) != e->Value())
-                findings.Add("parameter " + std::to_string(e->Number()) + " not written in run " +
-                             std::to_string(writeRuns));
+                findings.Add("parameter " + std::to_string(e->Number()) + " not written in run " + std::to_string(writeRuns));
     }));
     for (auto& t : threads) t.join();
 

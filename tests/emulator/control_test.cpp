@@ -30,7 +30,8 @@ const Exchange kExchanges[] = {
 TEST(ControlAnswer, EachCommandInTurn) {
     Line line;
     line.AddController(1);
-    for (const Exchange& e : kExchanges) EXPECT_EQ(ControlAnswer(line, e.command).rfind(e.answer, 0), 0u) << e.command << " -> " << ControlAnswer(line, e.command);
+    for (const Exchange& e : kExchanges)
+        EXPECT_EQ(ControlAnswer(line, e.command).rfind(e.answer, 0), 0u) << e.command << " -> " << ControlAnswer(line, e.command);
     EXPECT_DOUBLE_EQ(line.flow_rate(), 20.0);
     EXPECT_EQ(line.armed_faults(), 0u);
 }

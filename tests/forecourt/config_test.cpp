@@ -48,7 +48,7 @@ struct Bad {
     const char* name;
     std::string replace;  // text of the good file to replace
     std::string with;
-    const char* key;      // the error names this
+    const char* key;  // the error names this
 };
 void PrintTo(const Bad& row, std::ostream* out) { *out << row.name; }
 
@@ -58,7 +58,8 @@ const Bad kBad[] = {
     {"wrong_type", "column = 3", "column = \"3\"", "pumps[1].column: must be a whole number"},
     {"column_out_of_range", "column = 3", "column = 34", "pumps[1].column: must be from 1 to 33"},
     {"pump_on_no_line", "line = 2\ncolumn = 3", "line = 3\ncolumn = 3", "pumps[1].line: names no line"},
-    {"unknown_grade", "{ nozzle = 1, grade = \"95\" }]\n[uplink]", "{ nozzle = 1, grade = \"98\" }]\n[uplink]", "pumps[1].nozzles[0].grade"},
+    {"unknown_grade", "{ nozzle = 1, grade = \"95\" }]\n[uplink]", "{ nozzle = 1, grade = \"98\" }]\n[uplink]",
+     "pumps[1].nozzles[0].grade"},
     {"shared_address", "line = 2\ncolumn = 3", "line = 1\ncolumn = 2", "pumps[1].nozzles[0].nozzle: shares controller address 2"},
     {"price_in_thousandths", "price = 1.85", "price = 1.855", "grades[0].price"},
     {"price_beyond_the_field", "price = 1.85", "price = 100.0", "grades[0].price"},

@@ -66,14 +66,16 @@ TEST_P(AuthorizeBody, DecodesOrRefuses) {
     EXPECT_EQ(r.nozzle.value_or(0), b.nozzle);
 }
 
-INSTANTIATE_TEST_SUITE_P(RequestDecoder, AuthorizeBody, ::testing::ValuesIn(kBodies), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(RequestDecoder, AuthorizeBody, ::testing::ValuesIn(kBodies),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(RequestDecoder, PricesAndNozzles) {
     const auto prices = DecodePrices(R"({"grades": [{"grade": "95", "price": 1.99}, {"grade": "D", "price": 2}]})");
     ASSERT_EQ(prices.index(), 0u);
     EXPECT_EQ(std::get<0>(prices)[0].second, 199);
     EXPECT_EQ(std::get<0>(prices)[1].second, 200);
-    for (const char* bad : {R"({"grades": []})", R"({"grades": [{"grade": "95"}]})", R"({"grades": [{"grade": "95", "price": 0}]})", R"({"grades": [{"grade": "95", "price": 1e-9}]})",
+    for (const char* bad : {R"({"grades": []})", R"({"grades": [{"grade": "95"}]})", R"({"grades": [{"grade": "95", "price": 0}]})",
+                            R"({"grades": [{"grade": "95", "price": 1e-9}]})",
                             R"({"grades": [{"grade": "95", "price": 1}, {"grade": "95", "price": 2}]})", R"({"grades": {}})"})
         EXPECT_TRUE(std::holds_alternative<std::string>(DecodePrices(bad))) << bad;
     EXPECT_EQ(std::get<int>(DecodeNozzle("")), 1);

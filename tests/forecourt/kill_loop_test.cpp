@@ -16,7 +16,7 @@ namespace forecourt::test {
 namespace {
 
 constexpr int kFillings = 50;
-constexpr int kPumps = 4;  // pumps 1..4 on line 1, nozzle 1 at column 1, 3, 5, 7
+constexpr int kPumps = 4;         // pumps 1..4 on line 1, nozzle 1 at column 1, 3, 5, 7
 constexpr int kLateFillings = 8;  // per pump
 
 using Clock = std::chrono::steady_clock;
@@ -89,7 +89,8 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
                     if (state == "calling") {
                         const std::string amount = std::to_string(1 + i % 3) + ".25";
                         station.Request("POST", path + "/authorize",
-                                        i % 2 ? R"({"nozzle": 1, "prepay": {"amount": )" + amount + "}}" : R"({"nozzle": 1, "preset": {"volume": )" + amount + "}}");
+                                        i % 2 ? R"({"nozzle": 1, "prepay": {"amount": )" + amount + "}}"
+                                              : R"({"nozzle": 1, "preset": {"volume": )" + amount + "}}");
                     }
                     std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     continue;
@@ -136,7 +137,8 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
             if (!sales[k]["prepaid"].is_null()) {
                 ++prepays;
                 EXPECT_EQ(std::llround(sales[k]["refund"].get<double>() * 100),
-                          std::llround(sales[k]["prepaid"].get<double>() * 100) - std::llround(sales[k]["amount"].get<double>() * 100)) << sales[k].dump();
+                          std::llround(sales[k]["prepaid"].get<double>() * 100) - std::llround(sales[k]["amount"].get<double>() * 100))
+                    << sales[k].dump();
             }
             if (k > 0) {
                 EXPECT_EQ(sales[k]["totals_before"], sales[k - 1]["totals_after"]) << "no filling counted twice or lost";
@@ -171,7 +173,8 @@ TEST(ServiceLateReplies, EveryLitreIsSoldOnTheNozzleThatDeliveredIt) {
                     const auto deadline = Clock::now() + kFillingDeadline;
                     while (Sales(station, p).size() == sales_before && Clock::now() < deadline) {
                         if (station.Get(path)["state"] == "calling")
-                            station.Request("POST", path + "/authorize", R"({"nozzle": 1, "preset": {"volume": )" + std::to_string(1 + i % 2) + ".55}}");
+                            station.Request("POST", path + "/authorize",
+                                            R"({"nozzle": 1, "preset": {"volume": )" + std::to_string(1 + i % 2) + ".55}}");
                         std::this_thread::sleep_for(std::chrono::milliseconds(20));
                     }
                     station.Emulate(1, "hang " + std::to_string(Address(p)));

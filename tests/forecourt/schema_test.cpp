@@ -152,7 +152,8 @@ TEST_P(BackupRefused, AndTheTargetIsLeftAsItWas) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Schema, BackupRefused, ::testing::ValuesIn(kRefusedBackups), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Schema, BackupRefused, ::testing::ValuesIn(kRefusedBackups),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace forecourt

@@ -101,7 +101,8 @@ json SaleOf(int pump) { return Call("GET", "/api/v1/sales/{id}", "/api/v1/sales/
 // The refund is the prepay less the amount, to the cent.
 void ExpectRefund(const json& sale, std::int64_t prepaid_cents) {
     EXPECT_EQ(std::llround(sale["prepaid"].get<double>() * 100), prepaid_cents) << sale.dump();
-    EXPECT_EQ(std::llround(sale["refund"].get<double>() * 100), prepaid_cents - std::llround(sale["amount"].get<double>() * 100)) << sale.dump();
+    EXPECT_EQ(std::llround(sale["refund"].get<double>() * 100), prepaid_cents - std::llround(sale["amount"].get<double>() * 100))
+        << sale.dump();
 }
 
 struct Scenario {
@@ -335,8 +336,8 @@ const Scenario kScenarios[] = {
     {"two_managers_changing_two_grades_at_once_both_stand",
      [] {
          auto put = [](const char* grade, int cents) {
-             const std::string body = R"({"grades": [{"grade": ")" + std::string(grade) + R"(", "price": )" +
-                                      std::to_string(cents / 100) + "." + std::to_string(cents % 100) + "}]}";
+             const std::string body = R"({"grades": [{"grade": ")" + std::string(grade) + R"(", "price": )" + std::to_string(cents / 100) +
+                                      "." + std::to_string(cents % 100) + "}]}";
              EXPECT_EQ(Shared().Request("PUT", "/api/v1/prices", body, "manager").status, 200);
          };
          for (int round = 0; round < 10; ++round) {
@@ -474,8 +475,9 @@ const Scenario kScenarios[] = {
              seen.push_back(e["operation"].get<std::string>() + " " + e["target"].get<std::string>() + " " + e["status"].dump() + " " +
                             (e["error"].is_null() ? "-" : e["error"].get<std::string>()));
          if (!seen.empty() && seen.front().rfind("authorizePump", 0) == 0) seen.erase(seen.begin());
-         EXPECT_EQ(seen, (std::vector<std::string>{"cancelSale " + sale + " 200 -", "lockSale " + sale + " 200 -", "lockSale " + sale + " 200 -",
-                                                   "clearSale " + sale + " 200 -", "markSale " + sale + " 403 forbidden"}))
+         EXPECT_EQ(seen,
+                   (std::vector<std::string>{"cancelSale " + sale + " 200 -", "lockSale " + sale + " 200 -", "lockSale " + sale + " 200 -",
+                                             "clearSale " + sale + " 200 -", "markSale " + sale + " 403 forbidden"}))
              << trail.dump();
      }},
 };
@@ -512,7 +514,9 @@ HttpReply OpenPump(int pump) { return On("POST", "/api/v1/pumps/{n}/open", PumpP
 HttpReply Mode(int pump, const std::string& mode) {
     return On("PUT", "/api/v1/pumps/{n}/mode", PumpPath(pump, "/mode"), "{\"mode\": \"" + mode + "\"}", "manager");
 }
-HttpReply EmergencyStop(const std::string& token = "pos1") { return On("POST", "/api/v1/emergency-stop", "/api/v1/emergency-stop", "", token); }
+HttpReply EmergencyStop(const std::string& token = "pos1") {
+    return On("POST", "/api/v1/emergency-stop", "/api/v1/emergency-stop", "", token);
+}
 HttpReply Release(const std::string& token = "manager") {
     return On("POST", "/api/v1/emergency-stop/release", "/api/v1/emergency-stop/release", "", token);
 }
@@ -526,7 +530,8 @@ void Nozzle(int pump, bool lift) {
 json PumpOn(int pump) { return Controls().Get(PumpPath(pump)); }
 // The next timeout event of `pump`.
 std::optional<json> TimeoutOf(EventClient& events, int pump, const std::string& timeout) {
-    return events.Until([&](const json& e) { return e["type"] == "timeout" && e["data"]["pump"] == pump && e["data"]["timeout"] == timeout; });
+    return events.Until(
+        [&](const json& e) { return e["type"] == "timeout" && e["data"]["pump"] == pump && e["data"]["timeout"] == timeout; });
 }
 void SettleOn(const json& sale) {
     On("POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/" + sale.dump() + "/lock");
@@ -676,18 +681,24 @@ void PrintTo(const BadInput& row, std::ostream* out) { *out << row.name; }
 const BadInput kBadInputs[] = {
     {"malformed_json", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{nozzle: 1", "pos1", 400, "bad_request"},
     {"body_not_an_object", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "[1]", "pos1", 400, "bad_request"},
-    {"nozzle_of_wrong_type", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": "1"})", "pos1", 400, "bad_request"},
-    {"nozzle_out_of_range", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 9})", "pos1", 400, "bad_request"},
+    {"nozzle_of_wrong_type", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": "1"})", "pos1", 400,
+     "bad_request"},
+    {"nozzle_out_of_range", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 9})", "pos1", 400,
+     "bad_request"},
     {"preset_volume_and_amount", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize",
      R"({"nozzle": 1, "preset": {"volume": 1, "amount": 2}})", "pos1", 400, "bad_request"},
-    {"preset_negative", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": -5}})", "pos1", 400, "bad_request"},
-    {"preset_beyond_the_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": 1000}})", "pos1", 400, "bad_request"},
-    {"preset_thousandths", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"amount": 1.005}})", "pos1", 400, "bad_request"},
+    {"preset_negative", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": -5}})", "pos1", 400,
+     "bad_request"},
+    {"preset_beyond_the_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"volume": 1000}})",
+     "pos1", 400, "bad_request"},
+    {"preset_thousandths", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"preset": {"amount": 1.005}})", "pos1",
+     400, "bad_request"},
     {"unknown_field", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozle": 1})", "pos1", 400, "bad_request"},
     {"amount_beyond_the_dose", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize",
      R"({"nozzle": 1, "preset": {"amount": 5000}})", "pos1", 400, "preset_too_large"},
     {"no_nozzle_lifted", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{}", "pos1", 409, "nozzle_not_lifted"},
-    {"huge_body", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", std::string(5000, ' ') + "{}", "pos1", 413, "payload_too_large"},
+    {"huge_body", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", std::string(5000, ' ') + "{}", "pos1", 413,
+     "payload_too_large"},
     {"unknown_route", "GET", "", "/api/v1/nothing", "", "viewer", 404, "not_found"},
     {"unknown_pump", "GET", "/api/v1/pumps/{n}", "/api/v1/pumps/99", "", "viewer", 404, "not_found"},
     {"pump_number_in_hex", "GET", "", "/api/v1/pumps/0x1", "", "viewer", 404, "not_found"},
@@ -699,23 +710,31 @@ const BadInput kBadInputs[] = {
     {"put_on_an_open_route", "PUT", "", "/healthz", "", "", 405, "method_not_allowed", "GET, HEAD"},
     {"head_as_get_without_the_body", "HEAD", "", "/api/v1/prices", "", "viewer", 200, ""},
     {"head_needs_the_token_get_needs", "HEAD", "", "/api/v1/pumps", "", "", 401, ""},
-    {"nozzle_the_pump_lacks", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 3})", "pos1", 409, "no_such_nozzle"},
+    {"nozzle_the_pump_lacks", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", R"({"nozzle": 3})", "pos1", 409,
+     "no_such_nozzle"},
     {"closure_without_a_reason", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/1/close", "{}", "manager", 400, "bad_request"},
-    {"closure_reason_of_two_lines", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/1/close", R"({"reason": "a\nb"})", "manager", 400, "bad_request"},
-    {"closure_of_no_pump", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/99/close", R"({"reason": "fault"})", "manager", 404, "not_found"},
+    {"closure_reason_of_two_lines", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/1/close", R"({"reason": "a\nb"})", "manager", 400,
+     "bad_request"},
+    {"closure_of_no_pump", "POST", "/api/v1/pumps/{n}/close", "/api/v1/pumps/99/close", R"({"reason": "fault"})", "manager", 404,
+     "not_found"},
     {"mode_unknown", "PUT", "/api/v1/pumps/{n}/mode", "/api/v1/pumps/1/mode", R"({"mode": "self"})", "manager", 400, "bad_request"},
     {"mode_by_a_till", "PUT", "/api/v1/pumps/{n}/mode", "/api/v1/pumps/1/mode", R"({"mode": "attendant"})", "pos1", 403, "forbidden"},
-    {"emulator_nozzle_the_pump_lacks", "POST", "/api/v1/emulator/pumps/{n}/lift", "/api/v1/emulator/pumps/1/lift", R"({"nozzle": 3})", "pos1", 409, "no_such_nozzle"},
+    {"emulator_nozzle_the_pump_lacks", "POST", "/api/v1/emulator/pumps/{n}/lift", "/api/v1/emulator/pumps/1/lift", R"({"nozzle": 3})",
+     "pos1", 409, "no_such_nozzle"},
     {"missing_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "", 401, "unauthorized"},
     {"wrong_token", "GET", "/api/v1/pumps", "/api/v1/pumps", "", "intruder", 401, "unauthorized"},
     {"viewer_authorizes", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize", "{}", "viewer", 403, "forbidden"},
-    {"pos_sets_prices", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1}]})", "pos1", 403, "forbidden"},
-    {"price_for_unknown_grade", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "98", "price": 1}]})", "manager", 400, "bad_request"},
-    {"price_beyond_the_field", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 100}]})", "manager", 400, "bad_request"},
+    {"pos_sets_prices", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 1}]})", "pos1", 403,
+     "forbidden"},
+    {"price_for_unknown_grade", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "98", "price": 1}]})", "manager", 400,
+     "bad_request"},
+    {"price_beyond_the_field", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 100}]})", "manager", 400,
+     "bad_request"},
     {"sales_of_unknown_state", "GET", "/api/v1/sales", "/api/v1/sales?state=paid", "", "viewer", 400, "bad_request"},
     {"sales_after_in_hex", "GET", "/api/v1/sales", "/api/v1/sales?after=0x10", "", "viewer", 400, "bad_request"},
     {"sales_from_without_a_zone", "GET", "/api/v1/sales", "/api/v1/sales?from=2026-12-08T10:00:00", "", "viewer", 400, "bad_request"},
-    {"summary_to_a_day_the_month_lacks", "GET", "/api/v1/sales/summary", "/api/v1/sales/summary?to=2026-02-30T00:00:00Z", "", "viewer", 400, "bad_request"},
+    {"summary_to_a_day_the_month_lacks", "GET", "/api/v1/sales/summary", "/api/v1/sales/summary?to=2026-02-30T00:00:00Z", "", "viewer", 400,
+     "bad_request"},
     {"lock_unknown_sale", "POST", "/api/v1/sales/{id}/lock", "/api/v1/sales/999999/lock", "", "pos1", 404, "not_found"},
     {"events_without_upgrade", "GET", "/api/v1/events", "/api/v1/events", "", "viewer", 400, "bad_request"},
     {"prepay_and_preset", "POST", "/api/v1/pumps/{n}/authorize", "/api/v1/pumps/1/authorize",
@@ -737,7 +756,8 @@ std::string RawExchange(std::uint16_t port, const std::string& text);
 void ExpectHead(const BadInput& b) {
     const auto get = Shared().Request("GET", b.target, "", b.token);
     const std::string auth = *b.token ? "Authorization: Bearer " + Station::Token(b.token) + "\r\n" : "";
-    const auto head = RawExchange(Shared().port(), "HEAD " + b.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Connection: close\r\n\r\n");
+    const auto head =
+        RawExchange(Shared().port(), "HEAD " + b.target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + auth + "Connection: close\r\n\r\n");
     EXPECT_EQ(head.rfind("HTTP/1.1 " + std::to_string(b.status) + " ", 0), 0u) << head;
     EXPECT_EQ(head.find("\r\n\r\n"), head.size() - 4) << head;
     EXPECT_NE(head.find("Content-Length: " + std::to_string(get.body.size()) + "\r\n"), std::string::npos) << head;
@@ -769,14 +789,19 @@ struct BadHeaders {
 void PrintTo(const BadHeaders& row, std::ostream* out) { *out << row.input.name; }
 
 const BadHeaders kBadHeaders[] = {
-    {{"scheme_in_lower_case", "GET", "/api/v1/forecourt", "/api/v1/forecourt", "", "", 200, ""}, {{"Authorization", "bearer " + Station::Token("viewer")}}},
+    {{"scheme_in_lower_case", "GET", "/api/v1/forecourt", "/api/v1/forecourt", "", "", 200, ""},
+     {{"Authorization", "bearer " + Station::Token("viewer")}}},
     {{"foreign_origin", "GET", "", "/api/v1/forecourt", "", "viewer", 403, "origin_refused"}, {{"Origin", "http://shop.example"}}},
     {{"configured_origin", "GET", "/api/v1/forecourt", "/api/v1/forecourt", "", "viewer", 200, ""}, {{"Origin", "https://till.example"}}},
     {{"rebound_host_name", "GET", "", "/api/v1/forecourt", "", "viewer", 421, "host_refused"}, {{"Host", "shop.example:8050"}}},
-    {{"body_as_plain_text", "POST", "", "/api/v1/pumps/1/authorize", R"({"nozzle": 9})", "pos1", 415, "unsupported_media_type"}, {{"Content-Type", "text/plain"}}},
+    {{"body_as_plain_text", "POST", "", "/api/v1/pumps/1/authorize", R"({"nozzle": 9})", "pos1", 415, "unsupported_media_type"},
+     {{"Content-Type", "text/plain"}}},
     {{"events_from_foreign_origin", "GET", "/api/v1/events", "/api/v1/events", "", "viewer", 403, "origin_refused"},
-     {{"Origin", "http://shop.example"}, {"Upgrade", "websocket"}, {"Connection", "Upgrade"},
-      {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="}, {"Sec-WebSocket-Version", "13"}}},
+     {{"Origin", "http://shop.example"},
+      {"Upgrade", "websocket"},
+      {"Connection", "Upgrade"},
+      {"Sec-WebSocket-Key", "dGhlIHNhbXBsZSBub25jZQ=="},
+      {"Sec-WebSocket-Version", "13"}}},
     {{"oversized_head", "GET", "", "/api/v1/forecourt", "", "viewer", 431, "header_too_large"}, {{"X-Pad", std::string(20000, 'a')}}},
 };
 
@@ -799,13 +824,13 @@ TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
     // With every nozzle lifted each price change also changes every pump: many events a change.
     for (int pump = 1; pump <= 8; ++pump) Lift(pump);
     for (int i = 0; i < 3000 && metric() == dropped; ++i)
-        Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": )" + std::string(i % 2 ? "1.85" : "1.86") + "}]}", "manager");
+        Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": )" + std::string(i % 2 ? "1.85" : "1.86") + "}]}",
+                         "manager");
     for (int pump = 1; pump <= 8; ++pump) Hang(pump);
     EXPECT_GT(metric(), dropped);
     EXPECT_EQ(Shared().Request("GET", "/healthz").status, 200);
     Shared().Request("PUT", "/api/v1/prices", R"({"grades": [{"grade": "D", "price": 1.72}]})", "manager");
 }
-
 
 // What event clients send is dropped: large messages pin none of the service's memory.
 TEST(ServiceEventClients, LargeMessagesPinNoMemory) {
@@ -835,7 +860,8 @@ TEST(ServiceEventClients, LargeMessagesPinNoMemory) {
 // file both say 4: each sale lands on the nozzle the emulator saw deliver it, at its grade's price.
 // A driver whose own setting says otherwise keeps the service from starting.
 TEST(ServicePistStep, EachSaleIsOnTheNozzleThatDeliveredIt) {
-    Station station(StationOptions{.lines = 1, .flow = 10.0, .extra_toml = "", .tokens = false, .tls = false, .connections = 0, .pist_step = 4});
+    Station station(
+        StationOptions{.lines = 1, .flow = 10.0, .extra_toml = "", .tokens = false, .tls = false, .connections = 0, .pist_step = 4});
     auto totals = [&](int address) {
         const std::string answer = station.Emulate(1, "totals " + std::to_string(address));
         return std::stoll(answer.substr(3, answer.find(' ', 3) - 3));
@@ -847,7 +873,8 @@ TEST(ServicePistStep, EachSaleIsOnTheNozzleThatDeliveredIt) {
         const std::string emulator = "/api/v1/emulator/pumps/" + std::to_string(pump);
         const std::string nozzle_body = "{\"nozzle\": " + std::to_string(nozzle) + "}";
         ASSERT_EQ(station.Request("POST", emulator + "/lift", nozzle_body).status, 200);
-        const auto authorized = station.Request("POST", PumpPath(pump, "/authorize"), nozzle_body.substr(0, nozzle_body.size() - 1) + R"(, "preset": {"volume": 1.25}})");
+        const auto authorized = station.Request("POST", PumpPath(pump, "/authorize"),
+                                                nozzle_body.substr(0, nozzle_body.size() - 1) + R"(, "preset": {"volume": 1.25}})");
         ASSERT_EQ(authorized.status, 200) << authorized.body;
         ASSERT_TRUE(station.WaitState(pump, "finished")) << station.Get(PumpPath(pump)).dump();
         const json sale = station.Get("/api/v1/sales/" + authorized.Json()["sale"].dump());
@@ -1020,13 +1047,16 @@ std::shared_ptr<void> RawClient(std::uint16_t port, const std::string& text) {
 
 constexpr int kCrowdLimit = 8;
 const Crowd kCrowds[] = {
-    {"slow_half_sent_requests", [](Station& s, auto& held) {
+    {"slow_half_sent_requests",
+     [](Station& s, auto& held) {
          for (int i = 0; i < 3 * kCrowdLimit; ++i) held.push_back(RawClient(s.port(), "GET /healthz HTTP/1.1\r\nHost: 127"));
      }},
-    {"silent_connections", [](Station& s, auto& held) {
+    {"silent_connections",
+     [](Station& s, auto& held) {
          for (int i = 0; i < 3 * kCrowdLimit; ++i) held.push_back(RawClient(s.port(), ""));
      }},
-    {"event_clients", [](Station& s, auto& held) {
+    {"event_clients",
+     [](Station& s, auto& held) {
          for (int i = 0; i < 2 * kCrowdLimit; ++i)
              held.push_back(std::make_shared<EventClient>(s.port(), "/api/v1/events?token=" + Station::Token("viewer")));
      }},
@@ -1048,7 +1078,8 @@ TEST_P(ServiceCrowd, LeavesATillAPlace) {
     EXPECT_EQ(reply.status, 200) << reply.body;
 }
 
-INSTANTIATE_TEST_SUITE_P(Station, ServiceCrowd, ::testing::ValuesIn(kCrowds), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Station, ServiceCrowd, ::testing::ValuesIn(kCrowds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A TLS client that asked once and keeps its connection: the service counts it until it goes.
 struct HeldTlsClient {
@@ -1092,8 +1123,10 @@ TEST(ServiceLimits, TlsOnlyAndWaitingConnectionsGiveWay) {
     for (const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
          static_cast<int>(held.size()) < kLimit && std::chrono::steady_clock::now() < deadline;) {
         auto client = std::make_unique<HeldTlsClient>();
-        if (client->Connect(station)) held.push_back(std::move(client));
-        else std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        if (client->Connect(station))
+            held.push_back(std::move(client));
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     ASSERT_EQ(static_cast<int>(held.size()), kLimit);
     std::vector<std::shared_ptr<void>> silent;
@@ -1102,7 +1135,8 @@ TEST(ServiceLimits, TlsOnlyAndWaitingConnectionsGiveWay) {
 
     held.clear();
     bool served = false;
-    for (int i = 0; i < 500 && !(served = HeldTlsClient().Connect(station)); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 500 && !(served = HeldTlsClient().Connect(station)); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     EXPECT_TRUE(served);
 }
 

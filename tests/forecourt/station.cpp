@@ -98,8 +98,8 @@ std::string Emulator::Command(const std::string& command) const {
 
 std::unique_ptr<Emulator> StartEmulator(double flow) {
     auto e = std::make_unique<Emulator>();
-    e->process = std::make_unique<Process>(std::vector<std::string>{DORV_EMULATOR_PATH, "--pty", "--control", "127.0.0.1:0", "--baud",
-                                                                     "0", "--flow", std::to_string(flow)});
+    e->process = std::make_unique<Process>(
+        std::vector<std::string>{DORV_EMULATOR_PATH, "--pty", "--control", "127.0.0.1:0", "--baud", "0", "--flow", std::to_string(flow)});
     e->pty = Field(e->process->ReadLine(), "pty ");
     e->control = Field(e->process->ReadLine(), "control ");
     return e;
@@ -122,8 +122,8 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
         toml << "[[lines]]\nline = " << line << "\ndevice = \"" << emulators_.back()->pty << "\"\nemulator = \""
              << emulators_.back()->control << "\"\n";
         for (int i = 0; i < 4; ++i)
-            toml << "[[pumps]]\npump = " << (line - 1) * 4 + i + 1 << "\nline = " << line << "\ncolumn = "
-                 << (options_.pist_step == 1 ? 1 + 2 * i : 1 + i)
+            toml << "[[pumps]]\npump = " << (line - 1) * 4 + i + 1 << "\nline = " << line
+                 << "\ncolumn = " << (options_.pist_step == 1 ? 1 + 2 * i : 1 + i)
                  << "\nnozzles = [{ nozzle = 1, grade = \"95\" }, { nozzle = 2, grade = \"D\" }]\n";
     }
     if (options_.tokens)
@@ -133,9 +133,10 @@ Station::Station(StationOptions options) : options_(std::move(options)) {
     if (options_.tls) {
         certificate_ = dir_.File("service.pem");
         const std::string key = dir_.File("service.key");
-        const std::string make = "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
-                                 "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
-                                 key + "' -out '" + certificate_ + "' >/dev/null 2>&1";
+        const std::string make =
+            "openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes -days 2 "
+            "-subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 -keyout '" +
+            key + "' -out '" + certificate_ + "' >/dev/null 2>&1";
         if (std::system(make.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
         toml << "[tls]\ncert = \"" << certificate_ << "\"\nkey = \"" << key << "\"\n";
     }
@@ -209,8 +210,10 @@ HttpReply Station::Request(const std::string& method, const std::string& target,
     }
     req.prepare_payload();
     for (const auto& [name, value] : headers)
-        if (value.empty()) req.erase(name);
-        else req.set(name, value);
+        if (value.empty())
+            req.erase(name);
+        else
+            req.set(name, value);
     net::io_context io;
     const tcp::endpoint service(net::ip::make_address("127.0.0.1"), port_);
     if (options_.tls) {

@@ -69,12 +69,14 @@ public:
     void KillService();   // SIGKILL
 
     // `headers` are set after the usual ones; an empty value takes one away.
-    HttpReply Request(const std::string& method, const std::string& target, const std::string& body = "",
-                      const std::string& token = "pos1", const std::vector<std::pair<std::string, std::string>>& headers = {});
+    HttpReply Request(const std::string& method, const std::string& target, const std::string& body = "", const std::string& token = "pos1",
+                      const std::vector<std::pair<std::string, std::string>>& headers = {});
     json Get(const std::string& target, const std::string& token = "viewer");
     // Polls GET /pumps/{n} until its state is `state`; false after `seconds`.
     bool WaitState(int pump, const std::string& state, double seconds = 20);
-    std::string Emulate(int line, const std::string& command) { return emulators_.at(static_cast<std::size_t>(line - 1))->Command(command); }
+    std::string Emulate(int line, const std::string& command) {
+        return emulators_.at(static_cast<std::size_t>(line - 1))->Command(command);
+    }
     std::uint16_t port() const { return port_; }
     int pid() const { return service_->pid(); }
     const std::string& database() const { return database_; }

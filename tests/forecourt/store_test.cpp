@@ -62,16 +62,22 @@ struct Sequence {
 void PrintTo(const Sequence& row, std::ostream* out) { *out << row.name; }
 
 const Sequence kSequences[] = {
-    {"lock_then_clear_by_the_same_holder", {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kClear, "pos1", SaleChange::kDone}}, "cleared"},
+    {"lock_then_clear_by_the_same_holder",
+     {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kClear, "pos1", SaleChange::kDone}},
+     "cleared"},
     {"clear_without_lock", {{Step::kClear, "pos1", SaleChange::kNotLocked}}, "payable"},
     {"relock_by_the_holder_is_accepted", {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kLock, "pos1", SaleChange::kDone}}, "locked"},
     {"lock_held_by_another", {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kLock, "pos2", SaleChange::kLockedByOther}}, "locked"},
     {"clear_by_another", {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kClear, "pos2", SaleChange::kLockedByOther}}, "locked"},
     {"clear_twice",
-     {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kClear, "pos1", SaleChange::kDone}, {Step::kClear, "pos1", SaleChange::kAlreadyCleared}},
+     {{Step::kLock, "pos1", SaleChange::kDone},
+      {Step::kClear, "pos1", SaleChange::kDone},
+      {Step::kClear, "pos1", SaleChange::kAlreadyCleared}},
      "cleared"},
     {"lock_after_clear",
-     {{Step::kLock, "pos1", SaleChange::kDone}, {Step::kClear, "pos1", SaleChange::kDone}, {Step::kLock, "pos2", SaleChange::kAlreadyCleared}},
+     {{Step::kLock, "pos1", SaleChange::kDone},
+      {Step::kClear, "pos1", SaleChange::kDone},
+      {Step::kLock, "pos2", SaleChange::kAlreadyCleared}},
      "cleared"},
 };
 
@@ -88,7 +94,8 @@ TEST_P(SaleSequence, EndsInItsState) {
     EXPECT_EQ(store.Find(id)->state, GetParam().state);
 }
 
-INSTANTIATE_TEST_SUITE_P(Store, SaleSequence, ::testing::ValuesIn(kSequences), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Store, SaleSequence, ::testing::ValuesIn(kSequences),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(StoreTest, OpenSalesAndFinishedOnesSurviveReopening) {
     std::int64_t open = 0, done = 0;
@@ -129,7 +136,10 @@ TEST_F(StoreTest, FinishedAndClearedSalesGoToTheOutboxWithTheSale) {
 }
 
 TEST_F(StoreTest, WithoutAnUplinkTheOutboxStaysEmpty) {
-    { Store store(path_.string()); Finished(store); }
+    {
+        Store store(path_.string());
+        Finished(store);
+    }
     EXPECT_EQ(OutboxRows(), 0);
 }
 

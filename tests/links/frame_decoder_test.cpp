@@ -16,12 +16,11 @@ TEST(ControllerAddress, FollowsTheGroupsOfFifteen) {
         std::uint8_t group, byte;
         std::optional<int> address;
     } cases[] = {
-        {2, 0x21, 1},  {2, 0x2F, 15}, {7, 0x21, 16},  {7, 0x2E, 29},  {7, 0x20, 30}, {8, 0x21, 31},
+        {2, 0x21, 1},  {2, 0x2F, 15},  {7, 0x21, 16},   {7, 0x2E, 29},   {7, 0x20, 30},   {8, 0x21, 31},
         {8, 0x20, 45}, {10, 0x24, 64}, {2, 0x20, none}, {3, 0x21, none}, {7, 0x2F, none},
     };
     for (const auto& c : cases) {
-        EXPECT_EQ(ControllerAddress(c.group, c.byte), c.address)
-            << int(c.group) << "/" << int(c.byte);
+        EXPECT_EQ(ControllerAddress(c.group, c.byte), c.address) << int(c.group) << "/" << int(c.byte);
     }
 }
 
@@ -33,16 +32,12 @@ TEST(FrameDecoder, NamesCommandControllerAndDataOfARequest) {
         Bytes frame;
         std::string text;
     } cases[] = {
-        {{0x7F, 0x02, 0x21, 0x5E, 0x32, 0x4D, 0x03, 0x03, 0x50},
-         "start, address 1 (column 1 nozzle 1)"},
-        {RequestFrame({2, 0x26, 'Q', '4', '5', '5', '0'}),
-         "price, address 6 (column 5 nozzle 2), data \"4550\""},
+        {{0x7F, 0x02, 0x21, 0x5E, 0x32, 0x4D, 0x03, 0x03, 0x50}, "start, address 1 (column 1 nozzle 1)"},
+        {RequestFrame({2, 0x26, 'Q', '4', '5', '5', '0'}), "price, address 6 (column 5 nozzle 2), data \"4550\""},
         {RequestFrame({7, 0x20, '1'}), "status, address 30 (column 29 nozzle 2)"},
-        {RequestFrame({2, 0x21, 'O', '7', '0', '5'}),
-         "parameter write, address 1 (column 1 nozzle 1), parameter 7, value \"05\""},
+        {RequestFrame({2, 0x21, 'O', '7', '0', '5'}), "parameter write, address 1 (column 1 nozzle 1), parameter 7, value \"05\""},
         {RequestFrame({2, 'W', '3', '1'}), "common setting write, setting 3, value 1"},
-        {RequestFrame({2, ']', '6', '0', '7', '1', '8', '0', '0', '5'}),
-         "address programming, ID \"60718\", new address \"005\""},
+        {RequestFrame({2, ']', '6', '0', '7', '1', '8', '0', '0', '5'}), "address programming, ID \"60718\", new address \"005\""},
         {badCheck, "invalid request (check byte wrong)"},
         {badComplement, "invalid request (complement wrong)"},
         {{0x7F, 0x02, 0x21, 0x5E, 0x32}, "invalid request (cut short)"},

@@ -90,8 +90,7 @@ TEST(SerialSettings, ConfigureLineAppliesRawEightNoneOneAtTheRateOrRefuses) {
         ASSERT_EQ(::tcgetattr(probe, &t), 0);
         EXPECT_EQ(::cfgetospeed(&t), c.speedAfter);
         EXPECT_EQ(::cfgetispeed(&t), c.speedAfter);
-        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD),
-                  tcflag_t(CS8 | CLOCAL | CREAD));
+        EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CLOCAL | CREAD), tcflag_t(CS8 | CLOCAL | CREAD));
         EXPECT_EQ(t.c_lflag & (ICANON | ECHO | ISIG), 0u);
         EXPECT_EQ(t.c_iflag & (IXON | IXOFF | ICRNL), 0u);
         EXPECT_EQ(t.c_oflag & OPOST, 0u);

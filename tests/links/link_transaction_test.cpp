@@ -65,8 +65,7 @@ protected:
     Outcome Transact(const Bytes& record, std::uint8_t replyLength = 2, std::uint8_t line = kLine) {
         const Bytes frame = RequestFrame(record);
         Outcome o{};
-        o.result = link->Transact(line, frame.data(), static_cast<std::uint8_t>(frame.size()),
-                                  o.reply.data(), replyLength, 0);
+        o.result = link->Transact(line, frame.data(), static_cast<std::uint8_t>(frame.size()), o.reply.data(), replyLength, 0);
         o.state = link->ReadLineState(line);
         return o;
     }
@@ -131,9 +130,8 @@ TEST_P(LinkOverStream, RetriesMissingAndRejectedRepliesAsConfigured) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         link->SetRetries(c.retries);
-        Responder responder(*peer, [&](const Bytes&, int i) {
-            return c.answers[std::min(static_cast<std::size_t>(i), c.answers.size() - 1)];
-        });
+        Responder responder(*peer,
+                            [&](const Bytes&, int i) { return c.answers[std::min(static_cast<std::size_t>(i), c.answers.size() - 1)]; });
         Outcome o{};
         EXPECT_NO_THROW(o = Transact(kStart, c.replyLength));
         EXPECT_EQ(o.result, 0);  // a dispenser that does not answer is no failure of the line
@@ -183,8 +181,8 @@ TEST_P(LinkOverStream, StaleInputIsNeverTakenForTheReply) {
     EXPECT_EQ(Transact(kStart).Reply(kDataA.size()), kDataA);
     EXPECT_EQ(Transact(kStart, 8).Reply(1), Bytes{0x06});
     EXPECT_EQ(Transact(kStart).Reply(kDataA.size()), kDataA) << "a stray refusal taken for the reply";
-    for (const char* entry : {" SKIP line 03 06 | discarded\n", " RX line 03 18 | refused\n",
-                              " TX line 03 7F 02 21 5E 32 4D 03 03 50 | start, address 1 "}) {
+    for (const char* entry :
+         {" SKIP line 03 06 | discarded\n", " RX line 03 18 | refused\n", " TX line 03 7F 02 21 5E 32 4D 03 03 50 | start, address 1 "}) {
         EXPECT_NE(trace.str().find(entry), std::string::npos) << entry << "in\n" << trace.str().substr(0, 2000);
     }
 }
@@ -241,10 +239,8 @@ TEST_P(LinkOverStream, InputThatKeepsComingIsDiscardedWholeOrTheRequestIsNotSent
         std::uint8_t state;
         const char* traced;
     } cases[] = {
-        {"a 1 MB backlog, acknowledgements among it, is gone before the request", false,
-         kStateAnswered, " bytes discarded in "},
-        {"a line still talking when opened afresh gets no request and says so", true,
-         kStateKeptTalking, "request not sent"},
+        {"a 1 MB backlog, acknowledgements among it, is gone before the request", false, kStateAnswered, " bytes discarded in "},
+        {"a line still talking when opened afresh gets no request and says so", true, kStateKeptTalking, "request not sent"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -369,9 +365,7 @@ TEST_P(LinkOverStream, ThreadsSharingALineEachGetTheReplyToTheirOwnRequest) {
 TEST_P(LinkOverStream, LineStateIsTheCallingThreadsOwnLastTransaction) {
     link->SetTimeouts(400ms, 100ms);
     link->SetRetries(0);
-    Responder responder(*peer, [](const Bytes& request, int) {
-        return RecordOf(request)[1] == 0x21 ? Chunks{kDataA} : Chunks{};
-    });
+    Responder responder(*peer, [](const Bytes& request, int) { return RecordOf(request)[1] == 0x21 ? Chunks{kDataA} : Chunks{}; });
     std::promise<void> answered, silenced;
     std::uint8_t answeredState = 0;
     std::thread a([&] {

@@ -57,20 +57,16 @@ TEST(ReplyCollector, EndsTheReplyWhereItsFramingEnds) {
         {"cut short in the data", {0x02, 0x41}, Step::Complement, 2},
         {"nothing but noise", {0x7F, 0x00, 0x55}, Step::WaitLead, 3},
         {"no echo expected: a request passes for a reply", kStart, Step::Complete, 9},
-        {"echo of the request taken out", Join({kStart, kDataA}), Step::Complete, 15, kDataA,
-         kStart},
-        {"noise before the echo stays", Join({{0x00}, kStart, {0x06}}), Step::Complete, 11,
-         {0x00, 0x06}, kStart},
-        {"damaged echo stays as noise", Join({{0x7F, 0x02, 0x22}, kDataA}), Step::Complete, 9, {},
-         kStart},
+        {"echo of the request taken out", Join({kStart, kDataA}), Step::Complete, 15, kDataA, kStart},
+        {"noise before the echo stays", Join({{0x00}, kStart, {0x06}}), Step::Complete, 11, {0x00, 0x06}, kStart},
+        {"damaged echo stays as noise", Join({{0x7F, 0x02, 0x22}, kDataA}), Step::Complete, 9, {}, kStart},
     };
     for (const auto& c : cases) {
         for (std::size_t chunk : {0, 1, 2, 5}) {
             SCOPED_TRACE(std::string(c.name) + ", chunks of " + std::to_string(chunk));
             ReplyCollector collector(c.echo);
             const std::size_t taken = FeedInChunks(collector, c.input, chunk);
-            const Bytes held = c.held.empty() ? Bytes(c.input.begin(), c.input.begin() + taken)
-                                              : c.held;
+            const Bytes held = c.held.empty() ? Bytes(c.input.begin(), c.input.begin() + taken) : c.held;
             EXPECT_EQ(collector.CurrentStep(), c.step);
             EXPECT_EQ(taken, c.taken);
             EXPECT_EQ(Bytes(collector.Bytes().begin(), collector.Bytes().end()), held);

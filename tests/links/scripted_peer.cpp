@@ -49,8 +49,7 @@ void Require(bool ok, const char* what) {
 
 // Waits, a few seconds at most, until `done` says so.
 void Eventually(const std::function<bool()>& done) {
-    for (auto end = Clock::now() + kPatience; !done() && Clock::now() < end;)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (auto end = Clock::now() + kPatience; !done() && Clock::now() < end;) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 class PtyPeer : public ScriptedPeer {
@@ -110,9 +109,7 @@ class TcpPeer : public ScriptedPeer {
 public:
     TcpPeer() { Listen(0); }
     ~TcpPeer() override { GoAway(); }
-    void Attach(StreamHostLink& link, std::uint8_t line) override {
-        dynamic_cast<TcpHostLink&>(link).AssignLine(line, "127.0.0.1", port_);
-    }
+    void Attach(StreamHostLink& link, std::uint8_t line) override { dynamic_cast<TcpHostLink&>(link).AssignLine(line, "127.0.0.1", port_); }
     void GoAway() override {
         Lost();
         if (listener_ >= 0) ::close(listener_);
@@ -156,8 +153,7 @@ private:
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         a.sin_port = htons(port);
         socklen_t size = sizeof a;
-        Require(::bind(listener_, reinterpret_cast<sockaddr*>(&a), size) == 0 &&
-                    ::listen(listener_, 4) == 0 &&
+        Require(::bind(listener_, reinterpret_cast<sockaddr*>(&a), size) == 0 && ::listen(listener_, 4) == 0 &&
                     ::getsockname(listener_, reinterpret_cast<sockaddr*>(&a), &size) == 0,
                 "listen");
         port_ = ntohs(a.sin_port);
@@ -230,8 +226,7 @@ void ScriptedPeer::Talk(const std::atomic<bool>& stop, std::size_t bytes) {
 
 Bytes Junk(std::size_t size) {
     Bytes junk(size);
-    for (std::size_t i = 0; i < size; ++i)
-        junk[i] = i % 8 == 0 ? (i % 16 == 0 ? 0x06 : 0x18) : static_cast<std::uint8_t>(i * 37 + 11);
+    for (std::size_t i = 0; i < size; ++i) junk[i] = i % 8 == 0 ? (i % 16 == 0 ? 0x06 : 0x18) : static_cast<std::uint8_t>(i * 37 + 11);
     return junk;
 }
 
@@ -267,9 +262,7 @@ static Bytes Framed(Bytes head, std::span<const std::uint8_t> body) {
 }
 
 Bytes DataReply(const Bytes& data) { return Framed({0x02}, data); }
-Bytes RequestFrame(const Bytes& record) {
-    return Framed({0x7F, record.at(0)}, std::span(record).subspan(1));
-}
+Bytes RequestFrame(const Bytes& record) { return Framed({0x7F, record.at(0)}, std::span(record).subspan(1)); }
 
 Bytes RecordOf(const Bytes& frame) {
     Bytes r{frame.at(1)};

@@ -28,9 +28,7 @@ std::string ReadAll(const std::string& path) {
     s << std::ifstream(path, std::ios::binary).rdbuf();
     return s.str();
 }
-void WriteAll(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
+void WriteAll(const std::string& path, const std::string& content) { std::ofstream(path, std::ios::binary) << content; }
 unsigned ModeOf(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
@@ -54,14 +52,20 @@ TEST_F(Keeping, SaveKeepsWhatTheFileHoldsAndWhoMayWriteIt) {
         bool refused;
         std::function<bool()> holds;
     } cases[] = {
-        {"a file beyond the read limit is not saved over, so nothing of it is cut",
-         [&] { WriteAll(path, huge); }, true, [&] { return ReadAll(path) == huge; }},
+        {"a file beyond the read limit is not saved over, so nothing of it is cut", [&] { WriteAll(path, huge); }, true,
+         [&] { return ReadAll(path) == huge; }},
         {"a read-only file is not replaced",
-         [&] { WriteAll(path, original); fs::permissions(path, fs::perms(0444)); }, true,
-         [&] { return ReadAll(path) == original && ModeOf(path) == 0444; }},
+         [&] {
+             WriteAll(path, original);
+             fs::permissions(path, fs::perms(0444));
+         },
+         true, [&] { return ReadAll(path) == original && ModeOf(path) == 0444; }},
         {"a file readable by all stays so",
-         [&] { WriteAll(path, original); fs::permissions(path, fs::perms(0644)); }, false,
-         [&] { return HoldsTheSave(path) && ModeOf(path) == 0644; }},
+         [&] {
+             WriteAll(path, original);
+             fs::permissions(path, fs::perms(0644));
+         },
+         false, [&] { return HoldsTheSave(path) && ModeOf(path) == 0644; }},
         {"a symbolic link stays a link, and the file in the other folder takes the save",
          [&] {
              fs::create_directory(dir.File("real"));
@@ -73,14 +77,13 @@ TEST_F(Keeping, SaveKeepsWhatTheFileHoldsAndWhoMayWriteIt) {
              return fs::is_symlink(fs::symlink_status(path)) && HoldsTheSave(dir.File("real/set.par")) &&
                     ReadAll(dir.File("real/set.par")).find("keep=1") != std::string::npos;
          }},
-        {"a dangling link into a missing folder builds no folder",
-         [&] { fs::create_symlink("gone/set.par", path); }, true,
+        {"a dangling link into a missing folder builds no folder", [&] { fs::create_symlink("gone/set.par", path); }, true,
          [&] { return !fs::exists(dir.File("gone")) && fs::is_symlink(fs::symlink_status(path)); }},
         {"a killed save's temporary file goes; a running save's and other files stay",
          [&] {
              WriteAll(path, original);
-             for (const char* name : {"set.par.save-k1LLed", "set.par.save-RUNNIN", "set.par.backup",
-                                      "other.par.save-k1LLed", "set.par.save-k1LLed.keep"})
+             for (const char* name :
+                  {"set.par.save-k1LLed", "set.par.save-RUNNIN", "set.par.backup", "other.par.save-k1LLed", "set.par.save-k1LLed.keep"})
                  WriteAll(dir.File(name), "[Parametr]\n0=7\n");
              held = ::open(dir.File("set.par.save-RUNNIN").c_str(), O_RDONLY | O_CLOEXEC);
              ::flock(held, LOCK_EX);
@@ -90,8 +93,8 @@ TEST_F(Keeping, SaveKeepsWhatTheFileHoldsAndWhoMayWriteIt) {
              std::vector<std::string> names;
              for (const auto& e : fs::directory_iterator(dir.Path())) names.push_back(e.path().filename());
              std::sort(names.begin(), names.end());
-             return names == std::vector<std::string>{"other.par.save-k1LLed", "set.par", "set.par.backup",
-                                                      "set.par.save-RUNNIN", "set.par.save-k1LLed.keep"};
+             return names == std::vector<std::string>{"other.par.save-k1LLed", "set.par", "set.par.backup", "set.par.save-RUNNIN",
+                                                      "set.par.save-k1LLed.keep"};
          }},
     };
     for (const auto& c : cases) {

@@ -34,8 +34,7 @@ TEST_F(BufferFile, SaveKeepsOtherSectionsAndRewritesTheParameterSectionWhole) {
     Entry(55).SetValue(9876543210987);  // the 13-digit ID reading keeps its low 32 bits
     SaveParamsToFile(*catalogue, path);
     std::string expected = "[Parametr]\n";
-    for (int i = 7; i < 57; ++i)
-        expected += std::to_string(Entry(i).Number()) + "=" + std::to_string(LowWord(Entry(i).Value())) + "\n";
+    for (int i = 7; i < 57; ++i) expected += std::to_string(Entry(i).Number()) + "=" + std::to_string(LowWord(Entry(i).Value())) + "\n";
     EXPECT_NE(Read().find("[Other]\nkeep=1\n"), std::string::npos);
     EXPECT_NE(Read().find(expected), std::string::npos);
     EXPECT_NE(Read().find("0=1\n2=2\n"), std::string::npos);
@@ -61,7 +60,7 @@ TEST_F(BufferFile, LoadTakesSignedValuesAndLeavesWhatItCannotRead) {
     Write("[parametr]\n0=-5\n3=abc\n4=$10\n");
     EXPECT_EQ(LoadParamsFromFile(*catalogue, path), 2);
     EXPECT_EQ(Entry(7).Value(), -5);
-    EXPECT_EQ(Entry(9).Value(), 2);               // not a number: unchanged
+    EXPECT_EQ(Entry(9).Value(), 2);  // not a number: unchanged
     EXPECT_EQ(Entry(10).Value(), 16);
     EXPECT_EQ(Entry(55).Value(), 9876543210987);  // no key: all 64 bits kept
 }

@@ -23,12 +23,12 @@ public:
     std::function<std::int64_t(const TransportCall&)> onRead = [](const TransportCall&) { return -1; };
     std::function<bool(const TransportCall&)> onWrite = [](const TransportCall&) { return true; };
 
-    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address,
-                               std::int32_t number, std::int32_t digits) override {
+    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number,
+                               std::int32_t digits) override {
         return onRead(Enter({false, kind, line, address, number, digits, 0}));
     }
-    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                        std::int64_t number, std::int64_t digits, std::int64_t value) override {
+    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
+                        std::int64_t value) override {
         return onWrite(Enter({true, kind, line, address, number, digits, value}));
     }
     std::vector<TransportCall> Calls() const {

@@ -58,8 +58,10 @@ TEST(RawToText, RaisesForValuesWithoutText) {
         Shape shape;
         std::int64_t raw;
     } cases[] = {
-        {"negative number", kLitres, -1},       {"negative choice", kSwitch, -1},
-        {"negative pair", kPair, -1},           {"negative temperature", kTemperature, -1},
+        {"negative number", kLitres, -1},
+        {"negative choice", kSwitch, -1},
+        {"negative pair", kPair, -1},
+        {"negative temperature", kTemperature, -1},
         {"type above 8", {9, 3, 0, 0, 0, {}}, 0},
         {"wider than the field", {0, 2, 0, 0, 99, {}}, 100},
         {"wider than a field with decimals", {0, 3, 2, 0, 200, {}}, 1000},

@@ -89,8 +89,7 @@ private slots:
         QFETCH(QString, extension);
         TempDir dir;
         const std::string folder = dir.File("Ximor/Settings");
-        const auto dialog = MakeFileDialog(nullptr, {title.toStdString(), text::kDialogDefaultName,
-                                                     extension.toStdString(), folder},
+        const auto dialog = MakeFileDialog(nullptr, {title.toStdString(), text::kDialogDefaultName, extension.toStdString(), folder},
                                            QFileDialog::AcceptMode(mode));
         QCOMPARE(dialog->windowTitle(), title);
         QCOMPARE(dialog->defaultSuffix(), extension);
@@ -101,8 +100,7 @@ private slots:
     }
 
     void confirmationIsAQuestionWithOkAndCancel() {
-        const MessageRequest request{text::kConfirmWriteText, text::kConfirmWriteCaption,
-                                     MessageButtons::OkCancel, MessageIcon::Question};
+        const MessageRequest request{text::kConfirmWriteText, text::kConfirmWriteCaption, MessageButtons::OkCancel, MessageIcon::Question};
         const auto box = MakeMessageBox(nullptr, request);
         QCOMPARE(box->icon(), QMessageBox::Question);
         QCOMPARE(box->standardButtons(), QMessageBox::Ok | QMessageBox::Cancel);

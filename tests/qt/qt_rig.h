@@ -33,8 +33,7 @@ inline constexpr int kLongWaitMs = 20000;  // worker threads and the line, on a 
 class EmulatorRig {
 public:
     EmulatorRig()
-        : pty_(line_, emu::LinkTiming{0, std::chrono::microseconds(0)},
-               [this](const emu::Bytes&, const emu::Reply&) { ++exchanges_; }) {
+        : pty_(line_, emu::LinkTiming{0, std::chrono::microseconds(0)}, [this](const emu::Bytes&, const emu::Reply&) { ++exchanges_; }) {
         line_.AddController(1);
         line_.AddController(2);
         link_.AssignLine(1, pty_.slave_path());
@@ -82,20 +81,19 @@ public:
 // Holds the read with the given count (1 = the first) until Open(); counts the transfers.
 class GatedTransport final : public params::ParameterTransport {
 public:
-    GatedTransport(std::shared_ptr<params::ParameterTransport> inner, int holdAtRead)
-        : inner_(std::move(inner)), holdAt_(holdAtRead) {}
+    GatedTransport(std::shared_ptr<params::ParameterTransport> inner, int holdAtRead) : inner_(std::move(inner)), holdAt_(holdAtRead) {}
     ~GatedTransport() override { Open(); }
 
-    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address,
-                               std::int32_t number, std::int32_t digits) override {
+    std::int64_t ReadParameter(std::uint8_t kind, std::int32_t line, std::int32_t address, std::int32_t number,
+                               std::int32_t digits) override {
         if (++reads_ == holdAt_) {
             std::unique_lock lock(mutex_);
             opened_.wait(lock, [this] { return open_; });
         }
         return inner_->ReadParameter(kind, line, address, number, digits);
     }
-    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address,
-                        std::int64_t number, std::int64_t digits, std::int64_t value) override {
+    bool WriteParameter(std::uint8_t kind, std::int64_t line, std::int64_t address, std::int64_t number, std::int64_t digits,
+                        std::int64_t value) override {
         return inner_->WriteParameter(kind, line, address, number, digits, value);
     }
     void Open() {
@@ -128,10 +126,7 @@ struct ShownWindow {
         window->Logic().SetDriver(std::move(binding));
         window->show();
     }
-    ShownWindow(DriverBinding binding, std::shared_ptr<GatedTransport> held)
-        : ShownWindow(std::move(binding)) {
-        gate = std::move(held);
-    }
+    ShownWindow(DriverBinding binding, std::shared_ptr<GatedTransport> held) : ShownWindow(std::move(binding)) { gate = std::move(held); }
     ~ShownWindow() {
         if (gate) gate->Open();
         window.reset();
@@ -141,9 +136,7 @@ struct ShownWindow {
     ParamFrameWidget* operator->() const { return window.get(); }
     ParamGrid& Grid() const { return window->Grid(); }
     // Text of a grid cell (logic's row numbering) as the model gives it.
-    QString Cell(int row, int column) const {
-        return Grid().model()->index(row - 1, column).data().toString();
-    }
+    QString Cell(int row, int column) const { return Grid().model()->index(row - 1, column).data().toString(); }
     void SelectTab(int tab) const { window->Controls().tabs->setCurrentIndex(tab); }
     // Rows of the numbered tab whose read cell has a text.
     int ReadTexts() const {
@@ -155,8 +148,8 @@ struct ShownWindow {
     bool SelectWriteCell(int row) const {
         Grid().setFocus();
         window->SetCurrentCell({kWriteColumn, row});
-        return QTest::qWaitFor([this] { return window->Editors().Edit()->isVisible() ||
-                                               window->Editors().Combo()->isVisible(); }, kLongWaitMs);
+        return QTest::qWaitFor([this] { return window->Editors().Edit()->isVisible() || window->Editors().Combo()->isVisible(); },
+                               kLongWaitMs);
     }
     // Double-clicks a cell with the mouse.
     void DoubleClick(int row, int column) const {

@@ -10,8 +10,8 @@ namespace {
 
 constexpr int kFirstNumberedRow = 8;
 constexpr int kNumberedRows = 50;
-constexpr int kResolutionRow = 11;  // number 4
-constexpr int kMinimumDoseRow = 28;     // number 23, minimum dose
+constexpr int kResolutionRow = 11;   // number 4
+constexpr int kMinimumDoseRow = 28;  // number 23, minimum dose
 
 DriverBinding Gated(dorv::TVM30& driver, std::shared_ptr<GatedTransport>& gate, int holdAtRead) {
     DriverBinding binding = DriverBinding::For(&driver);

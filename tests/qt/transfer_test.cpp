@@ -11,14 +11,14 @@ using namespace dorv::test;
 
 namespace {
 
-constexpr int kResolutionRow = 11;   // number 4, three digits, no decimals
-constexpr int kValveRow = 16;        // number 9, two decimals, 0..2,00 l
-constexpr int kBranchesRow = 29;     // number 24, a pair
-constexpr int kManualModeRow = 8;    // number 0, a choice
-constexpr int kFuelTempRow = 41;     // number 36, a temperature
-constexpr int kSensorRow = 42;       // number 37, the sensor switch
-constexpr int kHeaterRow = 43;       // number 38, the heater temperature
-constexpr int kBacklightRow = 2;     // a common command: no read-back
+constexpr int kResolutionRow = 11;  // number 4, three digits, no decimals
+constexpr int kValveRow = 16;       // number 9, two decimals, 0..2,00 l
+constexpr int kBranchesRow = 29;    // number 24, a pair
+constexpr int kManualModeRow = 8;   // number 0, a choice
+constexpr int kFuelTempRow = 41;    // number 36, a temperature
+constexpr int kSensorRow = 42;      // number 37, the sensor switch
+constexpr int kHeaterRow = 43;      // number 38, the heater temperature
+constexpr int kBacklightRow = 2;    // a common command: no read-back
 
 }  // namespace
 

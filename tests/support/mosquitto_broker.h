@@ -28,8 +28,7 @@ inline int FreeLoopbackPort() {
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t len = sizeof a;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
+    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 || ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) != 0) {
         ::close(s);
         throw std::runtime_error("no free loopback port");
     }
@@ -55,9 +54,9 @@ public:
     explicit MosquittoBroker(const std::string& dir, const std::string& listener = "") : conf_(dir + "/mosquitto.conf") {
         for (int attempt = 1;; ++attempt) {
             port_ = FreeLoopbackPort();
-            std::ofstream(conf_) << "listener " << port_ << " 127.0.0.1\n" << listener
-                                 << "allow_anonymous true\nlog_dest none\n" << (::getuid() == 0 ? "user root\n" : "")
-                                 << "persistence true\npersistence_location " << dir << "/\n"
+            std::ofstream(conf_) << "listener " << port_ << " 127.0.0.1\n"
+                                 << listener << "allow_anonymous true\nlog_dest none\n"
+                                 << (::getuid() == 0 ? "user root\n" : "") << "persistence true\npersistence_location " << dir << "/\n"
                                  << "max_queued_messages 0\nmax_inflight_messages 0\n";
             try {
                 Start();
@@ -133,8 +132,7 @@ public:
         if (mosquitto_connect(m_, "127.0.0.1", port, 30) != MOSQ_ERR_SUCCESS || mosquitto_loop_start(m_) != MOSQ_ERR_SUCCESS)
             throw std::runtime_error("consumer cannot connect");
         std::unique_lock lock(mutex_);
-        if (!cv_.wait_for(lock, std::chrono::seconds(10), [&] { return subscribed_; }))
-            throw std::runtime_error("consumer not subscribed");
+        if (!cv_.wait_for(lock, std::chrono::seconds(10), [&] { return subscribed_; })) throw std::runtime_error("consumer not subscribed");
     }
     ~MqttConsumer() {
         mosquitto_disconnect(m_);
@@ -145,8 +143,7 @@ public:
     MqttConsumer& operator=(const MqttConsumer&) = delete;
 
     // Waits until `done` holds for what arrived (at most `limit`); returns whether it did.
-    bool WaitFor(const std::function<bool(const Messages&)>& done,
-                 std::chrono::milliseconds limit = std::chrono::seconds(20)) {
+    bool WaitFor(const std::function<bool(const Messages&)>& done, std::chrono::milliseconds limit = std::chrono::seconds(20)) {
         std::unique_lock lock(mutex_);
         return cv_.wait_for(lock, limit, [&] { return done(messages_); });
     }

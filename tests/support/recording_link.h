@@ -97,8 +97,7 @@ public:
         }
         return state_;
     }
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t replyLength, std::uint8_t mode) override {
         calls.push_back({line, Bytes(frame, frame + frameLength), replyLength, mode});
         Answer a = Silent();

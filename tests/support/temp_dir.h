@@ -25,8 +25,10 @@ public:
         UnsetEnv("DORV_SETTINGS_DIR");
     }
     ~TempDir() {
-        if (hadOld_) SetEnv(kVariable, old_);
-        else UnsetEnv(kVariable);
+        if (hadOld_)
+            SetEnv(kVariable, old_);
+        else
+            UnsetEnv(kVariable);
         std::error_code ec;
         std::filesystem::remove_all(path_, ec);
     }
@@ -46,8 +48,7 @@ private:
         static unsigned counter = 0;
         const fs::path base = fs::temp_directory_path();
         for (;;) {
-            const fs::path p = base / ("dorv-test-" + std::to_string(::_getpid()) + "-" +
-                                       std::to_string(++counter));
+            const fs::path p = base / ("dorv-test-" + std::to_string(::_getpid()) + "-" + std::to_string(++counter));
             if (fs::create_directory(p)) return p.string();
         }
     }

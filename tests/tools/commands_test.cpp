@@ -24,8 +24,8 @@ struct CommandCase {
     int lineStatus;          // 0: not checked
     const char* errorClass;  // nullptr: the exception field is null
     const char* message;
-    const char* output;      // an output that must be there, or nullptr
-    double value;            // that output's value; for "refused", the refusal code
+    const char* output;  // an output that must be there, or nullptr
+    double value;        // that output's value; for "refused", the refusal code
 };
 
 const CommandCase kCommands[] = {
@@ -42,10 +42,14 @@ const CommandCase kCommands[] = {
     {"\xff\x01", "\xEF\xBF\xBD\x01", "invalid", 0, "Usage", "unknown command (see dorv --help)", nullptr, 0},
     {"price 1 1", "price", "invalid", 0, "Usage", "usage: price COLUMN NOZZLE PRICE", nullptr, 0},
     // Prices and volumes are plain decimal numbers: no hexadecimal, exponent or sign.
-    {"price 1 1 cheap", "price", "invalid", 0, "Usage", "PRICE must be a plain decimal number, such as 45.50; usage: price COLUMN NOZZLE PRICE", nullptr, 0},
-    {"price 1 1 0x10", "price", "invalid", 0, "Usage", "PRICE must be a plain decimal number, such as 45.50; usage: price COLUMN NOZZLE PRICE", nullptr, 0},
-    {"price 1 1 0x1p3", "price", "invalid", 0, "Usage", "PRICE must be a plain decimal number, such as 45.50; usage: price COLUMN NOZZLE PRICE", nullptr, 0},
-    {"preset-volume 1 1 -5", "preset-volume", "invalid", 0, "Usage", "LITRES must be a plain decimal number, such as 45.50; usage: preset-volume COLUMN NOZZLE LITRES", nullptr, 0},
+    {"price 1 1 cheap", "price", "invalid", 0, "Usage",
+     "PRICE must be a plain decimal number, such as 45.50; usage: price COLUMN NOZZLE PRICE", nullptr, 0},
+    {"price 1 1 0x10", "price", "invalid", 0, "Usage",
+     "PRICE must be a plain decimal number, such as 45.50; usage: price COLUMN NOZZLE PRICE", nullptr, 0},
+    {"price 1 1 0x1p3", "price", "invalid", 0, "Usage",
+     "PRICE must be a plain decimal number, such as 45.50; usage: price COLUMN NOZZLE PRICE", nullptr, 0},
+    {"preset-volume 1 1 -5", "preset-volume", "invalid", 0, "Usage",
+     "LITRES must be a plain decimal number, such as 45.50; usage: preset-volume COLUMN NOZZLE LITRES", nullptr, 0},
     // Column, nozzle and address are checked before anything is sent: nozzle 5 of column 1
     // would be another pump's nozzle.
     {"release 1 5", "release", "invalid", 0, "Usage", "NOZZLE must be 1 to 4; usage: release COLUMN NOZZLE", nullptr, 0},
@@ -97,13 +101,11 @@ TEST_P(OneCommand, PrintsOneJsonObjectWithOutputsLineStatusOutcomeAndException) 
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Commands, OneCommand, ::testing::ValuesIn(kCommands),
-                         [](const ::testing::TestParamInfo<CommandCase>& info) {
-                             std::string name;
-                             for (const char* p = info.param.words; *p; ++p)
-                                 name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Commands, OneCommand, ::testing::ValuesIn(kCommands), [](const ::testing::TestParamInfo<CommandCase>& info) {
+    std::string name;
+    for (const char* p = info.param.words; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
+    return name;
+});
 
 // A lone acknowledgement where a reading was due: the command failed, in JSON and in text.
 TEST_F(CommandLayer, AReplyWithoutAReadingIsNoReadingAndAFailure) {

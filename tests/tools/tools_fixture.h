@@ -166,8 +166,10 @@ private:
             return pos_ > from;
         };
         if (pos_ < t_.size() && t_[pos_] == '-') ++pos_;
-        if (pos_ < t_.size() && t_[pos_] == '0') ++pos_;
-        else if (!digits()) return false;
+        if (pos_ < t_.size() && t_[pos_] == '0')
+            ++pos_;
+        else if (!digits())
+            return false;
         if (pos_ < t_.size() && t_[pos_] == '.') {
             ++pos_;
             if (!digits()) return false;

@@ -30,7 +30,8 @@ TEST_F(WindowTest, FileDialogsStartInTheBufferFolderAndFailuresAreReported) {
     const auto& d = view.fileDialogs;
     EXPECT_EQ(std::make_tuple(d[0].title, d[0].defaultName, d[0].defaultExtension, d[0].initialFolder),
               std::make_tuple("Сохранение файла настроек", "ТРК", "par", dir.File("Ximor/Settings")));
-    EXPECT_EQ(std::make_pair(d[1].title, d[1].defaultExtension), std::make_pair(std::string("Считать параметры из файла"), std::string("tar")));
+    EXPECT_EQ(std::make_pair(d[1].title, d[1].defaultExtension),
+              std::make_pair(std::string("Считать параметры из файла"), std::string("tar")));
     std::ofstream(dir.File("plain")) << "x";
     view.fileName = dir.File("plain/inside.par");  // a folder that cannot exist
     window->SaveBtnClick();
@@ -48,14 +49,12 @@ struct SettingsDialog : WindowTest {
         window->SetDriver(DriverBinding::For(driver.get()));
         window->DriverSettingBtnClick();
     }
-    std::optional<std::string> Stored(const char* key) {
-        return platform::IniFile(dir.File("cnf.INI")).ReadString("Dorv", key);
-    }
+    std::optional<std::string> Stored(const char* key) { return platform::IniFile(dir.File("cnf.INI")).ReadString("Dorv", key); }
 };
 
 TEST_F(SettingsDialog, ShowsPistStepAsTheRadioItemAndStoresTheChoice) {
-    for (auto [ini, shown, stored] : {std::tuple{"[Dorv]\nPistStep=2\n", 1, "2"}, {"[Dorv]\nPistStep=0\n", -1, "0"},
-                                      {"[Dorv]\nPistStep=5\n", 1, "2"}, {"", 0, "1"}}) {
+    for (auto [ini, shown, stored] :
+         {std::tuple{"[Dorv]\nPistStep=2\n", 1, "2"}, {"[Dorv]\nPistStep=0\n", -1, "0"}, {"[Dorv]\nPistStep=5\n", 1, "2"}, {"", 0, "1"}}) {
         OpenDriverWith(ini);
         EXPECT_EQ(view.dialog.loaded.back().pistStepIndex, shown) << ini;
         EXPECT_EQ(Stored("PistStep"), stored) << ini;

@@ -29,9 +29,7 @@ TEST_F(WindowTest, EachTabShowsItsSectionAndOnlyTheAddressTabTheIdNumber) {
 
 TEST_F(WindowTest, RowHeightIsTheTallerWrappedTextPlusFiveButAtLeast20) {
     Show();
-    const struct {
-        int name, limits, height;
-    } cases[] = {{40, 10, 45}, {10, 60, 65}, {0, 0, 20}};
+    const struct { int name, limits, height; } cases[] = {{40, 10, 45}, {10, 60, 65}, {0, 0, 20}};
     for (const auto& c : cases) {
         view.measure = [&](const std::string&, int width) { return width == 422 ? c.name : c.limits; };
         window->RxDGCommonColumnSized();
@@ -81,10 +79,9 @@ TEST_F(WindowTest, FramedTextAndHintsFollowTheCell) {
     const FramedText framed = TParamFrm::DrawFramedText({0, -31, 10, 0});  // middle truncates to -15
     EXPECT_EQ(std::make_pair(framed.textRect, framed.frameRect), std::make_pair(Rect{5, -23, 5, -7}, Rect{3, -25, 7, -5}));
     EXPECT_FALSE(TParamFrm::DrawFramedText({0, 40, 10, 40}).visible);
-    for (GridCell cell : {GridCell{3, 0}, GridCell{3, 5}, GridCell{4, 5}, GridCell{1, 5}})
-        window->RxDGCommonMouseMove(cell);
-    EXPECT_EQ(view.hints, (std::vector<std::string>{"", "Дважды щелкните на поле для чтения параметра",
-                                                     "Нажмите Enter для записи параметра", ""}));
+    for (GridCell cell : {GridCell{3, 0}, GridCell{3, 5}, GridCell{4, 5}, GridCell{1, 5}}) window->RxDGCommonMouseMove(cell);
+    EXPECT_EQ(view.hints,
+              (std::vector<std::string>{"", "Дважды щелкните на поле для чтения параметра", "Нажмите Enter для записи параметра", ""}));
 }
 
 }  // namespace

@@ -53,14 +53,35 @@ public:
     std::vector<MessageRequest> messages;
     std::vector<FileDialogRequest> fileDialogs;
 
-    void RepaintGrid() override { std::lock_guard l(mutex_); ++gridRepaints_; }
-    void RepaintRow(int row) override { std::lock_guard l(mutex_); rowRepaints_.push_back(row); }
-    void SetStatusText(const std::string& t) override { std::lock_guard l(mutex_); status_.push_back(t); }
-    int GridRepaints() const { std::lock_guard l(mutex_); return gridRepaints_; }
-    std::vector<int> RowRepaints() const { std::lock_guard l(mutex_); return rowRepaints_; }
-    std::vector<std::string> StatusTexts() const { std::lock_guard l(mutex_); return status_; }
+    void RepaintGrid() override {
+        std::lock_guard l(mutex_);
+        ++gridRepaints_;
+    }
+    void RepaintRow(int row) override {
+        std::lock_guard l(mutex_);
+        rowRepaints_.push_back(row);
+    }
+    void SetStatusText(const std::string& t) override {
+        std::lock_guard l(mutex_);
+        status_.push_back(t);
+    }
+    int GridRepaints() const {
+        std::lock_guard l(mutex_);
+        return gridRepaints_;
+    }
+    std::vector<int> RowRepaints() const {
+        std::lock_guard l(mutex_);
+        return rowRepaints_;
+    }
+    std::vector<std::string> StatusTexts() const {
+        std::lock_guard l(mutex_);
+        return status_;
+    }
 
-    void ShowModal() override { ++modalShows; if (duringModal) duringModal(); }
+    void ShowModal() override {
+        ++modalShows;
+        if (duringModal) duringModal();
+    }
     void Close() override {}
     void SetRowCount(int rows) override { rowCount = rows; }
     void SetRowHeights(const std::vector<int>& h) override { heights = h; }
@@ -72,9 +93,18 @@ public:
     void ShowGridHint(const std::string& text) override { hints.push_back(text); }
     void ApplyEditors(const EditorLayout& layout) override { editors.push_back(layout); }
     void MoveEditorsTo(int left, int top) override { editorMoves.push_back({left, top}); }
-    MessageResult ShowMessage(const MessageRequest& r) override { messages.push_back(r); return answer; }
-    std::optional<std::string> AskSaveFileName(const FileDialogRequest& r) override { fileDialogs.push_back(r); return fileName; }
-    std::optional<std::string> AskOpenFileName(const FileDialogRequest& r) override { fileDialogs.push_back(r); return fileName; }
+    MessageResult ShowMessage(const MessageRequest& r) override {
+        messages.push_back(r);
+        return answer;
+    }
+    std::optional<std::string> AskSaveFileName(const FileDialogRequest& r) override {
+        fileDialogs.push_back(r);
+        return fileName;
+    }
+    std::optional<std::string> AskOpenFileName(const FileDialogRequest& r) override {
+        fileDialogs.push_back(r);
+        return fileName;
+    }
     DriverSettingsDialogView& DriverSettingsDialog() override { return dialog; }
     int ComPortValue() const override { return comPort; }
     int AddressValue() const override { return address; }

@@ -19,16 +19,11 @@ TEST_F(SingleWrite, SendsTheRawValueOfEachEditorKind) {
         EditorValues values;
         std::int64_t sent, kind, number;
     } cases[] = {
-        {"pair", 29, {3, 250, -1}, 3250, 0, 24},
-        {"temperature below zero", 41, {-15, 0, -1}, 215, 0, 36},
-        {"temperature 200", 41, {200, 0, -1}, 200, 0, 36},
-        {"heater", 43, {-20, 0, -1}, 220, 0, 38},
-        {"sensor off", 42, {0, 0, 1}, 200, 0, 37},
-        {"sensor on", 42, {0, 0, 0}, 1, 0, 37},
-        {"two decimals", 16, {1.25, 0, -1}, 125, 0, 9},
-        {"choice", 8, {0, 0, 1}, 1, 0, 0},
-        {"common command", 2, {0, 0, 1}, 1, 1, 0},
-        {"address carries the ID number", 1, {12, 0, -1}, 12, 2, 4242},
+        {"pair", 29, {3, 250, -1}, 3250, 0, 24},           {"temperature below zero", 41, {-15, 0, -1}, 215, 0, 36},
+        {"temperature 200", 41, {200, 0, -1}, 200, 0, 36}, {"heater", 43, {-20, 0, -1}, 220, 0, 38},
+        {"sensor off", 42, {0, 0, 1}, 200, 0, 37},         {"sensor on", 42, {0, 0, 0}, 1, 0, 37},
+        {"two decimals", 16, {1.25, 0, -1}, 125, 0, 9},    {"choice", 8, {0, 0, 1}, 1, 0, 0},
+        {"common command", 2, {0, 0, 1}, 1, 1, 0},         {"address carries the ID number", 1, {12, 0, -1}, 12, 2, 4242},
     };
     view.comPort = 7;
     view.address = 33;
@@ -114,11 +109,10 @@ TEST_F(WindowTest, EditorsAreSetUpForTheRowAndHideWhenLeft) {
     EXPECT_EQ(std::make_tuple(e[0].edit.valueType, e[0].edit.value, e[0].edit.increment, e[0].edit.maxValue),
               std::make_tuple(ValueType::Float, 1.25, 0.01, 2.0));
     // A pair: two editors side by side, 0..999999999 and 0..999.
-    EXPECT_EQ(std::make_tuple(e[1].edit.rect.right, e[1].edit2.rect.left, e[1].edit2.rect.right),
-              std::make_tuple(679, 684, 753));
+    EXPECT_EQ(std::make_tuple(e[1].edit.rect.right, e[1].edit2.rect.left, e[1].edit2.rect.right), std::make_tuple(679, 684, 753));
     EXPECT_EQ(std::make_pair(e[1].edit.maxValue, e[1].edit2.maxValue), std::make_pair(999999999.0, 999.0));
-    EXPECT_EQ(e[2].edit.value, -15);      // raw 215 starts the editor at -15 degrees
-    EXPECT_EQ(e[3].combo.itemIndex, 1);   // 200 reads as the sensor switched off
+    EXPECT_EQ(e[2].edit.value, -15);     // raw 215 starts the editor at -15 degrees
+    EXPECT_EQ(e[3].combo.itemIndex, 1);  // 200 reads as the sensor switched off
     view.current = {4, 29};
     window->Timer2Timer();
     view.focused = EditorId::WriteValueEdit2;

@@ -38,8 +38,7 @@ TEST_F(WindowTest, WriteRunSkipsTwelveEntriesAndReportsTheLastOneWritten) {
     } cases[] = {
         {"all written", [](const TransportCall&) { return true; }, "Операция записи параметра 51"},
         {"all refused", [](const TransportCall&) { return false; }, "Ошибка при операции записи параметра 51"},
-        {"all raising", [](const TransportCall&) -> bool { throw std::runtime_error("gone"); },
-         "Ошибка при операции записи параметра 51"},
+        {"all raising", [](const TransportCall&) -> bool { throw std::runtime_error("gone"); }, "Ошибка при операции записи параметра 51"},
     };
     for (const auto& c : cases) {
         link = std::make_shared<FakeTransport>();

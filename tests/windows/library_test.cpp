@@ -27,8 +27,7 @@ protected:
     void SetUp() override {
         module_ = LoadLibraryA("Dorv5000.dll");
         ASSERT_NE(module_, nullptr) << "Windows error " << GetLastError();
-        create_ = reinterpret_cast<GetDI30Fn>(
-            reinterpret_cast<void*>(GetProcAddress(module_, "GetDI30")));
+        create_ = reinterpret_cast<GetDI30Fn>(reinterpret_cast<void*>(GetProcAddress(module_, "GetDI30")));
         ASSERT_NE(create_, nullptr);
     }
     void TearDown() override {
@@ -48,18 +47,15 @@ TEST_F(Library, ExportsGetDI30UnderItsPlainNameOnly) {
         const char* name;
         bool exported;
     };
-    const Case cases[] = {{"GetDI30", true}, {"GetDI30@12", false}, {"_GetDI30@12", false},
-                          {"_GetDI30", false}};
-    for (const auto& c : cases)
-        EXPECT_EQ(GetProcAddress(module_, c.name) != nullptr, c.exported) << c.name;
+    const Case cases[] = {{"GetDI30", true}, {"GetDI30@12", false}, {"_GetDI30@12", false}, {"_GetDI30", false}};
+    for (const auto& c : cases) EXPECT_EQ(GetProcAddress(module_, c.name) != nullptr, c.exported) << c.name;
 }
 
 TEST_F(Library, DriverInfoRecordArrivesWhole) {
     dorv::DI30* driver = Create(0);
     const dorv::DriverInfo info = driver->GetDriverInfo();
     // "v2.41#Протокол колонок Dorv 5000" in CP1251.
-    const char expected[] =
-        "v2.41#\xCF\xF0\xEE\xF2\xEE\xEA\xEE\xEB \xEA\xEE\xEB\xEE\xED\xEE\xEA Dorv 5000";
+    const char expected[] = "v2.41#\xCF\xF0\xEE\xF2\xEE\xEA\xEE\xEB \xEA\xEE\xEB\xEE\xED\xEE\xEA Dorv 5000";
     EXPECT_EQ(info.length, 32);
     EXPECT_EQ(std::string(info.text, sizeof info.text), std::string(expected, 32));
     delete driver;
@@ -72,8 +68,7 @@ TEST_F(Library, ByteAndPointerArgumentsCrossTheBoundary) {
         bool known;
         std::int32_t value;
     };
-    const Property properties[] = {{1, true, 1}, {5, true, 1}, {7, true, 400}, {9, true, 99999},
-                                   {8, false, -5}, {-1, false, -5}};
+    const Property properties[] = {{1, true, 1}, {5, true, 1}, {7, true, 400}, {9, true, 99999}, {8, false, -5}, {-1, false, -5}};
     for (const auto& p : properties) {
         std::int32_t value = -5;
         EXPECT_EQ(driver->GetDriverProperty(p.number, &value), p.known) << p.number;
@@ -159,8 +154,8 @@ class FreeingLink final : public dorv::test::RecordingLink {
 public:
     dorv::DI30* driver = nullptr;
 
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength,
-                                    std::uint8_t* reply, std::uint8_t replyLength, std::uint8_t mode) override {
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
+                                    std::uint8_t replyLength, std::uint8_t mode) override {
         if (!driver) CalledAfterFree();
         delete std::exchange(driver, nullptr);
         return RecordingLink::Transact(line, frame, frameLength, reply, replyLength, mode);
@@ -201,20 +196,11 @@ TEST_F(Library, FailuresReachTheHostAsStructuredExceptionsWithKindAndMessage) {
     };
     const Case cases[] = {
         {"a column above 33 is the caller's fault", nullptr,
-         [](GetDI30Fn create, dorv::test::RecordingLink& link) {
-             create(0, 0, &link)->StartNozzle(1, 34, 1);
-         },
-         1, dorv::msg::kColumnRange},
+         [](GetDI30Fn create, dorv::test::RecordingLink& link) { create(0, 0, &link)->StartNozzle(1, 34, 1); }, 1, dorv::msg::kColumnRange},
         {"a link that cannot transact is the line's fault",
-         [](dorv::test::RecordingLink& link, const dorv::test::TempDir&) {
-             link.Queue(dorv::test::Failed(5));
-         },
-         [](GetDI30Fn create, dorv::test::RecordingLink& link) {
-             create(0, 0, &link)->StartNozzle(1, 1, 1);
-         },
-         2, dorv::msg::kStartPump},
-        {"freed by the host inside an exchange of a slot: the slot fails as the line's, the link hears no more",
-         nullptr,
+         [](dorv::test::RecordingLink& link, const dorv::test::TempDir&) { link.Queue(dorv::test::Failed(5)); },
+         [](GetDI30Fn create, dorv::test::RecordingLink& link) { create(0, 0, &link)->StartNozzle(1, 1, 1); }, 2, dorv::msg::kStartPump},
+        {"freed by the host inside an exchange of a slot: the slot fails as the line's, the link hears no more", nullptr,
          [](GetDI30Fn create, dorv::test::RecordingLink&) {
              FreeingLink link;
              link.Queue(dorv::test::Data({'0', '1', '2'}));
@@ -223,11 +209,8 @@ TEST_F(Library, FailuresReachTheHostAsStructuredExceptionsWithKindAndMessage) {
          },
          2, dorv::msg::kGetParam},
         {"an unreadable settings file fails GetDI30 itself",
-         [](dorv::test::RecordingLink&, const dorv::test::TempDir& dir) {
-             CreateDirectoryA(dir.File("cnf.INI").c_str(), nullptr);
-         },
-         [](GetDI30Fn create, dorv::test::RecordingLink& link) { create(0, 0, &link); }, 1,
-         "Cannot read file"},
+         [](dorv::test::RecordingLink&, const dorv::test::TempDir& dir) { CreateDirectoryA(dir.File("cnf.INI").c_str(), nullptr); },
+         [](GetDI30Fn create, dorv::test::RecordingLink& link) { create(0, 0, &link); }, 1, "Cannot read file"},
     };
     for (const auto& c : cases) {
         if (c.prepare) c.prepare(link_, dir_);
@@ -236,8 +219,7 @@ TEST_F(Library, FailuresReachTheHostAsStructuredExceptionsWithKindAndMessage) {
                 SetUnhandledExceptionFilter(&ReportFailure);
                 c.call(create_, link_);
             },
-            ::testing::ExitedWithCode(42),
-            "failure kind=" + std::to_string(c.kind) + " message=" + Hex(c.message))
+            ::testing::ExitedWithCode(42), "failure kind=" + std::to_string(c.kind) + " message=" + Hex(c.message))
             << c.behaviour;
     }
 }

@@ -77,8 +77,8 @@ public:
     void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t) override { Noted(0); }
     void DORV_CALL ReportLineState(std::uint8_t line, std::int32_t state) override { state_[line] = Noted(state); }
     std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override { return static_cast<std::uint8_t>(Noted(state_[line])); }
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength,
-                                    std::uint8_t* reply, std::uint8_t, std::uint8_t) override {
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
+                                    std::uint8_t, std::uint8_t) override {
         Noted(0);
         {
             std::unique_lock lock(gateMutex_);
@@ -137,7 +137,7 @@ private:
 
 // A host's TMenuItem as the library calls it: its table in the order of dorv::MenuItem, captions
 // in CP1251, and OnClick a TNotifyEvent (code and data; the data in EAX, the sender in EDX).
-using NotifyEvent = void(__attribute__((regparm(3), stdcall))*)(void* data, void* sender);
+using NotifyEvent = void(__attribute__((regparm(3), stdcall)) *)(void* data, void* sender);
 
 class Item final : public dorv::MenuItem {
 public:
@@ -286,7 +286,7 @@ constexpr UINT kCreateMessage = WM_APP + 12;   // the host creates a new driver
 struct Host {
     DWORD thread = 0;
     HWND application = nullptr;
-    HWND mainForm = nullptr;       // ordinary overlapped forms
+    HWND mainForm = nullptr;  // ordinary overlapped forms
     HWND secondForm = nullptr;
     HWND popupMainForm = nullptr;  // forms with the pop-up style (dialog-bordered)
     HWND popupSecondForm = nullptr;
@@ -322,8 +322,7 @@ void MakeHostWindows() {
     wc.lpszClassName = L"THostForm";
     RegisterClassW(&wc);
     const auto form = [](const wchar_t* caption, DWORD style, HWND owner, int x) {
-        HWND w = CreateWindowExW(0, L"THostForm", caption, style, x, 10, 200, 120, owner, nullptr,
-                                 GetModuleHandleW(nullptr), nullptr);
+        HWND w = CreateWindowExW(0, L"THostForm", caption, style, x, 10, 200, 120, owner, nullptr, GetModuleHandleW(nullptr), nullptr);
         if (style & WS_VISIBLE) ShowWindow(w, SW_SHOW);
         return w;
     };
@@ -407,8 +406,8 @@ void* SwapImport(HMODULE module, const char* dll, const char* name, void* replac
 
 void ChooseVisualStyle() {
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager", 0, nullptr, 0,
-                        KEY_SET_VALUE, nullptr, &key, nullptr) != ERROR_SUCCESS)
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Microsoft\\Windows\\CurrentVersion\\ThemeManager", 0, nullptr, 0, KEY_SET_VALUE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
     const auto set = [&](const wchar_t* name, const std::wstring& value) {
         RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
@@ -447,8 +446,8 @@ bool UseThemedControls(const std::wstring& folder) {
 // The theme a control draws with now (null: the classic look).
 void* ThemeOf(HWND control) {
     using GetWindowThemeFn = void*(WINAPI*)(HWND);
-    static const auto get = reinterpret_cast<GetWindowThemeFn>(
-        reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"uxtheme.dll"), "GetWindowTheme")));
+    static const auto get =
+        reinterpret_cast<GetWindowThemeFn>(reinterpret_cast<void*>(GetProcAddress(LoadLibraryW(L"uxtheme.dll"), "GetWindowTheme")));
     return get ? get(control) : nullptr;
 }
 
@@ -566,8 +565,7 @@ bool SaveScreenshot(HWND window, const std::string& path) {
     RECT caption{border, border, w - border, origin.y - r.top};
     RECT frame{0, 0, w, h};
     DrawEdge(mem, &frame, EDGE_RAISED, BF_RECT);
-    if (caption.bottom > caption.top)
-        DrawCaption(window, mem, &caption, DC_ACTIVE | DC_TEXT | DC_GRADIENT);
+    if (caption.bottom > caption.top) DrawCaption(window, mem, &caption, DC_ACTIVE | DC_TEXT | DC_GRADIENT);
     GdiFlush();
     const DWORD stride = static_cast<DWORD>((w * 3 + 3) & ~3);
     BITMAPFILEHEADER file{};
@@ -658,9 +656,7 @@ int main(int argc, char** argv) {
     };
     // The window has closed and the host's click has returned.
     const auto hostFreed = [] {
-        return WaitFor([] {
-            return g_host.clicksReturned == g_host.clicksPosted && !FindWindowW(kParamWindowClass, nullptr);
-        });
+        return WaitFor([] { return g_host.clicksReturned == g_host.clicksPosted && !FindWindowW(kParamWindowClass, nullptr); });
     };
 
     int row = -1;  // the row of parameter 4 (3 digits, no decimals, 0 to 999)
@@ -669,33 +665,36 @@ int main(int argc, char** argv) {
         std::function<bool()> run;
     };
     const std::vector<Step> steps = {
-        {"the menu item opens the parameter window", [&] {
+        {"the menu item opens the parameter window",
+         [&] {
              if (!clickOn(g_host.mainForm)) return false;
              row = RowOfParameter(4);
              return row > 0;
          }},
-        {"modal in a host with overlapped forms: no window of the host takes input", [&] {
-             return HostDisabled();
-         }},
-        {"in a themed host the tabs stay at the bottom, out of the theme as the status bar", [&] {
+        {"modal in a host with overlapped forms: no window of the host takes input", [&] { return HostDisabled(); }},
+        {"in a themed host the tabs stay at the bottom, out of the theme as the status bar",
+         [&] {
              RECT tab{}, control{};
              SendMessageW(Control(kTabControl1), TCM_GETITEMRECT, 0, reinterpret_cast<LPARAM>(&tab));
              GetClientRect(Control(kTabControl1), &control);
              return ThemeOf(Control(kButton1)) && !ThemeOf(Control(kTabControl1)) && tab.top > control.bottom / 2;
          }},
-        {"the address tab shows the ID field, the parameter tab hides it and the common commands", [&] {
+        {"the address tab shows the ID field, the parameter tab hides it and the common commands",
+         [&] {
              ClickTab(1);
              if (!WaitFor([] { return Visible(Control(kIdNumberEdit)); })) return false;
              ClickTab(2);
              return WaitFor([&] { return !Visible(Control(kIdNumberEdit)) && CellShown(0, row) && !CellShown(0, 1); });
          }},
-        {"the mouse over a read cell and over a write cell shows their hints", [&] {
+        {"the mouse over a read cell and over a write cell shows their hints",
+         [&] {
              PointAt(Grid(), CellCentre(3, row));
              if (!WaitFor([] { return GridHint() == L"Дважды щелкните на поле для чтения параметра"; })) return false;
              PointAt(Grid(), CellCentre(4, row));
              return WaitFor([] { return GridHint() == L"Нажмите Enter для записи параметра"; });
          }},
-        {"a field shows what it sends: 70 in the address becomes 64, 1500 in a 0-999 editor 999", [&] {
+        {"a field shows what it sends: 70 in the address becomes 64, 1500 in a 0-999 editor 999",
+         [&] {
              ClickAt(Control(kAddrEdit), {10, 10});
              if (!WaitFor([&] { return FocusedControl() == Control(kAddrEdit); })) return false;
              PressKey(VK_END);
@@ -718,28 +717,30 @@ int main(int argc, char** argv) {
              const bool shown = box && WindowText(edit) == L"999";
              return Answer(L"Подтверждение записи", IDCANCEL) && shown;
          }},
-        {"a double-click on the read cell reads the controller's value", [&] {
+        {"a double-click on the read cell reads the controller's value",
+         [&] {
              ClickCell(3, row, true);
              return WaitFor([&] { return CellText(3, row) == L"7"; });
          }},
-        {"a value typed into the write cell, Enter and OK write it; the status bar says so", [&] {
+        {"a value typed into the write cell, Enter and OK write it; the status bar says so",
+         [&] {
              ClickCell(4, row);
              HWND edit = Control(kWriteValueEdit);
              if (!WaitFor([&] { return Visible(edit); })) return false;
              SendMessageW(edit, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(L"123"));
              Key(edit, VK_RETURN);
              if (!Answer(L"Подтверждение записи", IDOK)) return false;
-             return WaitFor([&] {
-                 return StatusText() == L"Операция записи проведена." && line.Param(1, 4) == 123;
-             });
+             return WaitFor([&] { return StatusText() == L"Операция записи проведена." && line.Param(1, 4) == 123; });
          }},
-        {"after a confirmed write the focus is back in the editor: Enter asks again", [&] {
+        {"after a confirmed write the focus is back in the editor: Enter asks again",
+         [&] {
              HWND edit = Control(kWriteValueEdit);
              if (!WaitFor([&] { return FocusedControl() == edit; })) return false;
              PressKey(VK_RETURN);
              return Answer(L"Подтверждение записи", IDCANCEL);
          }},
-        {"Enter answered with Cancel sends nothing", [&] {
+        {"Enter answered with Cancel sends nothing",
+         [&] {
              ClickCell(3, row);
              ClickCell(4, row);
              HWND edit = Control(kWriteValueEdit);
@@ -750,7 +751,8 @@ int main(int argc, char** argv) {
              SendMessageW(Grid(), GM_GETROWCOUNT, 0, 0);  // the window has finished with the answer
              return line.Param(1, 4) == 123;
          }},
-        {"read-all repaints each row as it is read, while the run goes on", [&] {
+        {"read-all repaints each row as it is read, while the run goes on",
+         [&] {
              const int first = RowOfParameter(0);
              const int last = static_cast<int>(SendMessageW(Grid(), GM_GETROWCOUNT, 0, 0)) - 1;
              link.HoldAfter(6);
@@ -760,33 +762,35 @@ int main(int argc, char** argv) {
              link.Release();
              return midway && WaitFor([&] { return !CellText(3, last).empty(); });
          }},
-        {"screenshot of the parameter window", [&] {
-             return SaveScreenshot(ParamWindow(), shots + "\\param-window.bmp");
-         }},
-        {"save through the file dialog writes the values into the chosen file", [&] {
+        {"screenshot of the parameter window", [&] { return SaveScreenshot(ParamWindow(), shots + "\\param-window.bmp"); }},
+        {"save through the file dialog writes the values into the chosen file",
+         [&] {
              Press(Control(kSaveBtn));
              if (!ChooseFile(L"Сохранение файла настроек", saved)) return false;
              return WaitFor([&] { return GetPrivateProfileIntW(L"Parametr", L"4", -1, saved.c_str()) == 123; });
          }},
-        {"load through the file dialog shows the file's values in the write column", [&] {
+        {"load through the file dialog shows the file's values in the write column",
+         [&] {
              WritePrivateProfileStringW(L"Parametr", L"4", L"77", saved.c_str());
              Press(Control(kLoadBtn));
              if (!ChooseFile(L"Считать параметры из файла", saved)) return false;
              return WaitFor([&] { return CellText(4, row) == L"77"; });
          }},
-        {"copy puts the values into the copy buffer", [&] {
+        {"copy puts the values into the copy buffer",
+         [&] {
              ClickTool(kCopyTool);
              return WaitFor([&] { return GetPrivateProfileIntW(L"Parametr", L"4", -1, copyBuffer.c_str()) == 77; });
          }},
-        {"a value the write would refuse shows in red; no horizontal scroll bar when the columns fit", [&] {
+        {"a value the write would refuse shows in red; no horizontal scroll bar when the columns fit",
+         [&] {
              WritePrivateProfileStringW(L"Parametr", L"4", L"12345", saved.c_str());
              Press(Control(kLoadBtn));
              if (!ChooseFile(L"Считать параметры из файла", saved)) return false;
              if (!WaitFor([&] { return CellText(4, row) == L"12345"; })) return false;
-             return WaitFor([&] { return PixelsInCell(4, row, &Red) > 0; }) &&
-                    !(GetWindowLongW(Grid(), GWL_STYLE) & WS_HSCROLL);
+             return WaitFor([&] { return PixelsInCell(4, row, &Red) > 0; }) && !(GetWindowLongW(Grid(), GWL_STYLE) & WS_HSCROLL);
          }},
-        {"a list parameter's write cell offers its choices; Enter and OK write the chosen one", [&] {
+        {"a list parameter's write cell offers its choices; Enter and OK write the chosen one",
+         [&] {
              const int listRow = RowOfParameter(0);
              ClickCell(3, listRow);
              ClickCell(4, listRow);
@@ -797,7 +801,8 @@ int main(int argc, char** argv) {
              if (!Answer(L"Подтверждение записи", IDOK)) return false;
              return WaitFor([&] { return line.Param(1, 0) == 1; });
          }},
-        {"a pair of values goes to the controller as one number (3 and 250: 3250)", [&] {
+        {"a pair of values goes to the controller as one number (3 and 250: 3250)",
+         [&] {
              const int pairRow = RowOfParameter(24);
              ScrollToRow(pairRow);
              ClickCell(3, pairRow);
@@ -810,7 +815,8 @@ int main(int argc, char** argv) {
              if (!Answer(L"Подтверждение записи", IDOK)) return false;
              return WaitFor([&] { return line.Param(1, 24) == 3250; });
          }},
-        {"Tab moves from the first part of a pair to the second", [&] {
+        {"Tab moves from the first part of a pair to the second",
+         [&] {
              const int pairRow = RowOfParameter(24);
              ClickCell(3, pairRow);
              ClickCell(4, pairRow);
@@ -818,54 +824,52 @@ int main(int argc, char** argv) {
              PressKey(VK_TAB);
              return WaitFor([&] { return FocusedControl() == Control(kWriteValueEdit2); });
          }},
-        {"Esc closes the window", [&] {
+        {"Esc closes the window",
+         [&] {
              Key(Grid(), VK_ESCAPE);
              return WaitFor([] { return !Visible(ParamWindow()); });
          }},
-        {"closing gives the host back: every form usable, the main form active", [&] {
-             return HostBackOn(g_host.mainForm);
-         }},
-        {"the menu item opens it again; paste brings the copied values back", [&] {
+        {"closing gives the host back: every form usable, the main form active", [&] { return HostBackOn(g_host.mainForm); }},
+        {"the menu item opens it again; paste brings the copied values back",
+         [&] {
              if (!clickOn(g_host.popupMainForm)) return false;
              ClickTab(2);
              if (!WaitFor([&] { return CellShown(4, row) && CellText(4, row) != L"77"; })) return false;
              ClickTool(kPasteTool);
              return WaitFor([&] { return CellText(4, row) == L"77"; });
          }},
-        {"modal in a host with pop-up forms: no window of the host takes input", [&] {
-             return HostDisabled();
-         }},
-        {"a read-all whose thread cannot start shows an error; the window closes and opens again", [&] {
+        {"modal in a host with pop-up forms: no window of the host takes input", [&] { return HostDisabled(); }},
+        {"a read-all whose thread cannot start shows an error; the window closes and opens again",
+         [&] {
              void* real = SwapImport(library, "msvcrt.dll", "_beginthreadex", reinterpret_cast<void*>(&NoThread));
              if (!real) return false;
              Press(Control(kButton1));
              const bool told = Answer(L"Ошибка", IDOK);
              SwapImport(library, "msvcrt.dll", "_beginthreadex", real);
              Key(Grid(), VK_ESCAPE);
-             if (!told || !WaitFor([] { return !Visible(ParamWindow()); }) || !HostBackOn(g_host.popupMainForm))
-                 return false;
+             if (!told || !WaitFor([] { return !Visible(ParamWindow()); }) || !HostBackOn(g_host.popupMainForm)) return false;
              return clickOn(g_host.popupMainForm);
          }},
-        {"the settings dialog opens with the numbering cnf.INI holds", [&] {
+        {"the settings dialog opens with the numbering cnf.INI holds",
+         [&] {
              Press(Control(kDriverSettingBtn));
              if (!WaitFor([] { return Visible(SettingsDialog()); })) return false;
              return IsDlgButtonChecked(SettingsDialog(), kPistStepItem1) == BST_CHECKED &&
                     IsDlgButtonChecked(SettingsDialog(), kPistStepItem0) == BST_UNCHECKED;
          }},
-        {"screenshot of the settings dialog", [&] {
-             return SaveScreenshot(SettingsDialog(), shots + "\\settings-dialog.bmp");
-         }},
-        {"ticking the SpecAutomatika box and Применить store it in cnf.INI", [&] {
+        {"screenshot of the settings dialog", [&] { return SaveScreenshot(SettingsDialog(), shots + "\\settings-dialog.bmp"); }},
+        {"ticking the SpecAutomatika box and Применить store it in cnf.INI",
+         [&] {
              HWND dialog = SettingsDialog();
              SendMessageW(GetDlgItem(dialog, kSpecAutomatika), BM_CLICK, 0, 0);
              Press(GetDlgItem(dialog, kApplyBtn));
              return WaitFor([&] {
-                 return !Visible(dialog) &&
-                        GetPrivateProfileIntW(L"Dorv", L"SpecAvtomatika", -1, cnf.c_str()) == 1 &&
+                 return !Visible(dialog) && GetPrivateProfileIntW(L"Dorv", L"SpecAvtomatika", -1, cnf.c_str()) == 1 &&
                         GetPrivateProfileIntW(L"Dorv", L"PistStep", -1, cnf.c_str()) == 2;
              });
          }},
-        {"unticking it and Отмена leave the driver and cnf.INI as they were", [&] {
+        {"unticking it and Отмена leave the driver and cnf.INI as they were",
+         [&] {
              Press(Control(kDriverSettingBtn));
              if (!WaitFor([] { return Visible(SettingsDialog()); })) return false;
              HWND dialog = SettingsDialog();
@@ -880,15 +884,16 @@ int main(int argc, char** argv) {
              Key(GetDlgItem(dialog, kCancelBtn), VK_ESCAPE);
              return WaitFor([&] { return !Visible(dialog); }) && kept;
          }},
-        {"Alt+X during a read-all closes the window; the run is still under way", [&] {
+        {"Alt+X during a read-all closes the window; the run is still under way",
+         [&] {
              link.HoldAfter(3);
              Press(Control(kButton1));
              if (!WaitFor([&] { return link.Held(); })) return false;
              Key(Grid(), 'X', /*alt=*/true);
-             return WaitFor([] { return !Visible(ParamWindow()); }) && link.Held() &&
-                    HostBackOn(g_host.popupMainForm);
+             return WaitFor([] { return !Visible(ParamWindow()); }) && link.Held() && HostBackOn(g_host.popupMainForm);
          }},
-        {"destroying the driver releases the window and stops the run: no exchange afterwards", [&] {
+        {"destroying the driver releases the window and stops the run: no exchange afterwards",
+         [&] {
              PostMessageW(g_host.mainForm, kDestroyMessage, 0, 0);
              link.Release();
              if (!WaitFor([] { return g_host.destroyed == 1; })) return false;
@@ -896,12 +901,14 @@ int main(int argc, char** argv) {
              Sleep(300);
              return link.Transactions() == after && !FindWindowW(kParamWindowClass, nullptr);
          }},
-        {"the host frees its driver and creates another: the menu item opens the window for it", [&] {
+        {"the host frees its driver and creates another: the menu item opens the window for it",
+         [&] {
              PostMessageW(g_host.mainForm, kCreateMessage, 0, 0);
              if (!WaitFor([&] { return driver.load() != nullptr; })) return false;
              return clickOn(g_host.mainForm);
          }},
-        {"destroyed from another thread during a read-all through the host's thread: no hang", [&] {
+        {"destroyed from another thread during a read-all through the host's thread: no hang",
+         [&] {
              link.HoldAfter(3);
              Press(Control(kButton1));
              if (!WaitFor([&] { return link.Held(); })) return false;
@@ -910,7 +917,8 @@ int main(int argc, char** argv) {
              link.Release();
              return hostFreed();
          }},
-        {"destroyed by the host's thread during a read-all through that thread: no hang", [&] {
+        {"destroyed by the host's thread during a read-all through that thread: no hang",
+         [&] {
              PostMessageW(g_host.mainForm, kCreateMessage, 0, 0);
              if (!WaitFor([&] { return driver.load() != nullptr; }) || !clickOn(g_host.mainForm)) return false;
              link.HoldAfter(3);
@@ -920,7 +928,8 @@ int main(int argc, char** argv) {
              link.Release();
              return hostFreed() && g_host.destroyed == 2;
          }},
-        {"a read whose link runs the host's message loop, which frees the driver: the read ends, the link hears no more", [&] {
+        {"a read whose link runs the host's message loop, which frees the driver: the read ends, the link hears no more",
+         [&] {
              PostMessageW(g_host.mainForm, kCreateMessage, 0, 0);
              if (!WaitFor([&] { return driver.load() != nullptr; }) || !clickOn(g_host.mainForm)) return false;
              ClickTab(2);

@@ -36,14 +36,13 @@ struct Call {
     CommandContext& ctx;
     std::vector<std::string> args;
     Json outputs = Json::object();
-    std::string text;                // plain-text outputs
-    std::int32_t linkFailure = 0;    // a failure code a command got from the link directly
+    std::string text;              // plain-text outputs
+    std::int32_t linkFailure = 0;  // a failure code a command got from the link directly
 
     int Whole(std::size_t i, const char* name, std::int64_t low, std::int64_t high) const {
         const auto v = ParseWhole(args.at(i));
         if (!v) throw UsageError(std::string(name) + " must be a whole number");
-        if (*v < low || *v > high)
-            throw UsageError(std::string(name) + " must be " + std::to_string(low) + " to " + std::to_string(high));
+        if (*v < low || *v > high) throw UsageError(std::string(name) + " must be " + std::to_string(low) + " to " + std::to_string(high));
         return static_cast<int>(*v);
     }
     double Decimal(std::size_t i, const char* name) const {
@@ -83,8 +82,7 @@ struct Command {
 };
 
 void Status(Call& c, int column, int nozzles) {
-    const StatusRecord r = c.ctx.driver.GetStatus(static_cast<std::uint8_t>(c.ctx.line),
-                                                  static_cast<std::uint8_t>(column),
+    const StatusRecord r = c.ctx.driver.GetStatus(static_cast<std::uint8_t>(c.ctx.line), static_cast<std::uint8_t>(column),
                                                   static_cast<std::uint8_t>(nozzles));
     c.OutHex("summary", r.bytes[0]);
     c.Out("nozzle", static_cast<std::int64_t>(r.bytes[14]));
@@ -102,92 +100,112 @@ void Status(Call& c, int column, int nozzles) {
 void Emulated(Call& c, const std::function<bool(int)>& act, const char* verb) {
     if (!act) throw UsageError(std::string(verb) + " needs the built-in emulator (--emulator)");
     const int address = c.Address(0);
-    if (!act(address))
-        throw UsageError("the built-in emulator has no controller at address " + std::to_string(address));
+    if (!act(address)) throw UsageError("the built-in emulator has no controller at address " + std::to_string(address));
 }
 
 const std::map<std::string, Command>& Commands() {
     static const std::map<std::string, Command> commands = {
-        {"line", {1, "line N", "use line N for the commands that follow", [](Call& c) {
-             c.ctx.line = c.Whole(0, "N", 0, kLastLine);
-             c.Out("line", static_cast<std::int64_t>(c.ctx.line));
-         }}},
-        {"setup", {0, "setup", "apply the line settings (SetupLine)", [](Call& c) {
-             const std::int32_t result = c.ctx.driver.SetupLine(static_cast<std::uint8_t>(c.ctx.line));
-             c.Out("result", static_cast<std::int64_t>(result));
-             c.linkFailure = result;
-         }}},
-        {"status", {1, "status COLUMN", "poll the four nozzles of a column (GetStatus)", [](Call& c) {
-             Status(c, c.Column(0), kLastNozzle);
-         }}},
-        {"status-n", {2, "status-n COLUMN NOZZLES", "poll the first NOZZLES nozzles of a column", [](Call& c) {
-             Status(c, c.Column(0), c.Whole(1, "NOZZLES", 1, kLastNozzle));
-         }}},
-        {"price", {3, "price COLUMN NOZZLE PRICE", "set the unit price (SetPrice)", [](Call& c) {
-             const int column = c.Column(0), nozzle = c.Nozzle(1);
-             c.ctx.driver.SetPrice(c.ctx.line, column, nozzle, 0.0, c.Decimal(2, "PRICE"));
-         }}},
-        {"preset-volume", {3, "preset-volume COLUMN NOZZLE LITRES", "dose by volume (PresetVolume)", [](Call& c) {
-             const int column = c.Column(0), nozzle = c.Nozzle(1);
-             c.ctx.driver.PresetVolume(c.ctx.line, column, nozzle, 0, c.Decimal(2, "LITRES"));
-             c.Out("ordered", c.ctx.driver.OrderedVolume(c.ctx.line, column));
-         }}},
-        {"preset-money", {3, "preset-money COLUMN NOZZLE MONEY", "dose by money (PresetAmount)", [](Call& c) {
-             const int column = c.Column(0), nozzle = c.Nozzle(1);
-             c.ctx.driver.PresetAmount(c.ctx.line, column, nozzle, 0, c.Decimal(2, "MONEY"));
-             c.Out("ordered", c.ctx.driver.OrderedVolume(c.ctx.line, column));
-         }}},
-        {"authorize", {2, "authorize COLUMN NOZZLE", "authorize and start (AuthorizeNozzle)", [](Call& c) {
-             c.ctx.driver.AuthorizeNozzle(c.ctx.line, c.Column(0), c.Nozzle(1), 0);
-         }}},
-        {"start", {2, "start COLUMN NOZZLE", "start without authorization (StartNozzle)", [](Call& c) {
-             c.ctx.driver.StartNozzle(c.ctx.line, c.Column(0), c.Nozzle(1));
-         }}},
-        {"stop", {2, "stop COLUMN NOZZLE", "stop the nozzle (StopNozzle)", [](Call& c) {
-             c.ctx.driver.StopNozzle(c.ctx.line, c.Column(0), c.Nozzle(1), 1);
-         }}},
-        {"release", {2, "release COLUMN NOZZLE", "end the transaction (command 8)", [](Call& c) {
-             const int column = c.Column(0), nozzle = c.Nozzle(1);
-             c.Out("result", static_cast<std::int64_t>(c.ctx.driver.ReleaseNozzle(c.ctx.line, column, nozzle)));
-         }}},
-        {"stop-release", {2, "stop-release COLUMN NOZZLE", "stop, then release (StopAndRelease)", [](Call& c) {
-             const int column = c.Column(0), nozzle = c.Nozzle(1);
-             c.Out("result", static_cast<std::int64_t>(c.ctx.driver.StopAndRelease(c.ctx.line, column, nozzle, 1)));
-         }}},
-        {"filling", {1, "filling COLUMN", "read the running filling (GetFilling)", [](Call& c) {
-             double litres = 0, money = 0;
-             c.ctx.driver.GetFilling(c.ctx.line, c.Column(0), &litres, &money);
-             c.Out("litres", litres);
-             c.Out("money", money);
-         }}},
-        {"filling-volume", {1, "filling-volume COLUMN", "short filling reading (GetFillingVolume)", [](Call& c) {
-             double money = 0;
-             const double litres = c.ctx.driver.GetFillingVolume(c.ctx.line, c.Column(0), &money);
-             c.Out("litres", litres);
-             c.Out("money", money);
-         }}},
-        {"counters", {2, "counters COLUMN NOZZLE", "read the totalizers (ReadCounters)", [](Call& c) {
-             double volume = 0, money = 0;
-             const int column = c.Column(0), nozzle = c.Nozzle(1);
-             c.ctx.driver.ReadCounters(c.ctx.line, column, nozzle, &volume, &money, 0, 0);
-             c.Out("volume", volume);
-             c.Out("money", money);
-         }}},
-        {"param-get", {2, "param-get COLUMN P", "read host parameter P (GetParam)", [](Call& c) {
-             const int column = c.Column(0), p = c.Whole(1, "P", 0, kInt32Max);
-             c.Out("value", static_cast<std::int64_t>(c.ctx.driver.GetParam(c.ctx.line, column, p)));
-         }}},
-        {"param-set", {3, "param-set COLUMN P VALUE", "write host parameter P (SetParam)", [](Call& c) {
-             const int column = c.Column(0), p = c.Whole(1, "P", 0, kInt32Max);
-             c.ctx.driver.SetParam(c.ctx.line, column, p, c.Whole(2, "VALUE", 0, kInt32Max));
-         }}},
+        {"line",
+         {1, "line N", "use line N for the commands that follow",
+          [](Call& c) {
+              c.ctx.line = c.Whole(0, "N", 0, kLastLine);
+              c.Out("line", static_cast<std::int64_t>(c.ctx.line));
+          }}},
+        {"setup",
+         {0, "setup", "apply the line settings (SetupLine)",
+          [](Call& c) {
+              const std::int32_t result = c.ctx.driver.SetupLine(static_cast<std::uint8_t>(c.ctx.line));
+              c.Out("result", static_cast<std::int64_t>(result));
+              c.linkFailure = result;
+          }}},
+        {"status",
+         {1, "status COLUMN", "poll the four nozzles of a column (GetStatus)", [](Call& c) { Status(c, c.Column(0), kLastNozzle); }}},
+        {"status-n",
+         {2, "status-n COLUMN NOZZLES", "poll the first NOZZLES nozzles of a column",
+          [](Call& c) { Status(c, c.Column(0), c.Whole(1, "NOZZLES", 1, kLastNozzle)); }}},
+        {"price",
+         {3, "price COLUMN NOZZLE PRICE", "set the unit price (SetPrice)",
+          [](Call& c) {
+              const int column = c.Column(0), nozzle = c.Nozzle(1);
+              c.ctx.driver.SetPrice(c.ctx.line, column, nozzle, 0.0, c.Decimal(2, "PRICE"));
+          }}},
+        {"preset-volume",
+         {3, "preset-volume COLUMN NOZZLE LITRES", "dose by volume (PresetVolume)",
+          [](Call& c) {
+              const int column = c.Column(0), nozzle = c.Nozzle(1);
+              c.ctx.driver.PresetVolume(c.ctx.line, column, nozzle, 0, c.Decimal(2, "LITRES"));
+              c.Out("ordered", c.ctx.driver.OrderedVolume(c.ctx.line, column));
+          }}},
+        {"preset-money",
+         {3, "preset-money COLUMN NOZZLE MONEY", "dose by money (PresetAmount)",
+          [](Call& c) {
+              const int column = c.Column(0), nozzle = c.Nozzle(1);
+              c.ctx.driver.PresetAmount(c.ctx.line, column, nozzle, 0, c.Decimal(2, "MONEY"));
+              c.Out("ordered", c.ctx.driver.OrderedVolume(c.ctx.line, column));
+          }}},
+        {"authorize",
+         {2, "authorize COLUMN NOZZLE", "authorize and start (AuthorizeNozzle)",
+          [](Call& c) { c.ctx.driver.AuthorizeNozzle(c.ctx.line, c.Column(0), c.Nozzle(1), 0); }}},
+        {"start",
+         {2, "start COLUMN NOZZLE", "start without authorization (StartNozzle)",
+          [](Call& c) { c.ctx.driver.StartNozzle(c.ctx.line, c.Column(0), c.Nozzle(1)); }}},
+        {"stop",
+         {2, "stop COLUMN NOZZLE", "stop the nozzle (StopNozzle)",
+          [](Call& c) { c.ctx.driver.StopNozzle(c.ctx.line, c.Column(0), c.Nozzle(1), 1); }}},
+        {"release",
+         {2, "release COLUMN NOZZLE", "end the transaction (command 8)",
+          [](Call& c) {
+              const int column = c.Column(0), nozzle = c.Nozzle(1);
+              c.Out("result", static_cast<std::int64_t>(c.ctx.driver.ReleaseNozzle(c.ctx.line, column, nozzle)));
+          }}},
+        {"stop-release",
+         {2, "stop-release COLUMN NOZZLE", "stop, then release (StopAndRelease)",
+          [](Call& c) {
+              const int column = c.Column(0), nozzle = c.Nozzle(1);
+              c.Out("result", static_cast<std::int64_t>(c.ctx.driver.StopAndRelease(c.ctx.line, column, nozzle, 1)));
+          }}},
+        {"filling",
+         {1, "filling COLUMN", "read the running filling (GetFilling)",
+          [](Call& c) {
+              double litres = 0, money = 0;
+              c.ctx.driver.GetFilling(c.ctx.line, c.Column(0), &litres, &money);
+              c.Out("litres", litres);
+              c.Out("money", money);
+          }}},
+        {"filling-volume",
+         {1, "filling-volume COLUMN", "short filling reading (GetFillingVolume)",
+          [](Call& c) {
+              double money = 0;
+              const double litres = c.ctx.driver.GetFillingVolume(c.ctx.line, c.Column(0), &money);
+              c.Out("litres", litres);
+              c.Out("money", money);
+          }}},
+        {"counters",
+         {2, "counters COLUMN NOZZLE", "read the totalizers (ReadCounters)",
+          [](Call& c) {
+              double volume = 0, money = 0;
+              const int column = c.Column(0), nozzle = c.Nozzle(1);
+              c.ctx.driver.ReadCounters(c.ctx.line, column, nozzle, &volume, &money, 0, 0);
+              c.Out("volume", volume);
+              c.Out("money", money);
+          }}},
+        {"param-get",
+         {2, "param-get COLUMN P", "read host parameter P (GetParam)",
+          [](Call& c) {
+              const int column = c.Column(0), p = c.Whole(1, "P", 0, kInt32Max);
+              c.Out("value", static_cast<std::int64_t>(c.ctx.driver.GetParam(c.ctx.line, column, p)));
+          }}},
+        {"param-set",
+         {3, "param-set COLUMN P VALUE", "write host parameter P (SetParam)",
+          [](Call& c) {
+              const int column = c.Column(0), p = c.Whole(1, "P", 0, kInt32Max);
+              c.ctx.driver.SetParam(c.ctx.line, column, p, c.Whole(2, "VALUE", 0, kInt32Max));
+          }}},
         {"line-status", {0, "line-status", "the line status (GetLineStatus)", [](Call&) {}}},
-        {"lift", {1, "lift ADDRESS", "built-in emulator: lift the nozzle at a controller address", [](Call& c) {
-             Emulated(c, c.ctx.lift, "lift");
-         }}},
-        {"hang", {1, "hang ADDRESS", "built-in emulator: hang the nozzle up", [](Call& c) {
-             Emulated(c, c.ctx.hang, "hang");
-         }}},
+        {"lift",
+         {1, "lift ADDRESS", "built-in emulator: lift the nozzle at a controller address",
+          [](Call& c) { Emulated(c, c.ctx.lift, "lift"); }}},
+        {"hang", {1, "hang ADDRESS", "built-in emulator: hang the nozzle up", [](Call& c) { Emulated(c, c.ctx.hang, "hang"); }}},
     };
     return commands;
 }
@@ -217,8 +235,7 @@ int LineStatusOf(CommandContext& ctx) {
 
 void Report(CommandContext& ctx, const std::string& name, const Call& call, const Outcome& o) {
     const int status = LineStatusOf(ctx);
-    const std::string refusalMeaning = o.refusalCode ? RefusalMeaning(o.refusalCode)
-                                                     : std::string("the controller refused the command");
+    const std::string refusalMeaning = o.refusalCode ? RefusalMeaning(o.refusalCode) : std::string("the controller refused the command");
     if (ctx.json) {
         Json j;
         j["command"] = name;
@@ -240,8 +257,7 @@ void Report(CommandContext& ctx, const std::string& name, const Call& call, cons
         ctx.out << name;
         for (const auto& a : call.args) ctx.out << ' ' << a;
         ctx.out << ':' << call.text << "  [line " << ctx.line << " status " << status << ']';
-        if (o.kind == "refused")
-            ctx.out << "  refused: " << (o.refusalCode ? std::to_string(o.refusalCode) + " " : "") << refusalMeaning;
+        if (o.kind == "refused") ctx.out << "  refused: " << (o.refusalCode ? std::to_string(o.refusalCode) + " " : "") << refusalMeaning;
         if (o.kind == "no_answer" && !o.errorClass) ctx.out << "  no answer: " << LineStateMeaning(o.silentState);
         if (o.kind == "no_reading") ctx.out << "  no reading: the reply carried none";
         if (o.asideCode) ctx.out << "  decimals read refused: " << int(o.asideCode) << ", the price kept its scales";

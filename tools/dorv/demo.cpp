@@ -27,13 +27,13 @@ std::string Fmt(const char* format, double a, double b = 0) {
 
 std::string Code(std::uint8_t code) {
     char buf[48];
-    const char* meaning = code == 0xC0                    ? "idle"
-                          : code == 0xC8                  ? "ready"
-                          : code >= 0xD0 && code < 0xD8   ? "filling"
-                          : code == 0xD8                  ? "filling ended, read and released"
-                          : code > 0xD8 && code < 0xE0    ? "pump started"
-                          : code > 0xE0 && code < 0xE8    ? "nozzle lifted"
-                                                          : "other";
+    const char* meaning = code == 0xC0                  ? "idle"
+                          : code == 0xC8                ? "ready"
+                          : code >= 0xD0 && code < 0xD8 ? "filling"
+                          : code == 0xD8                ? "filling ended, read and released"
+                          : code > 0xD8 && code < 0xE0  ? "pump started"
+                          : code > 0xE0 && code < 0xE8  ? "nozzle lifted"
+                                                        : "other";
     std::snprintf(buf, sizeof buf, "0x%02X %s", code, meaning);
     return buf;
 }
@@ -63,8 +63,8 @@ int RunDemo(SessionOptions options, std::ostream& out) {
     driver.SetPrice(line, kColumn, kNozzle, 0, kPrice);
     out << "price             " << Fmt("%.2f per litre", kPrice) << "   [line status " << int(driver.GetLineStatus(l8)) << "]\n";
     driver.PresetAmount(line, kColumn, kNozzle, 0, kMoney);
-    out << "preset by money   " << Fmt("%.2f -> %.2f l ordered", kMoney, driver.OrderedVolume(line, kColumn))
-        << "   [line status " << int(driver.GetLineStatus(l8)) << "]\n";
+    out << "preset by money   " << Fmt("%.2f -> %.2f l ordered", kMoney, driver.OrderedVolume(line, kColumn)) << "   [line status "
+        << int(driver.GetLineStatus(l8)) << "]\n";
 
     emulator.Lift(kColumn);
     out << "customer lifts    nozzle " << kNozzle << ": " << Code(driver.GetStatus(l8, kColumn, 1).bytes[0]) << "\n";
@@ -104,8 +104,7 @@ int RunDemo(SessionOptions options, std::ostream& out) {
     }
     double litres = 0, money = 0;
     driver.GetFilling(line, kColumn, &litres, &money);
-    out << "end of filling    " << Fmt("%6.2f l  %8.2f", litres, money) << "   read and released by the poll; now "
-        << Code(code) << "\n";
+    out << "end of filling    " << Fmt("%6.2f l  %8.2f", litres, money) << "   read and released by the poll; now " << Code(code) << "\n";
     emulator.Hang(kColumn);
     out << "customer hangs up " << Code(driver.GetStatus(l8, kColumn, 1).bytes[0]) << "\n";
 

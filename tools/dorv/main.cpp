@@ -26,8 +26,7 @@ void AddLineOptions(CLI::App& app, SessionOptions& o) {
     app.add_flag("--emulator", o.emulator, "the built-in emulator on a pseudo-terminal");
     AddNumberOption(app, "--line", o.line, "line number the driver uses (0..39)")->capture_default_str();
     app.add_option("--trace", o.trace, "write a trace of every frame to FILE");
-    AddNumberOption(app, "--baud", o.baud, "built-in emulator: line speed, a standard rate (0 = unpaced)")
-        ->capture_default_str();
+    AddNumberOption(app, "--baud", o.baud, "built-in emulator: line speed, a standard rate (0 = unpaced)")->capture_default_str();
     AddNumberOption(app, "--flow", o.flow, "built-in emulator: litres per second (above 0)")->capture_default_str();
     AddNumberOption(app, "--timeout-ms", o.responseTimeoutMs, "reply timeout, 0..600000")->capture_default_str();
     AddNumberOption(app, "--retries", o.retries, "repeats of an unanswered request, 0..100")->capture_default_str();
@@ -38,8 +37,7 @@ void AddLineOptions(CLI::App& app, SessionOptions& o) {
 constexpr int kFailed = 1;
 constexpr int kCannotRun = 2;
 
-int RunCommands(const SessionOptions& options, bool json, const std::vector<std::string>& words,
-                bool shell) {
+int RunCommands(const SessionOptions& options, bool json, const std::vector<std::string>& words, bool shell) {
     Session session(options);
     CommandHost host(session, std::cout, json, options.line);
     int failed = RunSequence(host.Context(), words);
@@ -64,10 +62,13 @@ int DecodeTraceFile(const std::string& path) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    CLI::App app{"dorv: host program for Dorv 5000 dispenser lines.\n"
-                 "Commands (several may follow each other):\n" + CommandHelp()};
-    app.footer("Examples:\n  dorv demo\n  dorv --emulator price 1 1 45.50 preset-money 1 1 100 status 1\n"
-               "  dorv --port /dev/ttyUSB0 --json status 1 counters 1 1\n  dorv --tcp 10.0.0.5:4001 shell");
+    CLI::App app{
+        "dorv: host program for Dorv 5000 dispenser lines.\n"
+        "Commands (several may follow each other):\n" +
+        CommandHelp()};
+    app.footer(
+        "Examples:\n  dorv demo\n  dorv --emulator price 1 1 45.50 preset-money 1 1 100 status 1\n"
+        "  dorv --port /dev/ttyUSB0 --json status 1 counters 1 1\n  dorv --tcp 10.0.0.5:4001 shell");
     SessionOptions options;
     bool json = false;
     std::vector<std::string> words;

@@ -8,8 +8,7 @@ namespace dorv::tools {
 namespace {
 
 bool AllDigits(std::string_view text) {
-    return !text.empty() &&
-           std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
+    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 }  // namespace
@@ -28,8 +27,7 @@ std::optional<double> ParseDecimal(std::string_view text) {
     if (!AllDigits(text.substr(0, point))) return std::nullopt;
     if (point != std::string_view::npos && !AllDigits(text.substr(point + 1))) return std::nullopt;
     double value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
-                                              std::chars_format::fixed);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, std::chars_format::fixed);
     if (error != std::errc() || end != text.data() + text.size()) return std::nullopt;
     return value;
 }

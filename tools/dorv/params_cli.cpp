@@ -31,14 +31,12 @@ constexpr int kFailed = 1;
 using Marks = std::vector<bool>;
 
 // A progress bar on a terminal, one line per entry otherwise.
-void Progress(std::ostream& out, const char* verb, int done, int total,
-              const params::CParameter& entry, const std::string& outcome) {
+void Progress(std::ostream& out, const char* verb, int done, int total, const params::CParameter& entry, const std::string& outcome) {
     if (::isatty(2) != 0) {
         const int width = 30;
         const int filled = total ? done * width / total : width;
-        std::fprintf(stderr, "\r%s [%.*s%*s] %2d/%d  %-60.60s", verb, filled,
-                     "##############################", width - filled, "", done, total,
-                     entry.Name().c_str());
+        std::fprintf(stderr, "\r%s [%.*s%*s] %2d/%d  %-60.60s", verb, filled, "##############################", width - filled, "", done,
+                     total, entry.Name().c_str());
         if (done == total) std::fputc('\n', stderr);
     } else {
         out << verb << ' ' << done << '/' << total << "  " << entry.Number() << ' ' << outcome << '\n';
@@ -51,8 +49,7 @@ void PrintSet(std::ostream& out, const params::ParameterSet& set) {
         const params::CParameter& e = catalogue.GetParameter(i);
         char number[8];
         std::snprintf(number, sizeof number, "%3d", e.Number());
-        out << number << "  " << (e.ReadError() ? std::string("Ошибка чтения!") : e.ReadText()) << "\t"
-            << e.Name() << '\n';
+        out << number << "  " << (e.ReadError() ? std::string("Ошибка чтения!") : e.ReadText()) << "\t" << e.Name() << '\n';
     }
 }
 
@@ -81,8 +78,8 @@ Loaded LoadFile(params::ParameterSet& set, const std::string& path) {
     if (::access(path.c_str(), R_OK) != 0) throw std::runtime_error("cannot read " + path + ": permission denied");
     // The keys past the read limit would be taken for absent; a save refuses such a file too.
     if (const auto size = std::filesystem::file_size(path, ec); !ec && size > platform::kIniReadLimit)
-        throw std::runtime_error(path + " is larger than a buffer file may be (" +
-                                 std::to_string(platform::kIniReadLimit >> 20) + " MiB); nothing was written");
+        throw std::runtime_error(path + " is larger than a buffer file may be (" + std::to_string(platform::kIniReadLimit >> 20) +
+                                 " MiB); nothing was written");
     const platform::IniFile ini(path);
     params::CTRKParameters& catalogue = set.Catalogue();
     Loaded loaded{Marks(static_cast<std::size_t>(catalogue.GetCount()), false), {}};
@@ -98,8 +95,8 @@ Loaded LoadFile(params::ParameterSet& set, const std::string& path) {
         }
     }
     if (std::count(loaded.marks.begin(), loaded.marks.end(), true) == 0 && loaded.unusable.empty())
-        throw std::runtime_error(path + " holds no parameter values (no numbered keys in its [" +
-                                 kSection + "] section); nothing was written");
+        throw std::runtime_error(path + " holds no parameter values (no numbered keys in its [" + kSection +
+                                 "] section); nothing was written");
     return loaded;
 }
 
@@ -112,8 +109,10 @@ void SaveFile(const params::ParameterSet& set, const Marks& read, const std::str
     for (std::int32_t i = params::kFirstNumberedPosition; i < catalogue.GetCount(); ++i) {
         const params::CParameter& entry = catalogue.GetParameter(i);
         const std::string key = std::to_string(entry.Number());
-        if (read[static_cast<std::size_t>(i)]) ini.WriteInteger(kSection, key, params::LowWord(entry.Value()));
-        else ini.WriteString(kNotReadSection, key, "not read");
+        if (read[static_cast<std::size_t>(i)])
+            ini.WriteInteger(kSection, key, params::LowWord(entry.Value()));
+        else
+            ini.WriteString(kNotReadSection, key, "not read");
     }
     ini.UpdateFile();
 }
@@ -121,8 +120,7 @@ void SaveFile(const params::ParameterSet& set, const Marks& read, const std::str
 // A watched driver over the session's line, for the parameter transfers.
 struct Line {
     explicit Line(const SessionOptions& options)
-        : number(options.line), session(options), watched(session.Link()), driver(0, &watched),
-          transport(driver) {}
+        : number(options.line), session(options), watched(session.Link()), driver(0, &watched), transport(driver) {}
     // Why the transfers failed, when the link said: " (line: Connection refused)".
     std::string Cause(const LinkActivity& activity) {
         if (activity.failure == 0) return {};
@@ -147,13 +145,14 @@ ParamsCli::ParamsCli(CLI::App& app, SessionOptions& options) : options_(options)
     readAll_ = params_->add_subcommand("read-all", "read every numbered parameter and print it");
     writeAll_ = params_->add_subcommand("write-all", "write the parameters FILE holds values for");
     writeAll_->add_option("file", file_, "buffer file")->required();
-    save_ = params_->add_subcommand("save", "read every numbered parameter and save them to FILE; "
-                                            "when a read fails FILE is left as it was");
+    save_ = params_->add_subcommand("save",
+                                    "read every numbered parameter and save them to FILE; "
+                                    "when a read fails FILE is left as it was");
     save_->add_option("file", file_, "buffer file")->required();
-    save_->add_flag("--partial", partial_,
-                    "save what was read even when some reads failed, listing the others under [NotRead]");
-    load_ = params_->add_subcommand("load", "load FILE and write the parameters it holds values for "
-                                            "(same as write-all)");
+    save_->add_flag("--partial", partial_, "save what was read even when some reads failed, listing the others under [NotRead]");
+    load_ = params_->add_subcommand("load",
+                                    "load FILE and write the parameters it holds values for "
+                                    "(same as write-all)");
     load_->add_option("file", file_, "buffer file")->required();
     diff_ = params_->add_subcommand("diff", "compare two buffer files side by side");
     diff_->add_option("a", left_, "first buffer file")->required();
@@ -243,28 +242,33 @@ int ParamsCli::Write(std::ostream& out) {
         if (const auto it = file.unusable.find(i); it != file.unusable.end()) {
             // There, but no value to send: a failure, never an absence.
             ++failed;
-            Progress(out, "write", ++done, total, entry,
-                     "FAILED: \"" + it->second + "\" in the file is no 32-bit whole number");
+            Progress(out, "write", ++done, total, entry, "FAILED: \"" + it->second + "\" in the file is no 32-bit whole number");
             continue;
         }
         if (!loaded[static_cast<std::size_t>(i)]) continue;
         std::string outcome;
         switch (params::WriteEntry(entry, &line.transport, target)) {
-            case params::WriteOutcome::Written: ++written; outcome = "ok"; break;
-            case params::WriteOutcome::Skipped: ++readOnly; outcome = "skipped (read-only)"; break;
+            case params::WriteOutcome::Written:
+                ++written;
+                outcome = "ok";
+                break;
+            case params::WriteOutcome::Skipped:
+                ++readOnly;
+                outcome = "skipped (read-only)";
+                break;
             default:
                 ++failed;
                 outcome = params::FitsDigitField(entry.Value(), entry.Digits())
                               ? "FAILED"
-                              : "FAILED: " + std::to_string(entry.Value()) + " does not fit its " +
-                                    std::to_string(entry.Digits()) + "-digit field";
+                              : "FAILED: " + std::to_string(entry.Value()) + " does not fit its " + std::to_string(entry.Digits()) +
+                                    "-digit field";
         }
         Progress(out, "write", ++done, total, entry, outcome);
     }
     const std::string cause = line.Cause(line.watched.End(static_cast<std::uint8_t>(options_.line)));
     const int absent = numbered - inFile - unusable;
-    out << "write: " << written << " written, " << failed << " failed, " << (absent + readOnly)
-        << " skipped (" << absent << " not in the file, " << readOnly << " read-only)" << cause << '\n';
+    out << "write: " << written << " written, " << failed << " failed, " << (absent + readOnly) << " skipped (" << absent
+        << " not in the file, " << readOnly << " read-only)" << cause << '\n';
     return failed == 0 ? 0 : kFailed;
 }
 

@@ -70,10 +70,10 @@ void CheckSessionOptions(const SessionOptions& o) {
         throw std::runtime_error("--timeout-ms must be 0 to 600000 milliseconds");
     if (o.retries < 0 || o.retries > kMaxRetries) throw std::runtime_error("--retries must be 0 to 100");
     if (std::find(kBauds.begin(), kBauds.end(), o.baud) == kBauds.end())
-        throw std::runtime_error("--baud must be 0 (unpaced) or a standard rate: 1200, 2400, 4800, 9600, "
-                                 "19200, 38400, 57600 or 115200");
-    if (!std::isfinite(o.flow) || !(o.flow > 0))
-        throw std::runtime_error("--flow must be a positive number of litres per second");
+        throw std::runtime_error(
+            "--baud must be 0 (unpaced) or a standard rate: 1200, 2400, 4800, 9600, "
+            "19200, 38400, 57600 or 115200");
+    if (!std::isfinite(o.flow) || !(o.flow > 0)) throw std::runtime_error("--flow must be a positive number of litres per second");
     if (!o.tcp.empty()) ParseEndpoint(o.tcp);
 }
 
@@ -97,8 +97,8 @@ Session::Session(const SessionOptions& o) {
             timing.baud = o.baud;
             pty_ = std::make_unique<emu::PtyServer>(*line_, timing);
             device = pty_->slave_path();
-            description_ = "built-in emulator on " + device + " at " +
-                           (o.baud > 0 ? std::to_string(o.baud) + " baud" : std::string("full speed"));
+            description_ =
+                "built-in emulator on " + device + " at " + (o.baud > 0 ? std::to_string(o.baud) + " baud" : std::string("full speed"));
         } else {
             description_ = "serial " + device;
         }

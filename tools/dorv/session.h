@@ -18,13 +18,13 @@ class PtyServer;
 namespace dorv::tools {
 
 struct SessionOptions {
-    std::string port;          // a tty device
-    std::string tcp;           // HOST:PORT
-    bool emulator = false;     // the built-in emulator
+    std::string port;       // a tty device
+    std::string tcp;        // HOST:PORT
+    bool emulator = false;  // the built-in emulator
     int line = 1;
-    std::string trace;         // trace file
-    int baud = 4800;           // built-in emulator's line speed (0: unpaced)
-    double flow = 2.5;         // built-in emulator's flow rate, litres per second
+    std::string trace;  // trace file
+    int baud = 4800;    // built-in emulator's line speed (0: unpaced)
+    double flow = 2.5;  // built-in emulator's flow rate, litres per second
     int responseTimeoutMs = 300;
     int retries = 1;
 };

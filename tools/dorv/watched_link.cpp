@@ -60,8 +60,7 @@ std::uint8_t DORV_CALL WatchedLink::ReadLineState(std::uint8_t line) {
         awaitingState_ = false;
         if (state != kLineAnswered && activity_.silentState == 0) activity_.silentState = state;
         activity_.lastRefused = state == kLineAnswered && lead_ == kRefusedLead;
-        if (state == kLineAnswered && expectsData_ && lead_ != kDataLead && lead_ != kRefusedLead)
-            activity_.noData = true;
+        if (state == kLineAnswered && expectsData_ && lead_ != kDataLead && lead_ != kRefusedLead) activity_.noData = true;
         if (activity_.lastRefused) {
             activity_.refused = true;
             activity_.refusedCommands += static_cast<char>(command_);
@@ -70,8 +69,7 @@ std::uint8_t DORV_CALL WatchedLink::ReadLineState(std::uint8_t line) {
     return state;
 }
 
-std::int32_t DORV_CALL WatchedLink::Transact(std::uint8_t line, const std::uint8_t* frame,
-                                             std::uint8_t frameLength, std::uint8_t* reply,
+std::int32_t DORV_CALL WatchedLink::Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                              std::uint8_t replyLength, std::uint8_t mode) {
     // The line status now holds what the command's previous exchange left, refusal codes
     // included; before the first exchange it is the previous command's.

@@ -16,13 +16,13 @@ namespace dorv::tools {
 
 struct LinkActivity {
     int transactions = 0;
-    std::int32_t failure = 0;       // the first non-zero result of a transaction: an errno value
-    std::uint8_t silentState = 0;   // line state of the first transaction not answered; 0: none
-    bool refused = false;           // the controller refused a request
-    std::uint8_t refusalCode = 0;   // the refusal code the driver stored, 0 when it stored none
-    std::string refusedCommands;    // the command characters of the requests answered 0x18
-    bool lastRefused = false;       // the last request was answered 0x18
-    bool noData = false;            // a request that expected data was answered by a lone byte
+    std::int32_t failure = 0;      // the first non-zero result of a transaction: an errno value
+    std::uint8_t silentState = 0;  // line state of the first transaction not answered; 0: none
+    bool refused = false;          // the controller refused a request
+    std::uint8_t refusalCode = 0;  // the refusal code the driver stored, 0 when it stored none
+    std::string refusedCommands;   // the command characters of the requests answered 0x18
+    bool lastRefused = false;      // the last request was answered 0x18
+    bool noData = false;           // a request that expected data was answered by a lone byte
 };
 
 // What a refusal code in the driver's line status means; empty for a code that is none.
@@ -44,8 +44,7 @@ public:
     void DORV_CALL ReportLineCode(std::uint8_t line, std::int32_t code) override { inner_.ReportLineCode(line, code); }
     void DORV_CALL ReportLineState(std::uint8_t line, std::int32_t state) override { inner_.ReportLineState(line, state); }
     std::uint8_t DORV_CALL ReadLineState(std::uint8_t line) override;
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t replyLength, std::uint8_t mode) override;
     std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) override {
         return inner_.ConfigureLine(line, format, baud);

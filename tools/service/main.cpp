@@ -67,8 +67,10 @@ Options Parse(QApplication& app) {
     const QCommandLineOption port("port", "Serial device of the dispenser line.", "DEVICE");
     const QCommandLineOption tcp("tcp", "Serial device server of the dispenser line.", "HOST:PORT");
     const QCommandLineOption emulator("emulator", "The built-in emulator on a pseudo-terminal.");
-    const QCommandLineOption line("line", "Host line number the connection serves, the window's "
-                                  "\"№ СОМ-порта\" (1..24).", "N", "1");
+    const QCommandLineOption line("line",
+                                  "Host line number the connection serves, the window's "
+                                  "\"№ СОМ-порта\" (1..24).",
+                                  "N", "1");
     const QCommandLineOption baud("baud", "Built-in emulator's line speed; 0 answers at once.", "BAUD", "4800");
     const QCommandLineOption trace("trace", "Write every frame to FILE.", "FILE");
     const QCommandLineOption flags("flags", "Creation flags for GetDI30.", "N", "0");
@@ -118,9 +120,7 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    const QString connection = QStringLiteral("Линия %1: %2")
-                                   .arg(options.session.line)
-                                   .arg(QString::fromStdString(session->Description()));
+    const QString connection = QStringLiteral("Линия %1: %2").arg(options.session.line).arg(QString::fromStdString(session->Description()));
     dorv::service::ServiceWindow window(connection);
     dorv::ui::qt::QtMenuItem menu(window.menuBar());
     dorv::ui::qt::QtMenuItemFactory factory;

@@ -17,7 +17,7 @@ namespace dorv::service {
 namespace {
 
 constexpr int kNumberedTab = 2;
-constexpr int kSampleRow = 10;     // "Дискретность датчика расхода топлива": a spin editor
+constexpr int kSampleRow = 10;  // "Дискретность датчика расхода топлива": a spin editor
 constexpr int kReadColumn = 3;
 constexpr int kWriteColumn = 4;
 constexpr int kFirstNumberedRow = 7, kLastNumberedRow = 56;  // the model's rows, header not counted
@@ -32,8 +32,7 @@ QWidget* VisibleWindow(const char* name) {
 
 // Calls `then` once `done` holds (checked every kPollMs), or gives up with `failed` at the
 // deadline.
-void When(std::function<bool()> done, std::function<void()> then, std::function<void()> failed,
-          QDeadlineTimer deadline) {
+void When(std::function<bool()> done, std::function<void()> then, std::function<void()> failed, QDeadlineTimer deadline) {
     if (done()) return then();
     if (deadline.hasExpired()) return failed();
     QTimer::singleShot(kPollMs, [=] { When(done, then, failed, deadline); });
@@ -96,21 +95,21 @@ int TakeScreenshots(QAction* paramItem, const QString& file) {
             std::cerr << "dorv-service: the read run did not end\n";
             close();
         };
-        When(runEnded,
-             [=] {
-                 // What the run read, as the "Чтение" cells show it.
-                 int read = 0;
-                 for (int row = kFirstNumberedRow; row <= kLastNumberedRow; ++row) {
-                     const QString text = grid->model()->index(row, kReadColumn).data().toString();
-                     if (!text.isEmpty() && text != QStringLiteral("Ошибка чтения!")) ++read;
-                 }
-                 std::cerr << "read " << read << " of " << kLastNumberedRow - kFirstNumberedRow + 1
-                           << " parameters\n";
-                 grid->setFocus();
-                 grid->setCurrentIndex(grid->model()->index(kSampleRow, kWriteColumn));
-                 When(editorShown, captureWindow, captureWindow, QDeadlineTimer(2000));
-             },
-             fail, QDeadlineTimer(kRunLimitMs));
+        When(
+            runEnded,
+            [=] {
+                // What the run read, as the "Чтение" cells show it.
+                int read = 0;
+                for (int row = kFirstNumberedRow; row <= kLastNumberedRow; ++row) {
+                    const QString text = grid->model()->index(row, kReadColumn).data().toString();
+                    if (!text.isEmpty() && text != QStringLiteral("Ошибка чтения!")) ++read;
+                }
+                std::cerr << "read " << read << " of " << kLastNumberedRow - kFirstNumberedRow + 1 << " parameters\n";
+                grid->setFocus();
+                grid->setCurrentIndex(grid->model()->index(kSampleRow, kWriteColumn));
+                When(editorShown, captureWindow, captureWindow, QDeadlineTimer(2000));
+            },
+            fail, QDeadlineTimer(kRunLimitMs));
     });
     paramItem->trigger();
     return saved == 2 ? 0 : 1;

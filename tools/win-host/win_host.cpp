@@ -95,24 +95,19 @@ public:
 
     std::int32_t DORV_CALL GetLineError(std::uint8_t) override { return 9; }
     void DORV_CALL ReportLineCode(std::uint8_t, std::int32_t code) override { code_ = code; }
-    void DORV_CALL ReportLineState(std::uint8_t, std::int32_t state) override {
-        state_ = static_cast<std::uint8_t>(state);
-    }
+    void DORV_CALL ReportLineState(std::uint8_t, std::int32_t state) override { state_ = static_cast<std::uint8_t>(state); }
     std::uint8_t DORV_CALL ReadLineState(std::uint8_t) override { return state_; }
 
-    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame,
-                                    std::uint8_t frameLength, std::uint8_t* reply,
+    std::int32_t DORV_CALL Transact(std::uint8_t line, const std::uint8_t* frame, std::uint8_t frameLength, std::uint8_t* reply,
                                     std::uint8_t, std::uint8_t) override {
         state_ = 2;  // silent until a reply is accepted
         Bytes record;
         if (line != kLine || !RecordOf(frame, frameLength, record)) {
-            Fault("malformed frame on line " + std::to_string(line) + ": " +
-                  Hex(Bytes(frame, frame + frameLength)));
+            Fault("malformed frame on line " + std::to_string(line) + ": " + Hex(Bytes(frame, frame + frameLength)));
             return 0;
         }
         if (script.empty() || script.front().request != record) {
-            Fault("sent " + Hex(record) + ", expected " +
-                  (script.empty() ? std::string("nothing") : Hex(script.front().request)));
+            Fault("sent " + Hex(record) + ", expected " + (script.empty() ? std::string("nothing") : Hex(script.front().request)));
             return 0;
         }
         const Bytes answer = script.front().reply;
@@ -124,8 +119,7 @@ public:
             Fault("the library rejected the reply " + Hex(answer));
         return 0;
     }
-    std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format,
-                                         std::int32_t baud) override {
+    std::int32_t DORV_CALL ConfigureLine(std::uint8_t line, std::int32_t format, std::int32_t baud) override {
         configured.insert(configured.end(), {line, format, baud});
         return 0;
     }
@@ -133,8 +127,7 @@ public:
         validator_ = v;
         validatorContext_ = context;
     }
-    void DORV_CALL SetLineConfigurator(std::uint8_t, dorv::LineConfigurator c,
-                                       void* context) override {
+    void DORV_CALL SetLineConfigurator(std::uint8_t, dorv::LineConfigurator c, void* context) override {
         configurator = c;
         configuratorContext = context;
     }
@@ -161,8 +154,7 @@ public:
         std::printf("%s\n", title);
         link_.script.assign(exchanges.begin(), exchanges.end());
         step();
-        if (!link_.script.empty())
-            link_.Fault(std::to_string(link_.script.size()) + " scripted exchange(s) not made");
+        if (!link_.script.empty()) link_.Fault(std::to_string(link_.script.size()) + " scripted exchange(s) not made");
     }
 
     void Expect(const char* what, double got, double expected) {
@@ -200,8 +192,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     using GetDI30Fn = dorv::DI30*(DORV_CALL*)(std::int32_t, std::int32_t, dorv::HostLink*);
-    auto create = reinterpret_cast<GetDI30Fn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "GetDI30")));
+    auto create = reinterpret_cast<GetDI30Fn>(reinterpret_cast<void*>(GetProcAddress(library, "GetDI30")));
     if (!create) {
         std::printf("%s exports no GetDI30\n", libraryPath);
         return 2;
@@ -221,25 +212,17 @@ int main(int argc, char** argv) {
     run.Do("SetupLine(1)", {}, [&] {
         const std::int32_t result = driver->SetupLine(kLine);
         // The host applies the line settings again through the installed callback.
-        const std::int32_t again = link.configurator
-                                       ? link.configurator(link.configuratorContext, kLine)
-                                       : -1;
-        std::printf("    ConfigureLine calls: %zu, results %d and %d\n", link.configured.size() / 3,
-                    result, again);
-        if (link.configured != std::vector<std::int32_t>{1, 42, 4800, 1, 42, 4800} || result != 0 ||
-            again != 0)
+        const std::int32_t again = link.configurator ? link.configurator(link.configuratorContext, kLine) : -1;
+        std::printf("    ConfigureLine calls: %zu, results %d and %d\n", link.configured.size() / 3, result, again);
+        if (link.configured != std::vector<std::int32_t>{1, 42, 4800, 1, 42, 4800} || result != 0 || again != 0)
             link.Fault("line settings");
     });
-    run.Do("SetPrice(1, 1, 1, 45.50)", {{Request('Q', "4550"), kAck}},
-           [&] { driver->SetPrice(kLine, 1, 1, 0.0, 45.50); });
+    run.Do("SetPrice(1, 1, 1, 45.50)", {{Request('Q', "4550"), kAck}}, [&] { driver->SetPrice(kLine, 1, 1, 0.0, 45.50); });
     // A money dose becomes litres: trunc((500.00 + 0.00499) * 100 / 45.50) / 100 = 10.98.
-    run.Do("PresetAmount(1, 1, 1, 500.00)", {{Request('T', "01098"), kAck}},
-           [&] { driver->PresetAmount(kLine, 1, 1, 0, 500.00); });
-    run.Do("AuthorizeNozzle(1, 1, 1, 0)",
-           {{Request('8'), kAck}, {Request('U'), kAck}, {Request('2'), kAck}},
+    run.Do("PresetAmount(1, 1, 1, 500.00)", {{Request('T', "01098"), kAck}}, [&] { driver->PresetAmount(kLine, 1, 1, 0, 500.00); });
+    run.Do("AuthorizeNozzle(1, 1, 1, 0)", {{Request('8'), kAck}, {Request('U'), kAck}, {Request('2'), kAck}},
            [&] { driver->AuthorizeNozzle(kLine, 1, 1, 0); });
-    run.Do("GetStatus(1, 1, 1): nozzle lifted, nothing delivered yet",
-           {{Request('1'), DataReply("4")}},
+    run.Do("GetStatus(1, 1, 1): nozzle lifted, nothing delivered yet", {{Request('1'), DataReply("4")}},
            [&] { run.ExpectCode("status", driver->GetStatus(kLine, 1, 1).bytes[0], 0xC8); });
     run.Do("GetFillingVolume(1, 1)", {{Request('4'), DataReply("000120")}}, [&] {
         double money = -1;
@@ -252,12 +235,11 @@ int main(int argc, char** argv) {
     // reading) and releases the nozzle by itself.
     const Exchange type{Request('7'), DataReply("A")};
     const Exchange filling{Request('5'), DataReply("001050047775")};
-    run.Do("GetStatus(1, 1, 1): filling ended",
-           {{Request('1'), DataReply("41")}, type, filling, {Request('8'), kAck}}, [&] {
-               const dorv::StatusRecord r = driver->GetStatus(kLine, 1, 1);
-               run.ExpectCode("status", r.bytes[0], 0xD8);
-               run.ExpectCode("nozzle word", r.bytes[2], 0xD8);
-           });
+    run.Do("GetStatus(1, 1, 1): filling ended", {{Request('1'), DataReply("41")}, type, filling, {Request('8'), kAck}}, [&] {
+        const dorv::StatusRecord r = driver->GetStatus(kLine, 1, 1);
+        run.ExpectCode("status", r.bytes[0], 0xD8);
+        run.ExpectCode("nozzle word", r.bytes[2], 0xD8);
+    });
     run.Do("GetFilling(1, 1)", {type, filling}, [&] {
         double litres = -1, money = -1;
         driver->GetFilling(kLine, 1, &litres, &money);
@@ -275,7 +257,6 @@ int main(int argc, char** argv) {
     delete driver;
     FreeLibrary(library);
     RemoveDirectoryA(windowsDirectory.c_str());
-    std::printf("%s\n", link.faults == 0 ? "filling completed as scripted"
-                                         : "filling did NOT go as scripted");
+    std::printf("%s\n", link.faults == 0 ? "filling completed as scripted" : "filling did NOT go as scripted");
     return link.faults == 0 ? 0 : 1;
 }

@@ -37,8 +37,7 @@ constexpr DWORD kMaxValueBytes = 1u << 20;
 std::string Native(const std::string& utf8) { return Utf8ToCp1251(utf8); }
 
 [[noreturn]] void Fail(const char* what, const std::string& path) {
-    throw Exception(std::string(what) + " " + path + ": Windows error " +
-                    std::to_string(GetLastError()));
+    throw Exception(std::string(what) + " " + path + ": Windows error " + std::to_string(GetLastError()));
 }
 
 bool Exists(const std::string& file) { return GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -52,25 +51,21 @@ std::string FolderPrefix(const std::string& file) {
 // A save's temporary file is the file's name, this infix and six random letters or digits.
 constexpr std::string_view kTempInfix = ".save-";
 constexpr std::size_t kTempRandom = 6;
-constexpr std::string_view kTempLetters =
-    "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+constexpr std::string_view kTempLetters = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
 // A save lives for milliseconds; a temporary file untouched for this long was left by a save
 // that was killed.
 constexpr ULONGLONG kLeftoverAge = 10ull * 60 * 10'000'000;  // 10 minutes in 100 ns units
 
 bool IsTempName(std::string_view name, std::string_view of) {
     if (name.size() != of.size() + kTempInfix.size() + kTempRandom) return false;
-    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.data(), static_cast<int>(of.size()),
-                       of.data(), static_cast<int>(of.size())) != CSTR_EQUAL)
+    if (CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.data(), static_cast<int>(of.size()), of.data(),
+                       static_cast<int>(of.size())) != CSTR_EQUAL)
         return false;
     if (name.substr(of.size(), kTempInfix.size()) != kTempInfix) return false;
-    return name.substr(of.size() + kTempInfix.size()).find_first_not_of(kTempLetters) ==
-           std::string_view::npos;
+    return name.substr(of.size() + kTempInfix.size()).find_first_not_of(kTempLetters) == std::string_view::npos;
 }
 
-ULONGLONG Ticks(const FILETIME& t) {
-    return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime;
-}
+ULONGLONG Ticks(const FILETIME& t) { return (static_cast<ULONGLONG>(t.dwHighDateTime) << 32) | t.dwLowDateTime; }
 
 // Removes the temporary files that killed saves of `file` left beside it.
 void RemoveLeftovers(const std::string& file) {
@@ -92,8 +87,7 @@ void RemoveLeftovers(const std::string& file) {
 
 // Creates the folders leading to `file`. Failures show up when the file itself is written.
 void CreateParentFolders(const std::string& file) {
-    for (std::size_t at = file.find_first_of("\\/", 1); at != std::string::npos;
-         at = file.find_first_of("\\/", at + 1)) {
+    for (std::size_t at = file.find_first_of("\\/", 1); at != std::string::npos; at = file.find_first_of("\\/", at + 1)) {
         if (file[at - 1] == ':' || file[at - 1] == '\\' || file[at - 1] == '/') continue;
         CreateDirectoryA(file.substr(0, at).c_str(), nullptr);
     }
@@ -105,14 +99,12 @@ std::string CreateSibling(const std::string& file, const std::string& shown) {
     CreateParentFolders(file);
     RemoveLeftovers(file);
     static std::atomic<unsigned> counter{0};
-    std::mt19937 random(static_cast<unsigned>(GetTickCount64()) ^ GetCurrentProcessId() * 2654435761u ^
-                        counter.fetch_add(1) * 40503u);
+    std::mt19937 random(static_cast<unsigned>(GetTickCount64()) ^ GetCurrentProcessId() * 2654435761u ^ counter.fetch_add(1) * 40503u);
     std::uniform_int_distribution<std::size_t> letter(0, kTempLetters.size() - 1);
     for (int attempt = 0; attempt < 100; ++attempt) {
         std::string name = file + std::string(kTempInfix);
         for (std::size_t i = 0; i < kTempRandom; ++i) name += kTempLetters[letter(random)];
-        const HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        const HANDLE h = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (h != INVALID_HANDLE_VALUE) {
             CloseHandle(h);
             return name;
@@ -124,15 +116,13 @@ std::string CreateSibling(const std::string& file, const std::string& shown) {
 
 // Flushes `temp` to the disk and puts it in the place of `file` in one step.
 void MoveIntoPlace(const std::string& temp, const std::string& file, const std::string& shown) {
-    const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = h != INVALID_HANDLE_VALUE;
     if (ok) {
         ok = FlushFileBuffers(h) != 0;
         CloseHandle(h);
     }
-    ok = ok && MoveFileExA(temp.c_str(), file.c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    ok = ok && MoveFileExA(temp.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
     if (!ok) {
         const DWORD err = GetLastError();
         DeleteFileA(temp.c_str());
@@ -173,8 +163,7 @@ IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_uni
     const DWORD attributes = GetFileAttributesA(impl_->file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) throw Exception("Cannot read file " + path_);
-    const HANDLE h = CreateFileA(impl_->file.c_str(), GENERIC_READ,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+    const HANDLE h = CreateFileA(impl_->file.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw Exception("Cannot read file " + path_);
     CloseHandle(h);
@@ -182,18 +171,15 @@ IniFile::IniFile(std::string path) : path_(std::move(path)), impl_(std::make_uni
 
 IniFile::~IniFile() = default;
 
-std::optional<std::string> IniFile::ReadString(const std::string& section,
-                                               const std::string& key) const {
+std::optional<std::string> IniFile::ReadString(const std::string& section, const std::string& key) const {
     const std::string s = Native(section), k = Native(key);
     const auto read = [&](const char* fallback) {
         std::vector<char> buffer(256);
         for (;;) {
-            const DWORD n = GetPrivateProfileStringA(s.c_str(), k.c_str(), fallback, buffer.data(),
-                                                     static_cast<DWORD>(buffer.size()),
+            const DWORD n = GetPrivateProfileStringA(s.c_str(), k.c_str(), fallback, buffer.data(), static_cast<DWORD>(buffer.size()),
                                                      impl_->Source().c_str());
             // A value that fills the buffer may have been cut: ask again with more room.
-            if (n + 1 < buffer.size() || buffer.size() >= kMaxValueBytes)
-                return std::string(buffer.data(), n);
+            if (n + 1 < buffer.size() || buffer.size() >= kMaxValueBytes) return std::string(buffer.data(), n);
             buffer.resize(buffer.size() * 2);
         }
     };
@@ -204,19 +190,15 @@ std::optional<std::string> IniFile::ReadString(const std::string& section,
     return Cp1251ToUtf8(value);
 }
 
-void IniFile::WriteString(const std::string& section, const std::string& key,
-                          const std::string& value) {
+void IniFile::WriteString(const std::string& section, const std::string& key, const std::string& value) {
     impl_->BeginWrite(path_);
-    if (!WritePrivateProfileStringA(Native(section).c_str(), Native(key).c_str(),
-                                    Native(value).c_str(), impl_->pending.c_str()))
+    if (!WritePrivateProfileStringA(Native(section).c_str(), Native(key).c_str(), Native(value).c_str(), impl_->pending.c_str()))
         Fail("Cannot write file", path_);
 }
 
 void IniFile::EraseSection(const std::string& section) {
     impl_->BeginWrite(path_);
-    if (!WritePrivateProfileStringA(Native(section).c_str(), nullptr, nullptr,
-                                    impl_->pending.c_str()))
-        Fail("Cannot write file", path_);
+    if (!WritePrivateProfileStringA(Native(section).c_str(), nullptr, nullptr, impl_->pending.c_str())) Fail("Cannot write file", path_);
 }
 
 void IniFile::UpdateFile() {
@@ -229,8 +211,7 @@ void IniFile::UpdateFile() {
 void WriteFileAtomically(const std::string& path, const std::string& content) {
     const std::string file = Native(path);
     const std::string temp = CreateSibling(file, path);
-    const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     bool ok = h != INVALID_HANDLE_VALUE;
     for (std::size_t done = 0; ok && done < content.size();) {
         const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(content.size() - done, 1u << 20));

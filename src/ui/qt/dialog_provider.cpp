@@ -15,8 +15,7 @@ QMessageBox::Icon IconOf(MessageIcon icon) {
     }
 }
 
-std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request,
-                                         QFileDialog::AcceptMode mode) {
+std::optional<std::string> RunFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
     const auto dialog = MakeFileDialog(parent, request, mode);
     if (dialog->exec() != QDialog::Accepted || dialog->selectedFiles().isEmpty()) return std::nullopt;
     return Utf8(dialog->selectedFiles().front());
@@ -39,8 +38,7 @@ std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const MessageReques
     return box;
 }
 
-std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request,
-                                            QFileDialog::AcceptMode mode) {
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode) {
     auto dialog = std::make_unique<QFileDialog>(parent, Q(request.title));
     dialog->setAcceptMode(mode);
     dialog->setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);

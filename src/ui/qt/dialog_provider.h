@@ -35,7 +35,6 @@ public:
 std::unique_ptr<QMessageBox> MakeMessageBox(QWidget* parent, const MessageRequest& request);
 // No file-type filter; the default name and extension and the initial folder as requested. The
 // folder is created when missing, so the dialog opens where the buffers are kept.
-std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request,
-                                            QFileDialog::AcceptMode mode);
+std::unique_ptr<QFileDialog> MakeFileDialog(QWidget* parent, const FileDialogRequest& request, QFileDialog::AcceptMode mode);
 
 }  // namespace dorv::ui::qt

@@ -25,8 +25,8 @@ DriverSettingsDialogWidget::DriverSettingsDialogWidget(QWidget* parent) : QDialo
     setWindowTitle(Q(text::kSettingsCaption));
     setFont(SettingsDialogFont());
     setFixedSize(kWidth, kHeight);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
 
     pistStepEdit_ = new QGroupBox(Q(text::kPistStepCaption), this);
     pistStepEdit_->setObjectName("PistStepEdit");
@@ -50,8 +50,8 @@ DriverSettingsDialogWidget::DriverSettingsDialogWidget(QWidget* parent) : QDialo
     // The buttons sit on a borderless panel at the bottom right.
     auto* panel = new QWidget(this);
     panel->setObjectName("Panel1");
-    panel->setGeometry(kWidth - 2 * kButtonSize.width() - 20, kHeight - kButtonSize.height() - 12,
-                       2 * kButtonSize.width() + 20, kButtonSize.height() + 8);
+    panel->setGeometry(kWidth - 2 * kButtonSize.width() - 20, kHeight - kButtonSize.height() - 12, 2 * kButtonSize.width() + 20,
+                       kButtonSize.height() + 8);
     apply_ = new QPushButton(Q(text::kApplyButton), panel);
     apply_->setObjectName("BitBtn2");
     apply_->setGeometry(QRect(QPoint(0, 0), kButtonSize));
@@ -86,9 +86,7 @@ void DriverSettingsDialogWidget::LoadControls(const DriverSettingControls& c) {
     readDecimalTRK_->setChecked(c.readDecimalTRK);
 }
 
-DialogResult DriverSettingsDialogWidget::ShowModal() {
-    return exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel;
-}
+DialogResult DriverSettingsDialogWidget::ShowModal() { return exec() == QDialog::Accepted ? DialogResult::Ok : DialogResult::Cancel; }
 
 DriverSettingControls DriverSettingsDialogWidget::Controls() const {
     DriverSettingControls c;

@@ -64,9 +64,7 @@ QPushButton* MakeWrappingButton(QWidget* parent, const char* name, const char* t
 
 }  // namespace
 
-QRect ParamFrameControls::GridGeometry() {
-    return At(g::kGrid);
-}
+QRect ParamFrameControls::GridGeometry() { return At(g::kGrid); }
 
 ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     ParamFrameControls c;
@@ -99,7 +97,8 @@ ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     c.copyTool = Named(c.toolBar1->addAction(window->style()->standardIcon(QStyle::SP_DialogSaveButton), QString()), "CopyTool");
     c.copyTool->setToolTip(Q(text::kCopyHint));
     c.copyTool->setStatusTip(Q(text::kCopyHint));
-    c.pasteTool = Named(c.toolBar1->addAction(window->style()->standardIcon(QStyle::SP_DialogOpenButton), Q(text::kPasteCaption)), "PasteTool");
+    c.pasteTool =
+        Named(c.toolBar1->addAction(window->style()->standardIcon(QStyle::SP_DialogOpenButton), Q(text::kPasteCaption)), "PasteTool");
     c.pasteTool->setToolTip(Q(text::kPasteHint));
     c.pasteTool->setStatusTip(Q(text::kPasteHint));
     for (QAction* tool : {c.copyTool, c.pasteTool})
@@ -120,8 +119,7 @@ ParamFrameControls ParamFrameControls::Build(QWidget* window) {
     c.tabs->setDrawBase(false);
     for (const char* caption : text::kTabs) c.tabs->addTab(Q(caption));
     c.tabs->setCurrentIndex(0);
-    c.tabs->setGeometry(g::kGrid.x, g::kTabControl.height - g::kTabBarHeight, g::kGrid.width,
-                        g::kTabBarHeight);
+    c.tabs->setGeometry(g::kGrid.x, g::kTabControl.height - g::kTabBarHeight, g::kGrid.width, g::kTabBarHeight);
     // WriteBtn and BitBtn1 reach a few pixels into the tab control's top and stay in front.
     c.tabControl1->lower();
 

@@ -13,16 +13,13 @@
 namespace dorv::ui::qt {
 
 ParamFrameWidget::ParamFrameWidget(QWidget* parent)
-    : QDialog(parent),
-      updates_(*this),
-      logic_(std::make_unique<TParamFrm>(*this)),
-      dialogs_(std::make_unique<QtDialogProvider>()) {
+    : QDialog(parent), updates_(*this), logic_(std::make_unique<TParamFrm>(*this)), dialogs_(std::make_unique<QtDialogProvider>()) {
     setObjectName("ParamFrm");
     setWindowTitle(Q(text::kWindowCaption));
     setFont(ParamWindowFont());
     setFixedSize(kClientWidth, kClientHeight);
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
     controls_ = ParamFrameControls::Build(this);
     grid_ = new ParamGrid(*logic_, controls_.tabControl1);
     grid_->setObjectName("RxDGCommon");
@@ -121,9 +118,8 @@ void ParamFrameWidget::SetCurrentCell(GridCell cell) { grid_->SetCurrentCell(cel
 
 void ParamFrameWidget::SetStatusColour(StatusColour colour) {
     QPalette palette = controls_.statusBar1->palette();
-    const QColor fill = colour == StatusColour::ButtonFace
-                            ? this->palette().color(QPalette::Button)
-                            : ColourOf(static_cast<std::uint32_t>(colour));
+    const QColor fill =
+        colour == StatusColour::ButtonFace ? this->palette().color(QPalette::Button) : ColourOf(static_cast<std::uint32_t>(colour));
     palette.setColor(QPalette::Window, fill);
     controls_.statusBar1->setPalette(palette);
 }
@@ -141,9 +137,7 @@ void ParamFrameWidget::SetIdNumberVisible(bool visible) {
 
 void ParamFrameWidget::ShowGridHint(const std::string& text) { grid_->ShowHint(text); }
 
-void ParamFrameWidget::ApplyEditors(const EditorLayout& layout) {
-    editors_->Apply(layout, controls_.tabControl1, grid_);
-}
+void ParamFrameWidget::ApplyEditors(const EditorLayout& layout) { editors_->Apply(layout, controls_.tabControl1, grid_); }
 
 void ParamFrameWidget::MoveEditorsTo(int left, int top) { editors_->MoveShownTo(QPoint(left, top)); }
 
@@ -173,13 +167,9 @@ int ParamFrameWidget::SelectedTab() const { return controls_.tabs->currentIndex(
 GridCell ParamFrameWidget::CurrentCell() const { return grid_->CurrentCell(); }
 int ParamFrameWidget::ColumnWidth(int column) const { return grid_->CellWidth(column); }
 
-int ParamFrameWidget::MeasureTextHeight(const std::string& text, int width) const {
-    return grid_->MeasureTextHeight(text, width);
-}
+int ParamFrameWidget::MeasureTextHeight(const std::string& text, int width) const { return grid_->MeasureTextHeight(text, width); }
 
-Rect ParamFrameWidget::CellRect(GridCell cell) const {
-    return FromQRect(grid_->CellRectIn(controls_.tabControl1, cell));
-}
+Rect ParamFrameWidget::CellRect(GridCell cell) const { return FromQRect(grid_->CellRectIn(controls_.tabControl1, cell)); }
 
 EditorValues ParamFrameWidget::CurrentEditorValues() const { return editors_->Values(); }
 EditorId ParamFrameWidget::FocusedEditor() const { return editors_->Focused(); }

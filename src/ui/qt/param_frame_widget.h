@@ -117,8 +117,8 @@ private:
     ParamGrid* grid_ = nullptr;
     WriteEditors* editors_ = nullptr;
     QPointer<DriverSettingsDialogWidget> settingsDialog_;
-    QTimer timer1_;  // the status bar's colour goes back 2000 ms after a single write
-    QTimer timer2_;  // the editor is placed 50 ms after a cell is selected
+    QTimer timer1_;         // the status bar's colour goes back 2000 ms after a single write
+    QTimer timer2_;         // the editor is placed 50 ms after a cell is selected
     bool showing_ = false;  // the modal loop is on the stack
 };
 

@@ -17,8 +17,7 @@ namespace dorv::ui::qt {
 
 // ---- model ----
 
-ParamGridModel::ParamGridModel(const TParamFrm& logic, QObject* parent)
-    : QAbstractTableModel(parent), logic_(&logic) {}
+ParamGridModel::ParamGridModel(const TParamFrm& logic, QObject* parent) : QAbstractTableModel(parent), logic_(&logic) {}
 
 void ParamGridModel::SetGridRowCount(int rows) {
     rows = std::max(rows, 1);
@@ -38,9 +37,7 @@ void ParamGridModel::AllChanged() {
     emit headerDataChanged(Qt::Horizontal, 0, kColumnCount - 1);
 }
 
-CellContent ParamGridModel::Content(GridCell cell) const {
-    return logic_ ? logic_->RxDGCommonDrawCell(cell) : CellContent{};
-}
+CellContent ParamGridModel::Content(GridCell cell) const { return logic_ ? logic_->RxDGCommonDrawCell(cell) : CellContent{}; }
 
 int ParamGridModel::rowCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : rows_ - 1; }
 int ParamGridModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : kColumnCount; }
@@ -70,8 +67,7 @@ Qt::ItemFlags ParamGridModel::flags(const QModelIndex& index) const {
 
 // ---- delegate ----
 
-void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
-                              const QModelIndex& index) const {
+void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const {
     const auto* model = qobject_cast<const ParamGridModel*>(index.model());
     if (!model) return;
     const CellContent content = model->Content({index.column(), index.row() + 1});
@@ -103,8 +99,7 @@ void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
                           Qt::AlignLeft | Qt::AlignTop | Qt::TextWordWrap, text);
     } else {
         const Qt::Alignment align = content.align == Align::Centre ? Qt::AlignHCenter : Qt::AlignLeft;
-        painter->drawText(cell.adjusted(kCellTextInset, 0, -kCellTextInset, 0),
-                          align | Qt::AlignVCenter | Qt::TextSingleLine, text);
+        painter->drawText(cell.adjusted(kCellTextInset, 0, -kCellTextInset, 0), align | Qt::AlignVCenter | Qt::TextSingleLine, text);
     }
     if (option.state & QStyle::State_HasFocus) {
         QPen dotted(ink, 1, Qt::DotLine);
@@ -117,8 +112,7 @@ void ParamGridDelegate::paint(QPainter* painter, const QStyleOptionViewItem& opt
 
 // ---- view ----
 
-ParamGrid::ParamGrid(TParamFrm& logic, QWidget* parent)
-    : QTableView(parent), logic_(&logic), model_(new ParamGridModel(logic, this)) {
+ParamGrid::ParamGrid(TParamFrm& logic, QWidget* parent) : QTableView(parent), logic_(&logic), model_(new ParamGridModel(logic, this)) {
     setModel(model_);
     setItemDelegate(new ParamGridDelegate(this));
     setSelectionMode(QAbstractItemView::SingleSelection);
@@ -196,8 +190,10 @@ int ParamGrid::MeasureTextHeight(const std::string& text, int width) const {
 
 void ParamGrid::ShowHint(const std::string& text) {
     hint_ = text;
-    if (text.empty()) QToolTip::hideText();
-    else QToolTip::showText(QCursor::pos(), Q(text), viewport());
+    if (text.empty())
+        QToolTip::hideText();
+    else
+        QToolTip::showText(QCursor::pos(), Q(text), viewport());
 }
 
 void ParamGrid::mouseMoveEvent(QMouseEvent* event) {

@@ -89,13 +89,20 @@ QKeySequence ShortCutToKeySequence(std::int32_t shortcut) {
     if (shortcut == 0) return {};
     const int vk = shortcut & 0xFF;
     int key = 0;
-    if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z')) key = vk;  // Qt::Key_0.., Qt::Key_A..
-    else if (vk >= 0x70 && vk <= 0x87) key = Qt::Key_F1 + (vk - 0x70);
-    else if (vk == 0x1B) key = Qt::Key_Escape;
-    else if (vk == 0x0D) key = Qt::Key_Return;
-    else if (vk == 0x2E) key = Qt::Key_Delete;
-    else if (vk == 0x2D) key = Qt::Key_Insert;
-    else return {};
+    if ((vk >= '0' && vk <= '9') || (vk >= 'A' && vk <= 'Z'))
+        key = vk;  // Qt::Key_0.., Qt::Key_A..
+    else if (vk >= 0x70 && vk <= 0x87)
+        key = Qt::Key_F1 + (vk - 0x70);
+    else if (vk == 0x1B)
+        key = Qt::Key_Escape;
+    else if (vk == 0x0D)
+        key = Qt::Key_Return;
+    else if (vk == 0x2E)
+        key = Qt::Key_Delete;
+    else if (vk == 0x2D)
+        key = Qt::Key_Insert;
+    else
+        return {};
     int modifiers = 0;
     if (shortcut & 0x2000) modifiers |= Qt::SHIFT;
     if (shortcut & 0x4000) modifiers |= Qt::CTRL;

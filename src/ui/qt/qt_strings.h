@@ -22,8 +22,7 @@ inline QString DisplayText(const std::string& s) { return Q(s).replace(QStringLi
 
 // 0x00BBGGRR, the byte order of the stations' colour values.
 inline QColor ColourOf(std::uint32_t bgr) {
-    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF),
-                  static_cast<int>((bgr >> 16) & 0xFF));
+    return QColor(static_cast<int>(bgr & 0xFF), static_cast<int>((bgr >> 8) & 0xFF), static_cast<int>((bgr >> 16) & 0xFF));
 }
 
 // The logic's rectangles are right- and bottom-exclusive, as the stations' are.

@@ -41,8 +41,7 @@ QFont Bold(QFont font, int pixelSize) {
 
 void FitCaption(QAbstractButton* button, int margin) {
     QFont font = button->font();
-    while (font.pixelSize() > 8 &&
-           QFontMetrics(font).horizontalAdvance(button->text()) > button->width() - margin) {
+    while (font.pixelSize() > 8 && QFontMetrics(font).horizontalAdvance(button->text()) > button->width() - margin) {
         font.setPixelSize(font.pixelSize() - 1);
     }
     button->setFont(font);

@@ -23,17 +23,12 @@ QDoubleSpinBox* MakeSpin(QWidget* home, const char* name) {
 }  // namespace
 
 WriteEditors::WriteEditors(QWidget* home)
-    : QObject(home),
-      edit_(MakeSpin(home, "WriteValueEdit")),
-      edit2_(MakeSpin(home, "WriteValueEdit2")),
-      combo_(new QComboBox(home)) {
+    : QObject(home), edit_(MakeSpin(home, "WriteValueEdit")), edit2_(MakeSpin(home, "WriteValueEdit2")), combo_(new QComboBox(home)) {
     combo_->setObjectName("WriteValueCB");
     combo_->setEditable(false);
     combo_->setFixedSize(717, 21);
     combo_->hide();
-    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_),
-                            static_cast<QWidget*>(combo_)})
-        Watch(editor);
+    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_), static_cast<QWidget*>(combo_)}) Watch(editor);
 }
 
 void WriteEditors::Watch(QWidget* editor) {
@@ -43,8 +38,7 @@ void WriteEditors::Watch(QWidget* editor) {
 }
 
 QWidget* WriteEditors::EditorOf(QObject* object) const {
-    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_),
-                            static_cast<QWidget*>(combo_)}) {
+    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_), static_cast<QWidget*>(combo_)}) {
         if (object == editor) return editor;
         if (auto* widget = qobject_cast<QWidget*>(object); widget && editor->isAncestorOf(widget)) return editor;
     }
@@ -70,8 +64,7 @@ void WriteEditors::ApplySpin(QDoubleSpinBox* spin, const SpinEditor& setup) {
 void WriteEditors::Apply(const EditorLayout& layout, QWidget* surface, QWidget* fallbackFocus) {
     applying_ = true;
     const bool hadFocus = Focused() != EditorId::None;
-    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_),
-                            static_cast<QWidget*>(combo_)}) {
+    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_), static_cast<QWidget*>(combo_)}) {
         if (layout.AnyVisible() && editor->parentWidget() != surface) editor->setParent(surface);
     }
     ApplySpin(edit_, layout.edit);
@@ -89,8 +82,14 @@ void WriteEditors::Apply(const EditorLayout& layout, QWidget* surface, QWidget* 
         combo_->hide();
     }
     switch (layout.focus) {
-        case EditorId::WriteValueEdit: edit_->setFocus(Qt::OtherFocusReason); edit_->selectAll(); break;
-        case EditorId::WriteValueEdit2: edit2_->setFocus(Qt::OtherFocusReason); edit2_->selectAll(); break;
+        case EditorId::WriteValueEdit:
+            edit_->setFocus(Qt::OtherFocusReason);
+            edit_->selectAll();
+            break;
+        case EditorId::WriteValueEdit2:
+            edit2_->setFocus(Qt::OtherFocusReason);
+            edit2_->selectAll();
+            break;
         case EditorId::WriteValueCB: combo_->setFocus(Qt::OtherFocusReason); break;
         default:
             if (hadFocus && fallbackFocus) fallbackFocus->setFocus(Qt::OtherFocusReason);
@@ -103,8 +102,7 @@ void WriteEditors::MoveShownTo(QPoint topLeft) {
     QWidget* first = combo_->isVisible() ? static_cast<QWidget*>(combo_) : static_cast<QWidget*>(edit_);
     if (!first->isVisible()) return;
     const QPoint delta = topLeft - first->pos();
-    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_),
-                            static_cast<QWidget*>(combo_)})
+    for (QWidget* editor : {static_cast<QWidget*>(edit_), static_cast<QWidget*>(edit2_), static_cast<QWidget*>(combo_)})
         if (editor->isVisible()) editor->move(editor->pos() + delta);
 }
 

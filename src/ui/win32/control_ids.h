@@ -52,8 +52,8 @@ enum ControlId : int {
     kNoVerifStart,
     kSpecAutomatika,
     kReadDecimalTRK,
-    kApplyBtn = IDOK,      // "Применить"
-    kCancelBtn = IDCANCEL, // "Отмена"
+    kApplyBtn = IDOK,       // "Применить"
+    kCancelBtn = IDCANCEL,  // "Отмена"
 };
 
 // Grid messages. Cells are (column, row) with the header as row 0; wParam MAKEWPARAM(column, row).

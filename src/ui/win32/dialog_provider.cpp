@@ -22,8 +22,10 @@ void CreateFolders(const std::wstring& path) {
 
 MessageResult ShowMessageBox(HWND owner, const MessageRequest& request) {
     UINT flags = request.buttons == MessageButtons::OkCancel ? MB_OKCANCEL : MB_OK;
-    if (request.icon == MessageIcon::Question) flags |= MB_ICONQUESTION;
-    else if (request.icon == MessageIcon::Error) flags |= MB_ICONERROR;
+    if (request.icon == MessageIcon::Question)
+        flags |= MB_ICONQUESTION;
+    else if (request.icon == MessageIcon::Error)
+        flags |= MB_ICONERROR;
     const int answer = MessageBoxW(owner, Wide(request.text).c_str(), Wide(request.caption).c_str(), flags);
     return answer == IDOK ? MessageResult::Ok : MessageResult::Cancel;
 }

@@ -24,9 +24,9 @@ DriverSettingsDialogWindow::DriverSettingsDialogWindow(HWND owner) : owner_(owne
     RegisterFormClass(kSettingsDialogClass);
     RECT frame{0, 0, kWidth, kHeight};
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
-    hwnd_ = CreateWindowExW(kExStyle, kSettingsDialogClass, Wide(text::kSettingsCaption).c_str(), kStyle,
-                            kDesignedPosition.x, kDesignedPosition.y, frame.right - frame.left,
-                            frame.bottom - frame.top, owner, nullptr, ModuleInstance(), nullptr);
+    hwnd_ =
+        CreateWindowExW(kExStyle, kSettingsDialogClass, Wide(text::kSettingsCaption).c_str(), kStyle, kDesignedPosition.x,
+                        kDesignedPosition.y, frame.right - frame.left, frame.bottom - frame.top, owner, nullptr, ModuleInstance(), nullptr);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&DriverSettingsDialogWindow::Proc));
 
@@ -34,24 +34,17 @@ DriverSettingsDialogWindow::DriverSettingsDialogWindow(HWND owner) : owner_(owne
     for (int i = 0; i < TDriverSettingForm::kPistStepItems; ++i)
         AddButton(kPistStepItem0 + i, text::kPistStepItems[static_cast<std::size_t>(i)],
                   BS_AUTORADIOBUTTON | WS_TABSTOP | (i == 0 ? WS_GROUP : 0), 16, 23 + 16 * i, 221, 16);
-    AddButton(kFreeStartEnabledEdit, text::kFreeStartCaption, BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP | WS_GROUP,
-              8, 64, 249, 44);
-    AddButton(kSummaToLiterEdit, text::kSummaToLiterCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 115, kOneLineWidth,
-              kOneLineHeight);
-    AddButton(kForceStartEdit, text::kForceStartCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 138, kOneLineWidth,
-              kOneLineHeight);
+    AddButton(kFreeStartEnabledEdit, text::kFreeStartCaption, BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP | WS_GROUP, 8, 64, 249, 44);
+    AddButton(kSummaToLiterEdit, text::kSummaToLiterCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 115, kOneLineWidth, kOneLineHeight);
+    AddButton(kForceStartEdit, text::kForceStartCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 138, kOneLineWidth, kOneLineHeight);
     AddButton(kNoVerifStart, text::kNoVerifStartCaption, BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP, 8, 161, 276, 33);
-    AddButton(kSpecAutomatika, text::kSpecAutomatikaCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 200, kOneLineWidth,
-              kOneLineHeight);
-    AddButton(kReadDecimalTRK, text::kReadDecimalCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 223, kOneLineWidth,
-              kOneLineHeight);
+    AddButton(kSpecAutomatika, text::kSpecAutomatikaCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 200, kOneLineWidth, kOneLineHeight);
+    AddButton(kReadDecimalTRK, text::kReadDecimalCaption, BS_AUTOCHECKBOX | WS_TABSTOP, 8, 223, kOneLineWidth, kOneLineHeight);
     // The buttons stand at the bottom right, as on their borderless panel.
     const int left = kWidth - 2 * kButtonWidth - 20;
     const int top = kHeight - kButtonHeight - 12;
-    AddButton(kApplyBtn, text::kApplyButton, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, left, top, kButtonWidth,
-              kButtonHeight);
-    AddButton(kCancelBtn, text::kCancelButton, BS_PUSHBUTTON | WS_TABSTOP, left + kButtonWidth + 8, top,
-              kButtonWidth, kButtonHeight);
+    AddButton(kApplyBtn, text::kApplyButton, BS_DEFPUSHBUTTON | WS_TABSTOP | WS_GROUP, left, top, kButtonWidth, kButtonHeight);
+    AddButton(kCancelBtn, text::kCancelButton, BS_PUSHBUTTON | WS_TABSTOP, left + kButtonWidth + 8, top, kButtonWidth, kButtonHeight);
 }
 
 DriverSettingsDialogWindow::~DriverSettingsDialogWindow() {
@@ -61,11 +54,9 @@ DriverSettingsDialogWindow::~DriverSettingsDialogWindow() {
     }
 }
 
-HWND DriverSettingsDialogWindow::AddButton(int id, const char* caption, DWORD style, int x, int y, int width,
-                                           int height) {
-    HWND button = CreateWindowExW(0, L"BUTTON", Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width,
-                                  height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                  ModuleInstance(), nullptr);
+HWND DriverSettingsDialogWindow::AddButton(int id, const char* caption, DWORD style, int x, int y, int width, int height) {
+    HWND button = CreateWindowExW(0, L"BUTTON", Wide(caption).c_str(), WS_CHILD | WS_VISIBLE | style, x, y, width, height, hwnd_,
+                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
     SetFont(button, font_);
     return button;
 }
@@ -80,8 +71,10 @@ LRESULT CALLBACK DriverSettingsDialogWindow::Proc(HWND hwnd, UINT msg, WPARAM wP
 LRESULT DriverSettingsDialogWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
         case WM_COMMAND:
-            if (LOWORD(wParam) == kApplyBtn) End(DialogResult::Ok);
-            else if (LOWORD(wParam) == kCancelBtn) End(DialogResult::Cancel);
+            if (LOWORD(wParam) == kApplyBtn)
+                End(DialogResult::Ok);
+            else if (LOWORD(wParam) == kCancelBtn)
+                End(DialogResult::Cancel);
             return 0;
         case WM_PRINT: return PrintWithChildren(hwnd_, reinterpret_cast<HDC>(wParam), lParam);
         case DM_GETDEFID: return MAKELRESULT(kApplyBtn, DC_HASDEFID);
@@ -100,9 +93,7 @@ void DriverSettingsDialogWindow::Cancel() {
     if (loop_.Running()) End(DialogResult::Cancel);
 }
 
-bool DriverSettingsDialogWindow::Checked(int id) const {
-    return SendDlgItemMessageW(hwnd_, id, BM_GETCHECK, 0, 0) == BST_CHECKED;
-}
+bool DriverSettingsDialogWindow::Checked(int id) const { return SendDlgItemMessageW(hwnd_, id, BM_GETCHECK, 0, 0) == BST_CHECKED; }
 
 void DriverSettingsDialogWindow::Check(int id, bool on) {
     SendDlgItemMessageW(hwnd_, id, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);

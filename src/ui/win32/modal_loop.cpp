@@ -97,8 +97,7 @@ LRESULT PrintWithChildren(HWND window, HDC dc, LPARAM flags) {
         HGDIOBJ old = SelectObject(picture, bitmap);
         // What lies beneath shows through wherever the child paints nothing (a group box).
         BitBlt(picture, 0, 0, width, height, dc, origin.x + r.left, origin.y + r.top, SRCCOPY);
-        SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(picture),
-                     PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
+        SendMessageW(child, WM_PRINT, reinterpret_cast<WPARAM>(picture), PRF_NONCLIENT | PRF_CLIENT | PRF_ERASEBKGND | PRF_CHILDREN);
         BitBlt(dc, origin.x + r.left, origin.y + r.top, width, height, picture, 0, 0, SRCCOPY);
         SelectObject(picture, old);
         DeleteObject(bitmap);

@@ -37,9 +37,7 @@ void UnthemeControl(HWND control) {
     using SetWindowThemeFn = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
     static const auto setWindowTheme = [] {
         HMODULE uxtheme = LoadLibraryW(L"uxtheme.dll");
-        return uxtheme ? reinterpret_cast<SetWindowThemeFn>(
-                             reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme")))
-                       : nullptr;
+        return uxtheme ? reinterpret_cast<SetWindowThemeFn>(reinterpret_cast<void*>(GetProcAddress(uxtheme, "SetWindowTheme"))) : nullptr;
     }();
     // A name that matches no class of the theme (an empty one is not kept everywhere).
     if (setWindowTheme) setWindowTheme(control, L" ", L" ");
@@ -47,8 +45,7 @@ void UnthemeControl(HWND control) {
 
 void InitControls() {
     static const bool done = [] {
-        INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX),
-                                 ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_WIN95_CLASSES};
+        INITCOMMONCONTROLSEX icc{sizeof(INITCOMMONCONTROLSEX), ICC_BAR_CLASSES | ICC_TAB_CLASSES | ICC_UPDOWN_CLASS | ICC_WIN95_CLASSES};
         return InitCommonControlsEx(&icc) != FALSE;
     }();
     (void)done;
@@ -61,9 +58,8 @@ ParamFrameWindow::ParamFrameWindow() : updates_(*this), logic_(std::make_unique<
     RegisterFormClass(kParamWindowClass);
     RECT frame{0, 0, kClientWidth, kClientHeight};
     AdjustWindowRectEx(&frame, kStyle, FALSE, kExStyle);
-    hwnd_ = CreateWindowExW(kExStyle, kParamWindowClass, Wide(text::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT,
-                            CW_USEDEFAULT, frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr,
-                            ModuleInstance(), nullptr);
+    hwnd_ = CreateWindowExW(kExStyle, kParamWindowClass, Wide(text::kWindowCaption).c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                            frame.right - frame.left, frame.bottom - frame.top, nullptr, nullptr, ModuleInstance(), nullptr);
     if (!hwnd_) return;  // no desktop to show it on; the opener gives up
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ParamFrameWindow::Proc));
@@ -88,11 +84,9 @@ ParamFrameWindow::~ParamFrameWindow() {
 
 // ---- controls ----
 
-HWND ParamFrameWindow::AddControl(const wchar_t* cls, const char* text, DWORD style, int id, const g::Place& at,
-                                  const Font& font) {
-    HWND control = CreateWindowExW(0, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, at.x,
-                                   at.y, at.width, at.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)),
-                                   ModuleInstance(), nullptr);
+HWND ParamFrameWindow::AddControl(const wchar_t* cls, const char* text, DWORD style, int id, const g::Place& at, const Font& font) {
+    HWND control = CreateWindowExW(0, cls, Wide(text).c_str(), WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | style, at.x, at.y, at.width,
+                                   at.height, hwnd_, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), ModuleInstance(), nullptr);
     SetFont(control, font);
     return control;
 }
@@ -119,8 +113,8 @@ std::unique_ptr<SpinEdit> ParamFrameWindow::AddSpinEdit(int editId, int spinId, 
 
 void ParamFrameWindow::BuildToolBar() {
     toolBar_ = CreateWindowExW(0, TOOLBARCLASSNAMEW, L"",
-                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS |
-                                   TBSTYLE_WRAPABLE | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER,
+                               WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | TBSTYLE_FLAT | TBSTYLE_TOOLTIPS | TBSTYLE_WRAPABLE | CCS_NORESIZE |
+                                   CCS_NOPARENTALIGN | CCS_NODIVIDER,
                                g::kToolBar.x, g::kToolBar.y, g::kToolBar.width, g::kToolBar.height, hwnd_,
                                reinterpret_cast<HMENU>(static_cast<INT_PTR>(kToolBar1)), ModuleInstance(), nullptr);
     SendMessageW(toolBar_, TB_BUTTONSTRUCTSIZE, sizeof(TBBUTTON), 0);
@@ -158,8 +152,7 @@ void ParamFrameWindow::BuildControls() {
     AddControl(L"BUTTON", text::kLoadButton, button, kLoadBtn, g::kLoadButton, bold_);
     AddControl(L"BUTTON", text::kWriteAllButton, button, kWriteBtn, g::kWriteAllButton, bold_);
     BuildToolBar();
-    AddControl(L"BUTTON", text::kDriverSettingsButton, button | BS_MULTILINE, kDriverSettingBtn, g::kSettingsButton,
-               boldLarge_);
+    AddControl(L"BUTTON", text::kDriverSettingsButton, button | BS_MULTILINE, kDriverSettingBtn, g::kSettingsButton, boldLarge_);
     AddControl(L"BUTTON", text::kCloseButton, BS_OWNERDRAW | WS_TABSTOP, kBitBtn1, g::kCloseButton, font_);
 
     editors_ = std::make_unique<WriteEditors>(hwnd_, font_.Handle(), logic_->Locale().decimalSeparator);
@@ -183,11 +176,9 @@ void ParamFrameWindow::BuildControls() {
     // The tab control lies under the grid, the editors and the buttons that reach into its top.
     SetWindowPos(tabs_, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
 
-    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"",
-                                 WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
+    statusBar_ = CreateWindowExW(0, STATUSCLASSNAMEW, L"", WS_CHILD | WS_VISIBLE | CCS_NORESIZE | CCS_NOPARENTALIGN | CCS_NODIVIDER, 0,
                                  kClientHeight - kStatusBarHeight, kClientWidth, kStatusBarHeight, hwnd_,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar1)), ModuleInstance(),
-                                 nullptr);
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(kStatusBar1)), ModuleInstance(), nullptr);
     SetFont(statusBar_, font_);
     UnthemeControl(statusBar_);
     int parts[1] = {-1};
@@ -214,8 +205,10 @@ LRESULT ParamFrameWindow::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
             }
             break;
         case WM_TIMER:
-            if (wParam == kTimer1) logic_->Timer1Timer();
-            else if (wParam == kTimer2) logic_->Timer2Timer();
+            if (wParam == kTimer1)
+                logic_->Timer1Timer();
+            else if (wParam == kTimer2)
+                logic_->Timer2Timer();
             return 0;
         case WM_SHOWWINDOW:
             if (wParam && !formShown_) {
@@ -281,7 +274,7 @@ void ParamFrameWindow::OnCommand(int id, int code) {
         case kCopyTool: logic_->CopyToolClick(); break;
         case kPasteTool: logic_->PasteToolClick(); break;
         case kDriverSettingBtn: logic_->DriverSettingBtnClick(); break;
-        case kBitBtn1: Close(); break;  // closes with the OK result
+        case kBitBtn1: Close(); break;                      // closes with the OK result
         case IDCANCEL: logic_->ActionExitExecute(); break;  // Esc
         default: break;
     }
@@ -301,16 +294,19 @@ LRESULT ParamFrameWindow::OnNotify(const NMHDR& header) {
         case TTN_GETDISPINFOW: {
             auto& info = const_cast<NMTTDISPINFOW&>(reinterpret_cast<const NMTTDISPINFOW&>(header));
             static const std::wstring copy = Wide(text::kCopyHint), paste = Wide(text::kPasteHint);
-            if (header.idFrom == kCopyTool) info.lpszText = const_cast<wchar_t*>(copy.c_str());
-            else if (header.idFrom == kPasteTool) info.lpszText = const_cast<wchar_t*>(paste.c_str());
+            if (header.idFrom == kCopyTool)
+                info.lpszText = const_cast<wchar_t*>(copy.c_str());
+            else if (header.idFrom == kPasteTool)
+                info.lpszText = const_cast<wchar_t*>(paste.c_str());
             return 0;
         }
         case TTN_GETDISPINFOA: {
             auto& info = const_cast<NMTTDISPINFOA&>(reinterpret_cast<const NMTTDISPINFOA&>(header));
-            static const std::string copy = platform::Utf8ToCp1251(text::kCopyHint),
-                                     paste = platform::Utf8ToCp1251(text::kPasteHint);
-            if (header.idFrom == kCopyTool) info.lpszText = const_cast<char*>(copy.c_str());
-            else if (header.idFrom == kPasteTool) info.lpszText = const_cast<char*>(paste.c_str());
+            static const std::string copy = platform::Utf8ToCp1251(text::kCopyHint), paste = platform::Utf8ToCp1251(text::kPasteHint);
+            if (header.idFrom == kCopyTool)
+                info.lpszText = const_cast<char*>(copy.c_str());
+            else if (header.idFrom == kPasteTool)
+                info.lpszText = const_cast<char*>(paste.c_str());
             return 0;
         }
         default: break;
@@ -337,8 +333,7 @@ void ParamFrameWindow::DrawCloseButton(const DRAWITEMSTRUCT& item) {
     SetBkMode(dc, TRANSPARENT);
     SetTextColor(dc, GetSysColor(COLOR_BTNTEXT));
     RECT textRect{glyph.right + kGap, r.top + shift, r.right, r.bottom + shift};
-    DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &textRect,
-              DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
+    DrawTextW(dc, caption.c_str(), static_cast<int>(caption.size()), &textRect, DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX);
     SelectObject(dc, old);
     if (item.itemState & ODS_FOCUS) {
         RECT focus = r;
@@ -349,8 +344,7 @@ void ParamFrameWindow::DrawCloseButton(const DRAWITEMSTRUCT& item) {
 
 bool ParamFrameWindow::PreTranslate(MSG& msg) {
     // ActionExit: Alt+X anywhere in the window (Esc arrives as IDCANCEL).
-    if (msg.message == WM_SYSKEYDOWN && (msg.wParam == 'X') && msg.hwnd &&
-        GetAncestor(msg.hwnd, GA_ROOT) == hwnd_) {
+    if (msg.message == WM_SYSKEYDOWN && (msg.wParam == 'X') && msg.hwnd && GetAncestor(msg.hwnd, GA_ROOT) == hwnd_) {
         logic_->ActionExitExecute();
         return true;
     }
@@ -361,8 +355,7 @@ void ParamFrameWindow::GridScrolled() {
     RECT client;
     GetClientRect(grid_->Handle(), &client);
     const Rect r = grid_->CellRect(grid_->CurrentCell());
-    logic_->RxDGCommonScrolled(r.Height() > 0 && r.top >= 0 && r.bottom <= client.bottom && r.left >= 0 &&
-                               r.right <= client.right);
+    logic_->RxDGCommonScrolled(r.Height() > 0 && r.top >= 0 && r.bottom <= client.bottom && r.left >= 0 && r.right <= client.right);
 }
 
 // ---- showing and closing ----
@@ -379,8 +372,7 @@ void ParamFrameWindow::ShowModal() {
     const RECT& work = monitor.rcWork;
     const int width = frame.right - frame.left, height = frame.bottom - frame.top;
     SetWindowPos(hwnd_, nullptr, work.left + std::max(0L, (work.right - work.left - width) / 2),
-                 work.top + std::max(0L, (work.bottom - work.top - height) / 2), 0, 0,
-                 SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+                 work.top + std::max(0L, (work.bottom - work.top - height) / 2), 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
     formShown_ = false;
     loop_.Run(hwnd_, owner, grid_->Handle(), [this](MSG& msg) { return PreTranslate(msg); });
     // However the showing ended (closed, released, or the host quitting):
@@ -428,8 +420,7 @@ void ParamFrameWindow::SetRowHeights(const std::vector<int>& heights) { grid_->S
 void ParamFrameWindow::SetCurrentCell(GridCell cell) { grid_->SetCurrentCell(cell); }
 
 void ParamFrameWindow::SetStatusColour(StatusColour colour) {
-    const COLORREF fill =
-        colour == StatusColour::ButtonFace ? CLR_DEFAULT : static_cast<COLORREF>(static_cast<std::uint32_t>(colour));
+    const COLORREF fill = colour == StatusColour::ButtonFace ? CLR_DEFAULT : static_cast<COLORREF>(static_cast<std::uint32_t>(colour));
     SendMessageW(statusBar_, SB_SETBKCOLOR, 0, static_cast<LPARAM>(fill));
 }
 
@@ -469,9 +460,7 @@ int ParamFrameWindow::SelectedTab() const { return static_cast<int>(SendMessageW
 GridCell ParamFrameWindow::CurrentCell() const { return grid_->CurrentCell(); }
 int ParamFrameWindow::ColumnWidth(int column) const { return grid_->CellWidth(column); }
 
-int ParamFrameWindow::MeasureTextHeight(const std::string& text, int width) const {
-    return grid_->MeasureTextHeight(text, width);
-}
+int ParamFrameWindow::MeasureTextHeight(const std::string& text, int width) const { return grid_->MeasureTextHeight(text, width); }
 
 Rect ParamFrameWindow::CellRect(GridCell cell) const {
     const Rect r = grid_->CellRect(cell);

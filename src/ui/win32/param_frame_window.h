@@ -92,8 +92,7 @@ private:
     static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT Handle(UINT msg, WPARAM wParam, LPARAM lParam);
     void BuildControls();
-    HWND AddControl(const wchar_t* cls, const char* text, DWORD style, int id, const geometry::Place& at,
-                    const Font& font);
+    HWND AddControl(const wchar_t* cls, const char* text, DWORD style, int id, const geometry::Place& at, const Font& font);
     HWND AddLabel(const char* text, int id, const geometry::Place& at);
     std::unique_ptr<SpinEdit> AddSpinEdit(int editId, int spinId, const geometry::Place& at, int min, int max);
     void BuildToolBar();

@@ -39,16 +39,15 @@ RECT ToRECT(const Rect& r) { return {r.left, r.top, r.right, r.bottom}; }
 
 ParamGrid::ParamGrid(HWND parent, RECT bounds, TParamFrm& logic, HFONT font) : logic_(&logic), font_(font) {
     RegisterGridClass();
-    hwnd_ = CreateWindowExW(WS_EX_CLIENTEDGE, kGridClass, L"",
-                            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | WS_CLIPSIBLINGS,
-                            bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
-                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGrid)), ModuleInstance(), nullptr);
+    hwnd_ =
+        CreateWindowExW(WS_EX_CLIENTEDGE, kGridClass, L"", WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | WS_HSCROLL | WS_CLIPSIBLINGS,
+                        bounds.left, bounds.top, bounds.right - bounds.left, bounds.bottom - bounds.top, parent,
+                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(kGrid)), ModuleInstance(), nullptr);
     SetWindowLongPtrW(hwnd_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ParamGrid::Proc));
 
-    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX,
-                           CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr,
-                           ModuleInstance(), nullptr);
+    tip_ = CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT, CW_USEDEFAULT,
+                           CW_USEDEFAULT, CW_USEDEFAULT, hwnd_, nullptr, ModuleInstance(), nullptr);
     TOOLINFOW tool{};
     tool.cbSize = TTTOOLINFOW_V2_SIZE;
     tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
@@ -104,9 +103,7 @@ int ParamGrid::CellWidth(int column) const {
     return column >= 0 && column < kColumnCount ? kColumnWidths[static_cast<std::size_t>(column)] : 0;
 }
 
-bool ParamGrid::CellVisible(GridCell cell) const {
-    return cell.column >= 0 && cell.column < kColumnCount && RowHeight(cell.row) > 0;
-}
+bool ParamGrid::CellVisible(GridCell cell) const { return cell.column >= 0 && cell.column < kColumnCount && RowHeight(cell.row) > 0; }
 
 Rect ParamGrid::CellRect(GridCell cell) const {
     if (!CellVisible(cell)) return {};
@@ -183,8 +180,7 @@ void ParamGrid::MoveCurrent(int columnStep, int rowStep) {
     if (rowStep != 0) {
         int row = current_.row;
         int moved = 0;
-        for (int r = row + (rowStep > 0 ? 1 : -1); r >= 1 && r < rows_ && moved < std::abs(rowStep);
-             r += rowStep > 0 ? 1 : -1) {
+        for (int r = row + (rowStep > 0 ? 1 : -1); r >= 1 && r < rows_ && moved<std::abs(rowStep); r += rowStep> 0 ? 1 : -1) {
             if (RowHeight(r) > 0) {
                 row = r;
                 ++moved;
@@ -239,16 +235,16 @@ void ParamGrid::ScrollIntoView(GridCell cell) {
     const int bottom = top + RowHeight(cell.row) + kGridLine;
     const int page = client.bottom - header;
     int y = scrollY_;
-    if (top < y) y = top;
-    else if (bottom > y + page) y = std::min(top, bottom - page);
+    if (top < y)
+        y = top;
+    else if (bottom > y + page)
+        y = std::min(top, bottom - page);
     ScrollTo(scrollX_, y);
 }
 
 // ---- painting ----
 
-std::wstring ParamGrid::CellText(GridCell cell) const {
-    return logic_ ? Wide(logic_->RxDGCommonDrawCell(cell).text) : std::wstring();
-}
+std::wstring ParamGrid::CellText(GridCell cell) const { return logic_ ? Wide(logic_->RxDGCommonDrawCell(cell).text) : std::wstring(); }
 
 void ParamGrid::RepaintRow(int row) {
     if (row == 0 || !CellVisible({0, row})) return;
@@ -344,8 +340,7 @@ void ParamGrid::Paint(HDC target, const RECT& clip) {
         MoveToEx(dc, cell.left, cell.bottom, nullptr);
         LineTo(dc, cell.right + kGridLine, cell.bottom);
     }
-    BitBlt(target, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, dc, clip.left, clip.top,
-           SRCCOPY);
+    BitBlt(target, clip.left, clip.top, clip.right - clip.left, clip.bottom - clip.top, dc, clip.left, clip.top, SRCCOPY);
     SelectObject(dc, oldPen);
     DeleteObject(pen);
     SelectObject(dc, oldFont);
@@ -444,8 +439,10 @@ LRESULT ParamGrid::Handle(UINT msg, WPARAM wParam, LPARAM lParam) {
                 case SB_BOTTOM: pos = si.nMax; break;
                 default: break;
             }
-            if (msg == WM_VSCROLL) ScrollTo(scrollX_, pos);
-            else ScrollTo(pos, scrollY_);
+            if (msg == WM_VSCROLL)
+                ScrollTo(scrollX_, pos);
+            else
+                ScrollTo(pos, scrollY_);
             return 0;
         }
         case GM_GETCELLTEXT: {

@@ -38,8 +38,10 @@ void SpinEdit::SetValue(double value) {
 double SpinEdit::Value() const {
     std::string clean;
     for (char c : Utf8(WindowText(edit_))) {
-        if (c == ',' || c == '.') clean += '.';
-        else if (c == '-' || (c >= '0' && c <= '9')) clean += c;
+        if (c == ',' || c == '.')
+            clean += '.';
+        else if (c == '-' || (c >= '0' && c <= '9'))
+            clean += c;
     }
     const double value = clean.empty() ? 0.0 : std::strtod(clean.c_str(), nullptr);
     return std::clamp(value, range_.min, std::max(range_.min, range_.max));
@@ -62,8 +64,7 @@ bool SpinEdit::OnDeltaPos(const NMUPDOWN& change) {
 void SpinEdit::Show(int x, int y, int width, int height, HWND insertAfter) {
     // Without `insertAfter` the pair keeps its place in the tab order.
     const UINT order = insertAfter ? 0 : SWP_NOZORDER;
-    SetWindowPos(edit_, insertAfter, x, y, std::max(1, width), std::max(1, height),
-                 SWP_SHOWWINDOW | SWP_NOACTIVATE | order);
+    SetWindowPos(edit_, insertAfter, x, y, std::max(1, width), std::max(1, height), SWP_SHOWWINDOW | SWP_NOACTIVATE | order);
     SendMessageW(updown_, UDM_SETBUDDY, reinterpret_cast<WPARAM>(edit_), 0);  // re-aligns it
     SetWindowPos(updown_, edit_, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE | order);
 }

@@ -27,8 +27,6 @@ inline constexpr const wchar_t* kDialogFace = L"Tahoma";
 inline constexpr int kDialogPixels = 13;
 
 // Sets `font` on a control without redrawing it yet.
-inline void SetFont(HWND control, const Font& font) {
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Handle()), FALSE);
-}
+inline void SetFont(HWND control, const Font& font) { SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.Handle()), FALSE); }
 
 }  // namespace dorv::ui::win32

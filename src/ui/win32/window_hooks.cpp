@@ -79,7 +79,8 @@ void ReleaseWindow(TVM30* driver) {
     if (GetCurrentThreadId() == window.thread) ReleaseOnWindowThread(driver);
     // From another thread: the window's thread releases it (SendMessage runs the call there, in
     // its message loop or between two of its messages) and this thread waits for that.
-    else SendMessageW(window.handle, ParamFrameWindow::kReleaseMessage, 0, reinterpret_cast<LPARAM>(driver));
+    else
+        SendMessageW(window.handle, ParamFrameWindow::kReleaseMessage, 0, reinterpret_cast<LPARAM>(driver));
 }
 
 }  // namespace

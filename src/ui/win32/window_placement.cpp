@@ -7,8 +7,7 @@ bool ReadValue(HKEY key, const wchar_t* name, LONG& value) {
     DWORD data = 0;
     DWORD size = sizeof data;
     DWORD type = 0;
-    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS ||
-        type != REG_DWORD)
+    if (RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size) != ERROR_SUCCESS || type != REG_DWORD)
         return false;
     value = static_cast<LONG>(data);
     return true;
@@ -31,9 +30,7 @@ void WindowPlacement::Save(HWND window) const {
     RECT r{};
     if (!GetWindowRect(window, &r)) return;
     HKEY key = nullptr;
-    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS)
-        return;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, key_.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) return;
     const DWORD left = static_cast<DWORD>(r.left), top = static_cast<DWORD>(r.top);
     RegSetValueExW(key, L"Left", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&left), sizeof left);
     RegSetValueExW(key, L"Top", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&top), sizeof top);

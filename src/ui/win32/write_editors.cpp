@@ -41,8 +41,7 @@ void WriteEditors::Commit() {
     if (IsWindowVisible(edit2_.Edit())) edit2_.Commit();
 }
 
-LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR,
-                                          DWORD_PTR self) {
+LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR, DWORD_PTR self) {
     const host::LibraryFpu fpu;  // an entry from the system's dispatch
     auto* editors = reinterpret_cast<WriteEditors*>(self);
     switch (msg) {
@@ -57,7 +56,11 @@ LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LP
         case WM_KEYDOWN:
             if (wParam == VK_RETURN) {
                 editors->Commit();
-                if (editors->onEnter) Caught(hwnd, [&] { editors->onEnter(); return LRESULT{0}; });
+                if (editors->onEnter)
+                    Caught(hwnd, [&] {
+                        editors->onEnter();
+                        return LRESULT{0};
+                    });
                 return 0;
             }
             break;
@@ -70,9 +73,12 @@ LRESULT CALLBACK WriteEditors::EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LP
             const HWND next = reinterpret_cast<HWND>(wParam);
             const LRESULT result = DefSubclassProc(hwnd, msg, wParam, lParam);
             if (!editors->applying_) editors->Commit();
-            if (!editors->applying_ && next && GetAncestor(next, GA_ROOT) == GetAncestor(hwnd, GA_ROOT) &&
-                !editors->Owns(next) && editors->onExit)
-                Caught(hwnd, [&] { editors->onExit(); return LRESULT{0}; });
+            if (!editors->applying_ && next && GetAncestor(next, GA_ROOT) == GetAncestor(hwnd, GA_ROOT) && !editors->Owns(next) &&
+                editors->onExit)
+                Caught(hwnd, [&] {
+                    editors->onExit();
+                    return LRESULT{0};
+                });
             return result;
         }
         default: break;
@@ -86,8 +92,7 @@ void WriteEditors::ApplySpin(SpinEdit& spin, const SpinEditor& setup) {
         return;
     }
     // Decimals, increment and bounds first, then the value, which the bounds may clamp.
-    spin.SetRange({setup.minValue, setup.maxValue, setup.increment,
-                   setup.valueType == ValueType::Integer ? 0 : setup.decimals});
+    spin.SetRange({setup.minValue, setup.maxValue, setup.increment, setup.valueType == ValueType::Integer ? 0 : setup.decimals});
     spin.SetValue(setup.value);
     const Rect& r = setup.rect;
     spin.Show(r.left, r.top, r.Width(), r.Height(), HWND_TOP);
@@ -100,8 +105,7 @@ void WriteEditors::Apply(const EditorLayout& layout, HWND fallbackFocus) {
     ApplySpin(edit2_, layout.edit2);
     if (layout.combo.visible) {
         SendMessageW(combo_, CB_RESETCONTENT, 0, 0);
-        for (const auto& item : layout.combo.items)
-            SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
+        for (const auto& item : layout.combo.items) SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(Wide(item).c_str()));
         EnableWindow(combo_, layout.combo.enabled);
         SendMessageW(combo_, CB_SETCURSEL, static_cast<WPARAM>(layout.combo.itemIndex), 0);
         const Rect& r = layout.combo.rect;

@@ -40,8 +40,7 @@ public:
     std::function<void()> onExit;   // the focus went to another control of the window
 
 private:
-    static LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id,
-                                       DWORD_PTR self);
+    static LRESULT CALLBACK EditorProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam, UINT_PTR id, DWORD_PTR self);
     static void ApplySpin(SpinEdit& spin, const SpinEditor& setup);
     bool Owns(HWND window) const;
     // Puts both numeric editors' text right before their numbers are used.

@@ -55,8 +55,8 @@ TEST_F(UplinkBroker, SalesArriveInOrderWithTheirPayloadsAndLeaveTheOutbox) {
     MosquittoBroker broker(dir.Path());
     MqttConsumer consumer(broker.Port(), "hq", "dorv/v1/+/sales");
     Outbox outbox(db);
-    const std::vector<std::string> sent = {SalePayload("finished", 7), SalePayload("cleared", 7),
-                                           SalePayload("finished", 8), R"({"event":"finished","note":"Zoë ⛽"})"};
+    const std::vector<std::string> sent = {SalePayload("finished", 7), SalePayload("cleared", 7), SalePayload("finished", 8),
+                                           R"({"event":"finished","note":"Zoë ⛽"})"};
     for (const auto& p : sent) outbox.Append("dorv/v1/s1/sales", p);
     Uplink uplink(Config(broker.Url()), db);
     uplink.Start();
@@ -140,8 +140,7 @@ TEST_F(UplinkBroker, SalesTheBrokerNeverAcknowledgedStayInTheOutbox) {
 TEST_F(UplinkBroker, RetainedTopicsHoldTheLatestState) {
     MosquittoBroker broker(dir.Path());
     auto pump = [](int n, const char* state, double volume) {
-        return json{{"type", "pump"}, {"seq", 1}, {"time", "t"},
-                    {"data", {{"pump", n}, {"state", state}, {"volume", volume}}}};
+        return json{{"type", "pump"}, {"seq", 1}, {"time", "t"}, {"data", {{"pump", n}, {"state", state}, {"volume", volume}}}};
     };
     struct Case {
         const char* name;
@@ -151,18 +150,22 @@ TEST_F(UplinkBroker, RetainedTopicsHoldTheLatestState) {
     } cases[] = {
         {"a fuelling burst ends on its last state",
          {pump(1, "fuelling", 0.5), pump(1, "fuelling", 1.0), pump(1, "fuelling", 1.5), pump(1, "fuelling", 2.0)},
-         "dorv/v1/s1/pumps/1", pump(1, "fuelling", 2.0)["data"]},
+         "dorv/v1/s1/pumps/1",
+         pump(1, "fuelling", 2.0)["data"]},
         {"end of a filling replaces a held state",
          {pump(2, "fuelling", 3.0), pump(2, "fuelling", 3.5), pump(2, "finished", 4.0)},
-         "dorv/v1/s1/pumps/2", pump(2, "finished", 4.0)["data"]},
+         "dorv/v1/s1/pumps/2",
+         pump(2, "finished", 4.0)["data"]},
         {"prices with their price set",
          {json{{"type", "prices"}, {"data", {{"price_set", 4}, {"grades", {{{"id", 1}, {"price", 1.899}}}}}}}},
-         "dorv/v1/s1/prices", json{{"price_set", 4}, {"grades", {{{"id", 1}, {"price", 1.899}}}}}},
+         "dorv/v1/s1/prices",
+         json{{"price_set", 4}, {"grades", {{{"id", 1}, {"price", 1.899}}}}}},
         {"station online", {}, "dorv/v1/s1/status", json{{"state", "online"}, {"station", "s1"}}},
         {"a malformed pump event changes nothing",
          {pump(3, "idle", 0), json{{"type", "pump"}, {"data", {{"pump", "3"}, {"state", "x"}}}},
           json{{"type", "pump"}, {"data", {{"pump", 3.5}}}}, json{{"type", "pump"}}},
-         "dorv/v1/s1/pumps/3", pump(3, "idle", 0)["data"]},
+         "dorv/v1/s1/pumps/3",
+         pump(3, "idle", 0)["data"]},
     };
     Uplink uplink(Config(broker.Url()), db);
     uplink.Start();
@@ -175,18 +178,18 @@ TEST_F(UplinkBroker, RetainedTopicsHoldTheLatestState) {
         EXPECT_TRUE(late.WaitFor([&](const auto& m) {
             const std::string last = LastPayload(m, c.topic);
             return !last.empty() && json::parse(last) == c.expected;
-        })) << "last: " << LastPayload(late.Received(), c.topic);
+        })) << "last: "
+            << LastPayload(late.Received(), c.topic);
     }
 }
 
 // A CA and a broker certificate for 127.0.0.1 signed by it, and a second CA that signed nothing.
 void MakeCertificates(const std::string& dir) {
     const std::string key = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes";
-    const std::string script = "cd '" + dir + "' && " +
-        "openssl req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=chain-ca && " +
-        "openssl req -x509 " + key + " -keyout other.key -out other.pem -days 2 -subj /CN=other-ca && " +
-        "openssl req " + key + " -keyout broker.key -out broker.csr -subj /CN=127.0.0.1 && " +
-        "printf 'subjectAltName=IP:127.0.0.1\\n' > san && " +
+    const std::string script =
+        "cd '" + dir + "' && " + "openssl req -x509 " + key + " -keyout ca.key -out ca.pem -days 2 -subj /CN=chain-ca && " +
+        "openssl req -x509 " + key + " -keyout other.key -out other.pem -days 2 -subj /CN=other-ca && " + "openssl req " + key +
+        " -keyout broker.key -out broker.csr -subj /CN=127.0.0.1 && " + "printf 'subjectAltName=IP:127.0.0.1\\n' > san && " +
         "openssl x509 -req -in broker.csr -CA ca.pem -CAkey ca.key -CAcreateserial -out broker.pem -days 2 "
         "-extfile san";
     ASSERT_EQ(std::system((script + " >/dev/null 2>&1").c_str()), 0) << "openssl failed";
@@ -273,8 +276,14 @@ TEST_F(UplinkBroker, EverySaleArrivesThroughBrokerAndStationRestarts) {
             case 16: broker.Start(); break;
             case 22: relay.Kill(SIGKILL); break;
             case 28: relay.Start(); break;
-            case 36: relay.Kill(SIGKILL); broker.Stop(SIGTERM); break;
-            case 42: broker.Start(); relay.Start(); break;
+            case 36:
+                relay.Kill(SIGKILL);
+                broker.Stop(SIGTERM);
+                break;
+            case 42:
+                broker.Start();
+                relay.Start();
+                break;
             default: break;
         }
         std::this_thread::sleep_for(20ms);  // sales come one by one, as fillings end
@@ -285,8 +294,7 @@ TEST_F(UplinkBroker, EverySaleArrivesThroughBrokerAndStationRestarts) {
         return byId;
     };
     ASSERT_TRUE(hq.WaitFor([&](const auto& m) { return ids(m).size() >= kSales; }, 40s))
-        << ids(hq.Received()).size() << " of " << kSales << " sales, outbox " << outbox.Depth() << ", missing "
-        << [&] {
+        << ids(hq.Received()).size() << " of " << kSales << " sales, outbox " << outbox.Depth() << ", missing " << [&] {
                std::string missing;
                const auto got = ids(hq.Received());
                for (int id = 1; id <= kSales; ++id)

@@ -99,16 +99,20 @@ TEST(PumpThrottle, SendsEveryChangeButAFuellingPumpAtMostOncePerInterval) {
         std::vector<Offer> steps;
     } cases[] = {
         {"burst holds the last, sent when the interval ends",
-         {{0, 1, "v1", true, "v1"}, {100, 1, "v2", true, nullptr}, {200, 1, "v3", true, nullptr},
-          {400, 0, nullptr, false, nullptr}, {500, 0, nullptr, false, "v3"}}},
+         {{0, 1, "v1", true, "v1"},
+          {100, 1, "v2", true, nullptr},
+          {200, 1, "v3", true, nullptr},
+          {400, 0, nullptr, false, nullptr},
+          {500, 0, nullptr, false, "v3"}}},
         {"a change after the interval goes at once", {{0, 1, "v1", true, "v1"}, {600, 1, "v2", true, "v2"}}},
         {"unchanged state not sent again", {{0, 1, "idle", false, "idle"}, {1000, 1, "idle", false, nullptr}}},
         {"end of filling goes at once and replaces the held state",
-         {{0, 1, "v1", true, "v1"}, {100, 1, "v2", true, nullptr}, {200, 1, "finished", false, "finished"},
+         {{0, 1, "v1", true, "v1"},
+          {100, 1, "v2", true, nullptr},
+          {200, 1, "finished", false, "finished"},
           {900, 0, nullptr, false, nullptr}}},
         {"back to the sent state drops the held one",
-         {{0, 1, "v1", true, "v1"}, {100, 1, "v2", true, nullptr}, {150, 1, "v1", true, nullptr},
-          {900, 0, nullptr, false, nullptr}}},
+         {{0, 1, "v1", true, "v1"}, {100, 1, "v2", true, nullptr}, {150, 1, "v1", true, nullptr}, {900, 0, nullptr, false, nullptr}}},
         {"pumps are limited apart", {{0, 1, "a1", true, "a1"}, {100, 2, "b1", true, "b1"}}},
     };
     for (const auto& c : cases) {
@@ -141,8 +145,7 @@ TEST(Outbox, ServiceAndUplinkMayStartInEitherOrder) {
     { const Store made(db, "t"); }
     sqlite3* service = nullptr;
     ASSERT_EQ(sqlite3_open(db.c_str(), &service), SQLITE_OK);
-    ASSERT_EQ(sqlite3_exec(service, "INSERT INTO outbox(topic, payload) VALUES('t', 'p1')", nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(service, "INSERT INTO outbox(topic, payload) VALUES('t', 'p1')", nullptr, nullptr, nullptr), SQLITE_OK);
     Outbox outbox(db);
     outbox.Append("t", "p2");
     outbox.Append("t", "p3");
