@@ -28,14 +28,14 @@
 #include <vector>
 
 #include "mosquitto_broker.h"
-#include "outbox.h"
+#include "store/outbox.h"
 #include "uplink.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
-using forecourt::uplink::Outbox;
+using forecourt::Outbox;
 using forecourt::uplink::Uplink;
 
 double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
@@ -108,8 +108,8 @@ Times Drain(std::vector<Station>& stations, HeadOffice& office, std::size_t tota
         std::int64_t depth = 0;
         bool connected = true;
         for (auto& s : stations) {
-            depth += s.uplink->outbox_depth();
-            connected = connected && s.uplink->state() == forecourt::uplink::UplinkState::connected;
+            depth += s.uplink->OutboxDepth();
+            connected = connected && s.uplink->State() == forecourt::uplink::UplinkState::kConnected;
         }
         const auto [received, distinct] = office.Counts();
         const double now = Seconds(Clock::now() - from);
@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
         }
         std::fprintf(stderr, "burst: %d stations x %d sales\n", stations, sales);
         const auto start = Clock::now();
-        for (auto& s : chain) s.uplink->start();
+        for (auto& s : chain) s.uplink->Start();
         const std::size_t burst = static_cast<std::size_t>(stations) * static_cast<std::size_t>(sales);
         const Times b = Drain(chain, office, burst, start);
         std::printf("stations: %d\n", stations);
@@ -212,7 +212,7 @@ int main(int argc, char** argv) {
         std::printf("cut consumer complete after restart s: %.2f\n", c.consumed);
         const auto [received, distinct] = office.Counts();
         std::printf("cut repeats received: %zu\n", received - distinct - (burstReceived - burstDistinct));
-        for (auto& s : chain) s.uplink->stop();
+        for (auto& s : chain) s.uplink->Stop();
     } catch (const std::exception& e) {
         std::fprintf(stderr, "dorv-uplink-chain: %s\n", e.what());
         rc = 1;
