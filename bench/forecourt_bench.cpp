@@ -58,7 +58,6 @@ struct Emulated {
 std::mutex lifted_mutex;
 std::map<std::pair<int, int>, Clock::time_point> lifted_at;
 std::map<int, Clock::time_point> arrived_at;
-Clock::time_point line_quiet_at;  // line 1: when its last frame, either way, was all on the wire
 
 int AddressOf(const dorv::emu::Bytes& record) {
     const int group = record[0], byte = record[1];
@@ -197,12 +196,8 @@ std::vector<Emulated> StartLines(int count, int baud) {
                 if (record.size() < 2) return;
                 const auto now = Clock::now();
                 std::lock_guard lock(lifted_mutex);
-                if (l == 0) {
-                    const auto done =
-                        reply.bytes.empty() ? now : now + timing.turnaround + timing.ByteTime() * static_cast<long>(reply.bytes.size());
-                    arrived_at[AddressOf(record)] = done;
-                    line_quiet_at = done;
-                }
+                if (l == 0)
+                    arrived_at[AddressOf(record)] = now + timing.turnaround + timing.ByteTime() * static_cast<long>(reply.bytes.size());
                 if (record.size() < 3 || record[2] != '1' || reply.bytes.size() < 2 || reply.bytes[1] != '1') return;
                 lifted_at.emplace(std::pair{l + 1, AddressOf(record)}, now);
             });
@@ -298,7 +293,7 @@ int main(int argc, char** argv) {
         beast::websocket::stream<beast::tcp_stream> ws(io);
         beast::get_lowest_layer(ws).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
         ws.handshake("127.0.0.1", "/api/v1/events");
-        std::vector<double> latencies, completed, quiet;
+        std::vector<double> latencies, completed;
         for (int round = 0; round < 100; ++round) {
             const int pump = 1 + round % 4, address = 1 + 2 * (pump - 1);
             {
@@ -318,7 +313,6 @@ int main(int argc, char** argv) {
                     // The reply that completed the change: the pump's last answer on the wire.
                     const auto last = std::max(arrived_at[address], arrived_at[address + 1]);
                     completed.push_back(std::chrono::duration<double, std::milli>(now - last).count());
-                    quiet.push_back(std::chrono::duration<double, std::milli>(now - line_quiet_at).count());
                     break;
                 }
             }
@@ -329,8 +323,6 @@ int main(int argc, char** argv) {
                     Percentile(latencies, 0.5), Percentile(latencies, 0.99), Percentile(latencies, 1.0), latencies.size());
         std::printf("event latency, completing reply to WebSocket: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu lifts)\n",
                     Percentile(completed, 0.5), Percentile(completed, 0.99), Percentile(completed, 1.0), completed.size());
-        std::printf("event latency, line's last frame to WebSocket: median %.2f ms, p99 %.2f ms, max %.2f ms (%zu lifts)\n",
-                    Percentile(quiet, 0.5), Percentile(quiet, 0.99), Percentile(quiet, 1.0), quiet.size());
     }
     std::filesystem::remove_all(dir);
     return 0;
