@@ -354,6 +354,9 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
                 std::lock_guard lock(mutex_);
                 pump.alarm = UtcNow();
             }
+            // The pump's view shows the alarm before the event says so: a client that reads the
+            // pump on hearing it finds it there.
+            PublishPump(pump);
             PublishTimeout(pump, "nozzle_out", pump.last_sale ? std::optional(pump.last_sale) : std::nullopt);
             break;
         }
