@@ -36,7 +36,7 @@ struct Forecourt::Pump {
     Clock::time_point authorized_at = Clock::now(), flowed_at = Clock::now(), finished_at = Clock::now();
     Clock::time_point attendant_failed_at;
     nlohmann::json published;
-    std::atomic<View> view;  // `published`, serialized
+    ViewCell view;  // `published`, serialized
 
     int NozzleCount() const {
         int count = 0;

@@ -81,6 +81,24 @@ struct LineMetrics {
     std::uint64_t cycles = 0;
 };
 
+// The latest serialized view of a pump or of the list: readers copy the pointer under a lock held
+// for that copy alone, and the bytes behind it never change once stored.
+class ViewCell {
+public:
+    std::shared_ptr<const std::string> load() const {
+        std::lock_guard lock(mutex_);
+        return view_;
+    }
+    void store(std::shared_ptr<const std::string> view) {
+        std::lock_guard lock(mutex_);
+        view_.swap(view);
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const std::string> view_;
+};
+
 class Forecourt {
 public:
     // Each line gets the dispenser `dispensers` makes for it.
@@ -190,7 +208,7 @@ private:
     std::mutex price_change_mutex_;  // held across a price change, from reading the board to storing it
     PriceSet prices_;
     std::atomic<std::int64_t> price_set_id_{0};
-    std::atomic<View> pumps_view_;
+    ViewCell pumps_view_;
     std::map<int, int> unpaid_;
     std::optional<Closure> emergency_;  // the emergency stop in force
     std::mutex control_mutex_;          // held across a closure, mode or emergency change, from reading it to storing it
