@@ -53,8 +53,9 @@ struct Emulated {
 };
 
 // The moment the emulator first answered "lifted" for an address, by line; and when each
-// address's last answer on line 1 was all on the wire (the answer is made before its turnaround
-// and its bytes' time).
+// address's last answer on line 1 was all on the wire. The answer is made as soon as the request
+// reaches the emulator, which is before the request's own bytes have crossed the emulated wire,
+// the turnaround, and the answer's bytes.
 std::mutex lifted_mutex;
 std::map<std::pair<int, int>, Clock::time_point> lifted_at;
 std::map<int, Clock::time_point> arrived_at;
@@ -103,12 +104,13 @@ private:
 class Http {
 public:
     explicit Http(std::uint16_t port) : port_(port) { Connect(); }
-    std::string Get(const std::string& target) {
+    // accept_encoding: sent as the request's Accept-Encoding; the body comes back as it is.
+    std::string Get(const std::string& target, const char* accept_encoding = nullptr) {
         try {
-            return Exchange(target);
+            return Exchange(target, accept_encoding);
         } catch (const boost::system::system_error&) {
             Connect();
-            return Exchange(target);
+            return Exchange(target, accept_encoding);
         }
     }
 
@@ -118,9 +120,10 @@ private:
         buffer_.clear();
         stream_->connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port_));
     }
-    std::string Exchange(const std::string& target) {
+    std::string Exchange(const std::string& target, const char* accept_encoding) {
         beast::http::request<beast::http::empty_body> req{beast::http::verb::get, target, 11};
         req.set(beast::http::field::host, "127.0.0.1");
+        if (accept_encoding) req.set(beast::http::field::accept_encoding, accept_encoding);
         beast::http::write(*stream_, req);
         beast::http::response<beast::http::string_body> res;
         beast::http::read(*stream_, buffer_, res);
@@ -197,7 +200,8 @@ std::vector<Emulated> StartLines(int count, int baud) {
                 const auto now = Clock::now();
                 std::lock_guard lock(lifted_mutex);
                 if (l == 0)
-                    arrived_at[AddressOf(record)] = now + timing.turnaround + timing.ByteTime() * static_cast<long>(reply.bytes.size());
+                    arrived_at[AddressOf(record)] = now + timing.ByteTime() * kRequestBytes + timing.turnaround +
+                                                    timing.ByteTime() * static_cast<long>(reply.bytes.size());
                 if (record.size() < 3 || record[2] != '1' || reply.bytes.size() < 2 || reply.bytes[1] != '1') return;
                 lifted_at.emplace(std::pair{l + 1, AddressOf(record)}, now);
             });
@@ -262,8 +266,16 @@ int main(int argc, char** argv) {
 
         // GET /pumps from 4 clients at a set total rate while every line polls; 0: as fast as they can.
         // GET /healthz flat out in the same run is the yardstick: the service's own floor.
-        for (const double rate : {50.0, 100.0, 200.0, 400.0, 0.0, -1.0}) {
-            const char* target = rate < 0 ? "/healthz" : "/api/v1/pumps";
+        struct Load {
+            double rate;
+            const char* target;
+            const char* accept_encoding;
+        };
+        for (const Load& load : {Load{50, "/api/v1/pumps", nullptr}, Load{100, "/api/v1/pumps", nullptr},
+                                 Load{200, "/api/v1/pumps", nullptr}, Load{400, "/api/v1/pumps", nullptr},
+                                 Load{0, "/api/v1/pumps", nullptr}, Load{0, "/api/v1/pumps", "gzip"}, Load{0, "/healthz", nullptr}}) {
+            const double rate = load.rate;
+            const char* target = load.target;
             std::atomic<long> requests{0};
             const Window loaded = Measure(http, count, baud, seconds, [&] {
                 std::vector<std::jthread> clients;
@@ -278,12 +290,13 @@ int main(int argc, char** argv) {
                                 std::this_thread::sleep_until(next);
                                 next += std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(4 / rate));
                             }
-                            client.Get(target);
+                            client.Get(target, load.accept_encoding);
                             ++requests;
                         }
                     });
             });
-            std::printf("GET %-13s while polling, %-9s %6.0f requests/s (4 clients), wire ratio %.4f\n", target,
+            std::printf("GET %-13s %-4s while polling, %-9s %6.0f requests/s (4 clients), wire ratio %.4f\n", target,
+                        load.accept_encoding ? "gzip" : "",
                         rate > 0 ? (std::to_string(static_cast<int>(rate)) + "/s:").c_str() : "flat out:",
                         static_cast<double>(requests.load()) / seconds, loaded.ratio);
         }

@@ -1,5 +1,6 @@
 // dorv-forecourt: every pump of a station behind one network API.
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
@@ -8,7 +9,9 @@
 #include <spdlog/spdlog.h>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -34,6 +37,9 @@
 namespace {
 
 using namespace forecourt;
+
+// Web threads run this much nicer than the lines' threads.
+constexpr int kWebNiceness = 5;
 
 struct Options {
     std::string config;
@@ -200,6 +206,11 @@ int Run(Config config, const std::string& self) {
     // Nothing a client sends may end the service: a web thread outlives whatever a handler throws.
     for (int i = 0; i < 2; ++i)
         threads.emplace_back([&io] {
+            // The poll comes first: on a small box busy with clients, a line's next request must
+            // not wait for a web thread's time slice. A niceness of its own lowers the thread, and
+            // needs no privilege.
+            if (::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kWebNiceness) != 0)
+                spdlog::warn("event=web_priority_unchanged reason=\"{}\"", std::strerror(errno));
             for (;;) {
                 try {
                     io.run();

@@ -289,11 +289,13 @@ struct RouteTable {
         c.respond(JsonResponse(c.request, http::status::ok, r.forecourt_.ForecourtText(extra)));
     }
     // The pumps' views are serialized once per change and served as they are.
-    static void Pumps(Router& r, const Router::Call& c) { c.respond(JsonResponse(c.request, http::status::ok, *r.forecourt_.PumpsView())); }
+    static void Pumps(Router& r, const Router::Call& c) {
+        c.respond(ViewResponse(c.request, *r.pumps_encodings_.For(r.forecourt_.PumpsView())));
+    }
     static void Pump(Router& r, const Router::Call& c) {
-        const auto view = r.forecourt_.PumpView(c.pump());
+        auto view = r.forecourt_.PumpView(c.pump());
         if (!view) return c.Fail(http::status::not_found, "not_found", "no pump " + std::to_string(c.pump()));
-        c.respond(JsonResponse(c.request, http::status::ok, *view));
+        c.respond(ViewResponse(c.request, Encode(std::move(view))));
     }
     static void Authorize(Router& r, const Router::Call& c) {
         auto decoded = DecodeAuthorize(c.request.body());

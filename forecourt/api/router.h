@@ -22,6 +22,7 @@
 #include "http_types.h"
 #include "request_guard.h"
 #include "static_files.h"
+#include "view_encodings.h"
 
 namespace forecourt {
 
@@ -86,6 +87,7 @@ private:
     EventHub& hub_;
     std::vector<StaticFile> statics_;
     RequestGuard guard_;
+    ViewEncodings pumps_encodings_;  // GET /pumps: the list's tag and gzip form, made once per change
     // The one thread that runs the routes writing the store, in the order they came.
     boost::asio::thread_pool writer_{1};
     std::atomic<int> writes_waiting_{0};

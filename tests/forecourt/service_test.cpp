@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sqlite3.h>
+#include <zlib.h>
 #include <thread>
 
 #include "station.h"
@@ -813,6 +814,48 @@ INSTANTIATE_TEST_SUITE_P(Station, ServiceBadHeaders, ::testing::ValuesIn(kBadHea
                          [](const auto& info) { return std::string(info.param.input.name); });
 
 // A client that never reads is dropped once its backlog is full; the service goes on.
+// GET /pumps as a polling client and a browser take it: a tag to ask with, gzip for who takes it.
+std::string Inflate(const std::string& gzip) {
+    z_stream z{};
+    EXPECT_EQ(inflateInit2(&z, 15 + 16), Z_OK);
+    std::string out(1 << 20, '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(gzip.data()));
+    z.avail_in = static_cast<uInt>(gzip.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    EXPECT_EQ(inflate(&z, Z_FINISH), Z_STREAM_END);
+    out.resize(z.total_out);
+    inflateEnd(&z);
+    return out;
+}
+
+TEST(ServiceViews, AListIsSentAsAskedForAndNotAgainWhileUnchanged) {
+    for (int pump = 1; pump <= 8; ++pump) ASSERT_TRUE(Shared().WaitState(pump, "idle"));
+    const auto plain = Shared().Request("GET", "/api/v1/pumps", "", "viewer");
+    ASSERT_EQ(plain.status, 200);
+    const std::string tag = plain.headers.at("ETag");
+    struct Row {
+        const char* name;
+        Headers headers;
+        int status;
+        const char* encoding;  // of the body sent back; "" for none
+    };
+    const Row rows[] = {
+        {"gzip_taken", {{"Accept-Encoding", "br, gzip"}}, 200, "gzip"},
+        {"gzip_refused_by_q_0", {{"Accept-Encoding", "*, gzip;q=0"}}, 200, ""},
+        {"unchanged_since_the_tag", {{"If-None-Match", "\"stale\", " + tag}}, 304, ""},
+        {"a_stale_tag", {{"If-None-Match", "\"stale\""}}, 200, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        const auto reply = Shared().Request("GET", "/api/v1/pumps", "", "viewer", row.headers);
+        ASSERT_EQ(reply.status, row.status);
+        const auto encoding = reply.headers.find("Content-Encoding");
+        EXPECT_EQ(encoding == reply.headers.end() ? "" : encoding->second, row.encoding);
+        EXPECT_EQ(row.status == 304 ? "" : plain.body, *row.encoding ? Inflate(reply.body) : reply.body);
+    }
+}
+
 TEST(ServiceSlowClient, IsDroppedNotBufferedWithoutBound) {
     auto metric = [] {
         const auto text = Shared().Request("GET", "/metrics").body;
