@@ -308,16 +308,16 @@ struct RouteTable {
     static void ClosePump(Router& r, const Router::Call& c) {
         auto reason = DecodeClosure(c.request.body());
         if (auto* error = std::get_if<std::string>(&reason)) return c.respond(BadRequest(c.request, *error));
-        c.Done()(r.forecourt_.Close(c.pump(), std::get<CloseRequest>(reason).reason, c.who.name));
+        c.Done()(r.forecourt_.Close(c.pump(), std::get<CloseRequest>(reason).reason, c.who.name, c.audit));
     }
-    static void OpenPump(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Open(c.pump())); }
+    static void OpenPump(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.Open(c.pump(), c.audit)); }
     static void SetMode(Router& r, const Router::Call& c) {
         auto mode = DecodeMode(c.request.body());
         if (auto* error = std::get_if<std::string>(&mode)) return c.respond(BadRequest(c.request, *error));
-        c.Done()(r.forecourt_.SetMode(c.pump(), std::get<bool>(mode)));
+        c.Done()(r.forecourt_.SetMode(c.pump(), std::get<bool>(mode), c.audit));
     }
     static void EmergencyStop(Router& r, const Router::Call& c) { r.forecourt_.EmergencyStop(c.who.name, c.Done()); }
-    static void ReleaseEmergencyStop(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.ReleaseEmergencyStop(c.who.name)); }
+    static void ReleaseEmergencyStop(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.ReleaseEmergencyStop(c.who.name, c.audit)); }
     static void Prices(Router& r, const Router::Call& c) { c.Ok(PriceSetJson(r.forecourt_.Prices())); }
     static void SetPrices(Router& r, const Router::Call& c) {
         auto decoded = DecodePrices(c.request.body());

@@ -1019,7 +1019,7 @@ void Forecourt::PublishTimeout(const Pump& pump, const char* timeout, std::optio
                              {"sale", sale ? nlohmann::json(*sale) : nlohmann::json(nullptr)}});
 }
 
-Outcome Forecourt::ChangeControl(int number, const std::function<void(PumpControl&)>& change) {
+Outcome Forecourt::ChangeControl(int number, AuditNote* audit, const std::function<void(PumpControl&)>& change) {
     Pump* pump = Find(number);
     if (!pump) return Outcome::Error(Outcome::Kind::kNotFound, "not_found", "no pump " + std::to_string(number));
     // One change at a time, each stored before it takes effect: what a caller heard is what a
@@ -1031,7 +1031,7 @@ Outcome Forecourt::ChangeControl(int number, const std::function<void(PumpContro
         next = pump->control;
     }
     change(next);
-    store_.SetPumpControl(number, next);
+    store_.SetPumpControl(number, next, audit);
     {
         std::lock_guard lock(mutex_);
         pump->control = next;
@@ -1041,16 +1041,16 @@ Outcome Forecourt::ChangeControl(int number, const std::function<void(PumpContro
     return Outcome::Ok(PumpJsonLocked(*pump));
 }
 
-Outcome Forecourt::Close(int pump, const std::string& reason, const std::string& by) {
-    return ChangeControl(pump, [&](PumpControl& c) { c.closed = Closure{reason, UtcNow(), by}; });
+Outcome Forecourt::Close(int pump, const std::string& reason, const std::string& by, AuditNote* audit) {
+    return ChangeControl(pump, audit, [&](PumpControl& c) { c.closed = Closure{reason, UtcNow(), by}; });
 }
 
-Outcome Forecourt::Open(int pump) {
-    return ChangeControl(pump, [](PumpControl& c) { c.closed.reset(); });
+Outcome Forecourt::Open(int pump, AuditNote* audit) {
+    return ChangeControl(pump, audit, [](PumpControl& c) { c.closed.reset(); });
 }
 
-Outcome Forecourt::SetMode(int pump, bool attendant) {
-    return ChangeControl(pump, [&](PumpControl& c) { c.attendant = attendant; });
+Outcome Forecourt::SetMode(int pump, bool attendant, AuditNote* audit) {
+    return ChangeControl(pump, audit, [&](PumpControl& c) { c.attendant = attendant; });
 }
 
 void Forecourt::EmergencyStop(const std::string& by, Done done) {
@@ -1071,6 +1071,7 @@ void Forecourt::EmergencyStop(const std::string& by, Done done) {
                 emergency_ = stop;
             }
             try {
+                // Audited where the answer leaves: it depends on what the pumps say to the stop.
                 store_.SetEmergencyStop(stop);
             } catch (const StoreError& e) {
                 spdlog::error("event=store_failed reason=\"{}\"", e.what());
@@ -1093,13 +1094,13 @@ void Forecourt::EmergencyStop(const std::string& by, Done done) {
     });
 }
 
-Outcome Forecourt::ReleaseEmergencyStop(const std::string& by) {
+Outcome Forecourt::ReleaseEmergencyStop(const std::string& by, AuditNote* audit) {
     std::lock_guard changing(control_mutex_);
     {
         std::lock_guard lock(mutex_);
         if (!emergency_) return Outcome::Ok({{"emergency_stop", nullptr}});
     }
-    store_.SetEmergencyStop(std::nullopt);
+    store_.SetEmergencyStop(std::nullopt, audit);
     {
         std::lock_guard lock(mutex_);
         emergency_.reset();

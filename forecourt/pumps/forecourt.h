@@ -131,13 +131,13 @@ public:
     void Totals(int pump, const std::string& client, Done done);
     // A manager takes a pump out of use or back; a filling under way finishes its sale. Kept
     // across restarts. Each answers the pump's JSON.
-    Outcome Close(int pump, const std::string& reason, const std::string& by);
-    Outcome Open(int pump);
-    Outcome SetMode(int pump, bool attendant);
+    Outcome Close(int pump, const std::string& reason, const std::string& by, AuditNote* audit = nullptr);
+    Outcome Open(int pump, AuditNote* audit = nullptr);
+    Outcome SetMode(int pump, bool attendant, AuditNote* audit = nullptr);
     // Stops every pump as StopAll does, and refuses every authorization until a manager
     // releases it; kept across restarts.
     void EmergencyStop(const std::string& by, Done done);
-    Outcome ReleaseEmergencyStop(const std::string& by);
+    Outcome ReleaseEmergencyStop(const std::string& by, AuditNote* audit = nullptr);
 
     // A prepay whose nozzle is still in its holder: withdrawn, and its whole prepay refunded.
     void Cancel(std::int64_t sale, Done done);
@@ -194,7 +194,7 @@ private:
     nlohmann::json PumpJsonLocked(const Pump& pump) const;
     nlohmann::json LineJsonLocked(const Line& line) const;
     void RefreshUnpaid();
-    Outcome ChangeControl(int pump, const std::function<void(PumpControl&)>& change);
+    Outcome ChangeControl(int pump, AuditNote* audit, const std::function<void(PumpControl&)>& change);
     // What keeps the pump from a new authorization (pump_closed, emergency_stop), if anything.
     std::optional<Outcome> BlockedLocked(const Pump& pump) const;
     void PublishTimeout(const Pump& pump, const char* timeout, std::optional<std::int64_t> sale);

@@ -374,8 +374,9 @@ std::map<int, PumpControl> Store::PumpControls() {
     return controls;
 }
 
-void Store::SetPumpControl(int pump, const PumpControl& control) {
+void Store::SetPumpControl(int pump, const PumpControl& control, AuditNote* audit) {
     std::lock_guard lock(mutex_);
+    sql::Transaction tx(db_);
     sql::Statement st(
         db_, "INSERT OR REPLACE INTO pump_controls(pump, closed_reason, closed_since, closed_by, attendant) VALUES(?, ?, ?, ?, ?)");
     st.Bind(1, pump);
@@ -384,6 +385,9 @@ void Store::SetPumpControl(int pump, const PumpControl& control) {
     else
         st.BindNull(2).BindNull(3).BindNull(4);
     st.Bind(5, control.attendant ? 1 : 0).Step();
+    WriteAudit(audit);
+    tx.Commit();
+    if (audit) audit->written = true;
 }
 
 std::optional<Closure> Store::EmergencyStop() {
@@ -393,16 +397,19 @@ std::optional<Closure> Store::EmergencyStop() {
     return Closure{"emergency_stop", st.Text(0), st.Text(1)};
 }
 
-void Store::SetEmergencyStop(const std::optional<Closure>& stop) {
+void Store::SetEmergencyStop(const std::optional<Closure>& stop, AuditNote* audit) {
     std::lock_guard lock(mutex_);
-    if (!stop) {
+    sql::Transaction tx(db_);
+    if (!stop)
         sql::Statement(db_, "DELETE FROM emergency_stop").Step();
-        return;
-    }
-    sql::Statement(db_, "INSERT OR REPLACE INTO emergency_stop(id, since, by) VALUES(1, ?, ?)")
-        .Bind(1, stop->since)
-        .Bind(2, stop->by)
-        .Step();
+    else
+        sql::Statement(db_, "INSERT OR REPLACE INTO emergency_stop(id, since, by) VALUES(1, ?, ?)")
+            .Bind(1, stop->since)
+            .Bind(2, stop->by)
+            .Step();
+    WriteAudit(audit);
+    tx.Commit();
+    if (audit) audit->written = true;
 }
 
 void Store::Journal(const std::vector<JournalEvent>& events, std::size_t keep) {

@@ -101,10 +101,10 @@ public:
 
     // What managers set on each pump; pumps with nothing set are left out.
     std::map<int, PumpControl> PumpControls();
-    void SetPumpControl(int pump, const PumpControl& control);
+    void SetPumpControl(int pump, const PumpControl& control, AuditNote* audit = nullptr);
     // The emergency stop in force, if any; none releases it.
     std::optional<Closure> EmergencyStop();
-    void SetEmergencyStop(const std::optional<Closure>& stop);
+    void SetEmergencyStop(const std::optional<Closure>& stop, AuditNote* audit = nullptr);
 
     // Event journal: kept to `keep` events.
     void Journal(const std::vector<JournalEvent>& events, std::size_t keep);
