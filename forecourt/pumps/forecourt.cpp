@@ -32,6 +32,8 @@ struct Forecourt::Pump {
     std::vector<NozzleReading> codes;  // the last poll, nozzle n at n - 1
     PumpControl control;               // closed, attendant mode: what a manager set
     std::optional<std::string> alarm;  // since when the nozzle stayed out after its sale
+    // What it showed before its line went silent.
+    PumpState before_offline = PumpState::kOffline;
     // When the timeouts started: the open sale's authorization, its last delivered litre, the
     // last sale's end; and when an attendant authorization last failed.
     using Clock = std::chrono::steady_clock;
@@ -321,6 +323,8 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     if (pump.sale) seen.sale = pump.sale->nozzle;
     seen.by_totals = pump.by_totals;
     seen.stop_requested = pump.stop_requested;
+    seen.prepaid = pump.sale && pump.sale->prepaid_cents;
+    seen.before_offline = pump.before_offline;
     const auto now = Pump::Clock::now();
     const auto past = [&](Pump::Clock::time_point since, int seconds) {
         return seconds > 0 && now - since >= std::chrono::seconds(seconds);
@@ -454,6 +458,7 @@ void Forecourt::SetState(Pump& pump, PumpState state, std::optional<int> nozzle)
         std::lock_guard lock(mutex_);
         if (pump.state != state) {
             pump.since = UtcNow();
+            if (state == PumpState::kOffline) pump.before_offline = pump.state;
             if (state == PumpState::kFinished) pump.finished_at = Pump::Clock::now();
             if (pump.state == PumpState::kFinished) pump.alarm.reset();  // the nozzle is back, or another is in use
         }
@@ -557,6 +562,7 @@ nlohmann::json Forecourt::PumpJsonLocked(const Pump& p) const {
             {"price", price},
             {"preset", PresetJson(preset)},
             {"sale", sale},
+            {"prepaid", p.sale && p.sale->prepaid_cents ? nlohmann::json(Hundredths(*p.sale->prepaid_cents)) : nlohmann::json(nullptr)},
             {"price_set", price_set},
             {"unpaid", unpaid == unpaid_.end() ? 0 : unpaid->second},
             {"nozzles", nozzles},
@@ -819,9 +825,17 @@ Outcome Forecourt::Withdraw(Pump& pump, std::int64_t id) {
     const auto codes = LineOf(pump).dispenser->Poll(pump.config.column, pump.NozzleCount());
     if (!codes) return Outcome::Fail(K::kOffline, name + " does not answer");
     const NozzleCode code = n <= static_cast<int>(codes->size()) ? (*codes)[n - 1].code : NozzleCode::kOther;
+    // A sale read from the totalizers (taken up after a restart, or its start unconfirmed): the
+    // totalizer tells whether anything went out since the authorization.
+    bool delivered = false;
+    if (pump.by_totals) {
+        const auto now = ReadTotals(pump, n);
+        if (!now) return Outcome::Fail(K::kOffline, name + " does not answer");
+        delivered = !pump.sale->before || now->volume_cl != pump.sale->before->volume_cl;
+    }
     // Once the customer fuels the prepay is theirs at this pump. The controller shows a lifted
     // nozzle of a started pump only as it delivers: started, nothing out yet, is still withdrawn.
-    if (pump.by_totals || !(Started(code) || code == NozzleCode::kHung))
+    if (delivered || !(Started(code) || code == NozzleCode::kHung))
         return Outcome::Error(K::kConflict, "sale_started", name + ": the nozzle of sale " + std::to_string(id) + " is lifted or fuelling");
     if (!LineOf(pump).dispenser->Release(pump.config.column, n)) return Outcome::Fail(K::kOffline, name + " does not answer");
     return Outcome::Ok(nullptr);

@@ -474,6 +474,25 @@ const Scenario kScenarios[] = {
          ExpectRefund(sale, 400);
          Settle(4, moving);
      }},
+    {"a_prepay_taken_up_after_a_restart_is_still_moved_and_cancelled",
+     [] {
+         const auto paid = Prepay(7, "5.00");
+         ASSERT_EQ(paid.status, 200) << paid.body;
+         EXPECT_EQ(paid.Json()["prepaid"], 5);
+         const auto id = paid.Json()["sale"].get<std::int64_t>();
+         Shared().KillService();
+         Shared().StartService();
+         const auto moved = OnSale("move", id, R"({"pump": 8})");
+         ASSERT_EQ(moved.status, 200) << moved.body;
+         EXPECT_EQ(moved.Json()["prepaid"], 5);
+         EXPECT_EQ(Shared().Get(PumpPath(7))["prepaid"], nullptr);
+         Shared().KillService();
+         Shared().StartService();
+         const auto cancelled = OnSale("cancel", id);
+         ASSERT_EQ(cancelled.status, 200) << cancelled.body;
+         ExpectRefund(cancelled.Json(), 500);
+         Settle(8, id);
+     }},
     {"a_prepay_whose_nozzle_is_lifted_is_neither_moved_nor_cancelled",
      [] {
          Lift(5);
