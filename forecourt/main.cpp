@@ -186,7 +186,7 @@ int Run(Config config, const std::string& self) {
     if (config.uplink.enabled()) {
         up = std::make_unique<uplink::Uplink>(UplinkSettings(config.uplink), config.database);
         feed = std::make_unique<UplinkFeed>(hub, *up);
-        up->OnEvent({{"type", "prices"}, {"data", PriceSetJson(forecourt.Prices())}});  // the board at start
+        up->OnEvent({{"type", "prices"}, {"data", forecourt.PricesJson()}});  // the board at start
         router.extra_metrics = [&up] { return up->MetricsText(); };
         router.uplink_status = [&up] {
             return nlohmann::json{{"state", uplink::ToString(up->State())}, {"outbox", up->OutboxDepth()}, {"error", up->LastError()}};

@@ -196,6 +196,22 @@ Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::str
     return prices;
 }
 
+Decoded<PriceChange> DecodePriceChange(std::string_view body) {
+    std::string error;
+    auto object = ParseObject(body, error);
+    if (!object) return error;
+    PriceChange change;
+    if (const auto at = object->find("valid_from"); at != object->end()) {
+        if (!at->is_string()) return std::string("valid_from must be an instant with a zone (RFC 3339)");
+        change.valid_from = at->get<std::string>();
+        object->erase(at);
+    }
+    auto grades = DecodePrices(object->dump());
+    if (auto* refused = std::get_if<std::string>(&grades)) return std::move(*refused);
+    change.grades = std::move(std::get<0>(grades));
+    return change;
+}
+
 Decoded<int> DecodeNozzle(std::string_view body) {
     if (body.find_first_not_of(" \t\r\n") == std::string_view::npos) return 1;
     std::string error;

@@ -40,6 +40,12 @@ struct MarkRequest {
 };
 Decoded<MarkRequest> DecodeMark(std::string_view body);
 Decoded<std::vector<std::pair<std::string, std::int64_t>>> DecodePrices(std::string_view body);
+// A price change that may name its time: {"grades": [...], "valid_from": "2026-12-09T06:00:00+03:00"}.
+struct PriceChange {
+    std::vector<std::pair<std::string, std::int64_t>> grades;
+    std::optional<std::string> valid_from;  // as sent; the caller reads the instant
+};
+Decoded<PriceChange> DecodePriceChange(std::string_view body);
 // The nozzle of an emulator lift or hang; an empty body means nozzle 1.
 Decoded<int> DecodeNozzle(std::string_view body);
 // A pump closure's reason: 1 to 200 characters of UTF-8 text, no control characters.

@@ -92,7 +92,7 @@ std::optional<Response> RequestGuard::Preflight(const Request& request) const {
     const auto origin = Field(request, http::field::origin);
     if (!ConfiguredOrigin(origin)) return std::nullopt;
     Response res{http::status::no_content, request.version()};
-    res.set(http::field::access_control_allow_methods, "GET, POST, PUT");
+    res.set(http::field::access_control_allow_methods, "GET, POST, PUT, DELETE");
     res.set(http::field::access_control_allow_headers, "Authorization, Content-Type");
     res.set(http::field::access_control_max_age, "600");
     res.keep_alive(request.keep_alive());

@@ -128,6 +128,7 @@ Response FromOutcome(const Request& request, const Outcome& o) {
 // What a changing route acts on, as the audit trail names it: "pump 3", "sale 12", "prices".
 std::string AuditTarget(std::string_view path, std::int64_t number) {
     if (path.find("{n}") != std::string_view::npos) return "pump " + std::to_string(number);
+    if (path.starts_with("/api/v1/prices/pending/")) return "pending prices " + std::to_string(number);
     if (path.find("{id}") != std::string_view::npos) return "sale " + std::to_string(number);
     return path == "/api/v1/stop" ? "pumps" : std::string(path.substr(path.rfind('/') + 1));
 }
@@ -318,12 +319,21 @@ struct RouteTable {
     }
     static void EmergencyStop(Router& r, const Router::Call& c) { r.forecourt_.EmergencyStop(c.who.name, c.Done()); }
     static void ReleaseEmergencyStop(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.ReleaseEmergencyStop(c.who.name, c.audit)); }
-    static void Prices(Router& r, const Router::Call& c) { c.Ok(PriceSetJson(r.forecourt_.Prices())); }
+    static void Prices(Router& r, const Router::Call& c) { c.Ok(r.forecourt_.PricesJson()); }
     static void SetPrices(Router& r, const Router::Call& c) {
-        auto decoded = DecodePrices(c.request.body());
+        auto decoded = DecodePriceChange(c.request.body());
         if (auto* error = std::get_if<std::string>(&decoded)) return c.respond(BadRequest(c.request, *error));
-        c.Done()(r.forecourt_.SetPrices(std::get<0>(decoded), c.audit));
+        const auto& change = std::get<PriceChange>(decoded);
+        std::optional<std::string> valid_from;
+        if (change.valid_from && !(valid_from = StoreTime(*change.valid_from)))
+            return c.respond(BadRequest(c.request, "valid_from must be an instant with a zone (RFC 3339)"));
+        // A time not in the future is now: the change is made at once.
+        if (!valid_from || *valid_from <= UtcNow()) return c.Done()(r.forecourt_.SetPrices(change.grades, c.audit));
+        const Outcome pending = r.forecourt_.SchedulePrices(change.grades, *valid_from, c.audit);
+        if (pending.kind != K::kOk) return c.Done()(pending);
+        c.respond(JsonResponse(c.request, http::status::accepted, pending.body.dump()));
     }
+    static void CancelPendingPrices(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.CancelPendingPrices(c.number, c.audit)); }
     static void Sales(Router& r, const Router::Call& c) { r.Sales(c); }
     static void Summary(Router& r, const Router::Call& c) { r.Summary(c); }
     static void Sale(Router& r, const Router::Call& c) {
@@ -363,7 +373,7 @@ struct RouteTable {
 
 namespace {
 
-constexpr auto kGet = http::verb::get, kPost = http::verb::post, kPut = http::verb::put;
+constexpr auto kGet = http::verb::get, kPost = http::verb::post, kPut = http::verb::put, kDelete = http::verb::delete_;
 constexpr std::optional<Role> kOpen, kViewer = Role::kViewer, kPos = Role::kPos, kManager = Role::kManager;
 constexpr bool kChanges = true;
 // Pump numbers run to this; a larger {n} names no route.
@@ -417,6 +427,7 @@ const std::vector<RouteTable::Entry>& RouteTable::All() {
         {{kPost, "/api/v1/emergency-stop/release", kManager, "releaseEmergencyStop"}, T::ReleaseEmergencyStop, kChanges, kWrites},
         {{kGet, "/api/v1/prices", kViewer, "getPrices"}, T::Prices},
         {{kPut, "/api/v1/prices", kManager, "setPrices"}, T::SetPrices, kChanges, kWrites},
+        {{kDelete, "/api/v1/prices/pending/{id}", kManager, "cancelPendingPrices"}, T::CancelPendingPrices, kChanges, kWrites},
         {{kGet, "/api/v1/sales", kViewer, "listSales"}, T::Sales},
         {{kGet, "/api/v1/sales/summary", kViewer, "summarizeSales"}, T::Summary},
         {{kGet, "/api/v1/sales/{id}", kViewer, "getSale"}, T::Sale},

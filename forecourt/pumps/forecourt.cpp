@@ -4,6 +4,8 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
+#include <ctime>
 #include <spdlog/spdlog.h>
 
 #include "emulator_control.h"
@@ -30,6 +32,8 @@ struct Forecourt::Pump {
     std::vector<NozzleReading> codes;  // the last poll, nozzle n at n - 1
     PumpControl control;               // closed, attendant mode: what a manager set
     std::optional<std::string> alarm;  // since when the nozzle stayed out after its sale
+    // What it showed before its line went silent.
+    PumpState before_offline = PumpState::kOffline;
     // When the timeouts started: the open sale's authorization, its last delivered litre, the
     // last sale's end; and when an attendant authorization last failed.
     using Clock = std::chrono::steady_clock;
@@ -107,6 +111,23 @@ constexpr std::size_t kReadsPerLine = 4;
 constexpr std::size_t kReadsPerClient = 1;
 constexpr std::size_t kSpareAuthorizations = 4;
 
+// Price changes that may wait at once: each goes out with every prices event.
+constexpr std::size_t kMaxPendingPrices = 100;
+
+// Milliseconds from now until `utc` (the store's UTC text); 0 when it has passed.
+std::chrono::milliseconds Until(const std::string& utc) {
+    std::tm tm{};
+    int millis = 0;
+    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d.%3dZ", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min, &tm.tm_sec,
+                    &millis) != 7)
+        return std::chrono::milliseconds(0);
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    const std::chrono::milliseconds at(static_cast<std::int64_t>(::timegm(&tm)) * 1000 + millis);
+    const auto now = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch());
+    return std::max(at - now, std::chrono::milliseconds(0));
+}
+
 }  // namespace
 
 Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const DispenserFactory& dispensers)
@@ -151,6 +172,7 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const Di
     emergency_ = store_.EmergencyStop();
     unpaid_ = store_.Unpaid();
     price_set_id_ = prices_.id;
+    pending_prices_ = store_.PendingPriceSets();
     std::lock_guard lock(mutex_);
     for (auto& p : pumps_) p->view.store(std::make_shared<const std::string>(PumpJsonLocked(*p).dump()));
     StoreListLocked();
@@ -159,6 +181,12 @@ Forecourt::Forecourt(const Config& config, Store& store, EventHub& hub, const Di
 Forecourt::~Forecourt() { Stop(); }
 
 void Forecourt::Start() {
+    // Changes whose time passed while the service was down take effect here, before any poll
+    // or request.
+    if (!price_timer_.joinable()) {
+        ApplyDuePrices();
+        price_timer_ = std::jthread([this](std::stop_token stop) { PriceTimer(stop); });
+    }
     for (auto& line : lines_) {
         Line* l = line.get();
         l->thread = std::jthread([this, l](std::stop_token stop) { Loop(*l, stop); });
@@ -166,6 +194,10 @@ void Forecourt::Start() {
 }
 
 void Forecourt::Stop() {
+    if (price_timer_.joinable()) {
+        price_timer_.request_stop();
+        price_timer_.join();
+    }
     for (auto& line : lines_) {
         if (!line->thread.joinable()) continue;
         line->thread.request_stop();
@@ -291,6 +323,8 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     if (pump.sale) seen.sale = pump.sale->nozzle;
     seen.by_totals = pump.by_totals;
     seen.stop_requested = pump.stop_requested;
+    seen.prepaid = pump.sale && pump.sale->prepaid_cents;
+    seen.before_offline = pump.before_offline;
     const auto now = Pump::Clock::now();
     const auto past = [&](Pump::Clock::time_point since, int seconds) {
         return seconds > 0 && now - since >= std::chrono::seconds(seconds);
@@ -424,6 +458,7 @@ void Forecourt::SetState(Pump& pump, PumpState state, std::optional<int> nozzle)
         std::lock_guard lock(mutex_);
         if (pump.state != state) {
             pump.since = UtcNow();
+            if (state == PumpState::kOffline) pump.before_offline = pump.state;
             if (state == PumpState::kFinished) pump.finished_at = Pump::Clock::now();
             if (pump.state == PumpState::kFinished) pump.alarm.reset();  // the nozzle is back, or another is in use
         }
@@ -527,6 +562,7 @@ nlohmann::json Forecourt::PumpJsonLocked(const Pump& p) const {
             {"price", price},
             {"preset", PresetJson(preset)},
             {"sale", sale},
+            {"prepaid", p.sale && p.sale->prepaid_cents ? nlohmann::json(Hundredths(*p.sale->prepaid_cents)) : nlohmann::json(nullptr)},
             {"price_set", price_set},
             {"unpaid", unpaid == unpaid_.end() ? 0 : unpaid->second},
             {"nozzles", nozzles},
@@ -789,9 +825,17 @@ Outcome Forecourt::Withdraw(Pump& pump, std::int64_t id) {
     const auto codes = LineOf(pump).dispenser->Poll(pump.config.column, pump.NozzleCount());
     if (!codes) return Outcome::Fail(K::kOffline, name + " does not answer");
     const NozzleCode code = n <= static_cast<int>(codes->size()) ? (*codes)[n - 1].code : NozzleCode::kOther;
+    // A sale read from the totalizers (taken up after a restart, or its start unconfirmed): the
+    // totalizer tells whether anything went out since the authorization.
+    bool delivered = false;
+    if (pump.by_totals) {
+        const auto now = ReadTotals(pump, n);
+        if (!now) return Outcome::Fail(K::kOffline, name + " does not answer");
+        delivered = !pump.sale->before || now->volume_cl != pump.sale->before->volume_cl;
+    }
     // Once the customer fuels the prepay is theirs at this pump. The controller shows a lifted
     // nozzle of a started pump only as it delivers: started, nothing out yet, is still withdrawn.
-    if (pump.by_totals || !(Started(code) || code == NozzleCode::kHung))
+    if (delivered || !(Started(code) || code == NozzleCode::kHung))
         return Outcome::Error(K::kConflict, "sale_started", name + ": the nozzle of sale " + std::to_string(id) + " is lifted or fuelling");
     if (!LineOf(pump).dispenser->Release(pump.config.column, n)) return Outcome::Fail(K::kOffline, name + " does not answer");
     return Outcome::Ok(nullptr);
@@ -921,31 +965,140 @@ PriceSet Forecourt::Prices() const {
     return prices_;
 }
 
+nlohmann::json Forecourt::PricesJson() const {
+    std::lock_guard lock(mutex_);
+    return PricesJsonLocked();
+}
+
+nlohmann::json Forecourt::PricesJsonLocked() const {
+    nlohmann::json body = PriceSetJson(prices_);
+    body["pending"] = nlohmann::json::array();
+    for (const auto& p : pending_prices_) body["pending"].push_back(PendingPricesJson(p));
+    return body;
+}
+
 Outcome Forecourt::SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& changes, AuditNote* audit) {
+    return ChangePrices(changes, 0, audit);
+}
+
+Outcome Forecourt::ChangePrices(const std::vector<std::pair<std::string, std::int64_t>>& changes, std::int64_t pending, AuditNote* audit) {
     // One change at a time: each builds on the board the one before it stored.
     std::lock_guard changing(price_change_mutex_);
     PriceSet next = Prices();
     for (const auto& change : changes) {
         const std::string& grade = change.first;
         auto it = std::find_if(next.grades.begin(), next.grades.end(), [&](const GradePrice& g) { return g.grade == grade; });
+        if (it == next.grades.end() && pending) continue;
         if (it == next.grades.end()) return Outcome::Fail(Outcome::Kind::kBadRequest, "no grade " + grade);
         it->price_cents = change.second;
     }
     // Running fillings keep the price their sale was authorized with; new authorizations
     // send the new one to the pump.
-    const PriceSet stored = store_.NewPriceSet(next.grades, audit);
+    std::optional<PriceSet> stored;
+    nlohmann::json body;
+    if (pending)
+        stored = store_.ApplyPendingPrices(pending, next.grades);
+    else
+        stored = store_.NewPriceSet(next.grades, audit);
     {
         std::lock_guard lock(mutex_);
-        prices_ = stored;
-        price_set_id_ = stored.id;
-        hub_.Publish("prices", PriceSetJson(prices_));
+        std::erase_if(pending_prices_, [&](const PendingPrices& p) { return pending && p.id == pending; });
+        ++pending_changes_;
+        if (!stored) return Outcome::Fail(Outcome::Kind::kNotFound, "no pending price set " + std::to_string(pending));
+        prices_ = *stored;
+        price_set_id_ = stored->id;
+        body = PricesJsonLocked();
+        hub_.Publish("prices", body);
     }
     for (auto& p : pumps_) PublishPump(*p, false);
     {
         std::lock_guard lock(mutex_);
         StoreListLocked();
     }
-    return Outcome::Ok(PriceSetJson(stored));
+    return Outcome::Ok(std::move(body));
+}
+
+Outcome Forecourt::SchedulePrices(const std::vector<std::pair<std::string, std::int64_t>>& changes, const std::string& valid_from,
+                                  AuditNote* audit) {
+    std::lock_guard changing(price_change_mutex_);
+    PendingPrices pending{0, valid_from, {}};
+    {
+        std::lock_guard lock(mutex_);
+        if (pending_prices_.size() >= kMaxPendingPrices)
+            return Outcome::Error(Outcome::Kind::kConflict, "too_many_pending",
+                                  std::to_string(kMaxPendingPrices) + " price changes wait already: cancel one first");
+        for (const auto& [grade, cents] : changes) {
+            const GradePrice* g = prices_.Find(grade);
+            if (!g) return Outcome::Fail(Outcome::Kind::kBadRequest, "no grade " + grade);
+            pending.grades.push_back({g->grade, g->name, cents});
+        }
+    }
+    // In the order the store reads them back.
+    std::sort(pending.grades.begin(), pending.grades.end(), [](const GradePrice& a, const GradePrice& b) { return a.grade < b.grade; });
+    pending = store_.AddPendingPrices(std::move(pending), audit);
+    {
+        std::lock_guard lock(mutex_);
+        // After every change due at the same time or earlier: those were set first.
+        const auto at = std::find_if(pending_prices_.begin(), pending_prices_.end(),
+                                     [&](const PendingPrices& p) { return p.valid_from > pending.valid_from; });
+        pending_prices_.insert(at, pending);
+        ++pending_changes_;
+        hub_.Publish("prices", PricesJsonLocked());
+    }
+    price_wake_.notify_all();
+    return Outcome::Ok(PendingPricesJson(pending));
+}
+
+Outcome Forecourt::CancelPendingPrices(std::int64_t id, AuditNote* audit) {
+    std::lock_guard changing(price_change_mutex_);
+    switch (store_.CancelPendingPrices(id, audit)) {
+        case PendingChange::kNotFound: return Outcome::Fail(Outcome::Kind::kNotFound, "no pending price set " + std::to_string(id));
+        case PendingChange::kTookEffect:
+            return Outcome::Error(Outcome::Kind::kConflict, "prices_in_effect", "price set " + std::to_string(id) + " took effect already");
+        case PendingChange::kDone: break;
+    }
+    std::lock_guard lock(mutex_);
+    std::erase_if(pending_prices_, [&](const PendingPrices& p) { return p.id == id; });
+    ++pending_changes_;
+    nlohmann::json body = PricesJsonLocked();
+    hub_.Publish("prices", body);
+    price_wake_.notify_all();
+    return Outcome::Ok(std::move(body));
+}
+
+bool Forecourt::ApplyDuePrices() {
+    for (;;) {
+        PendingPrices due;
+        {
+            std::lock_guard lock(mutex_);
+            if (pending_prices_.empty() || pending_prices_.front().valid_from > UtcNow()) return true;
+            due = pending_prices_.front();
+        }
+        std::vector<std::pair<std::string, std::int64_t>> changes;
+        for (const auto& g : due.grades) changes.emplace_back(g.grade, g.price_cents);
+        try {
+            ChangePrices(changes, due.id, nullptr);
+            spdlog::info("event=pending_prices_applied pending={} valid_from={}", due.id, due.valid_from);
+        } catch (const StoreError& e) {
+            spdlog::error("event=store_failed what=pending_prices pending={} reason=\"{}\"", due.id, e.what());
+            return false;
+        }
+    }
+}
+
+void Forecourt::PriceTimer(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        const bool applied = ApplyDuePrices();
+        std::unique_lock lock(mutex_);
+        // An hour at most: a change due years ahead needs no exact wait. A store that refused
+        // is tried again in a while, not at once.
+        auto wait = std::chrono::milliseconds(applied ? 3600 * 1000 : 5000);
+        // A millisecond on, so the wake finds the change due by the wall clock too.
+        if (applied && !pending_prices_.empty())
+            wait = std::min(wait, Until(pending_prices_.front().valid_from) + std::chrono::milliseconds(1));
+        const std::uint64_t seen = pending_changes_;
+        price_wake_.wait_for(lock, stop, wait, [&] { return pending_changes_ != seen; });
+    }
 }
 
 Outcome Forecourt::Lock(std::int64_t id, const std::string& holder, AuditNote* audit) {

@@ -146,8 +146,16 @@ public:
     void Move(std::int64_t sale, int pump, std::optional<int> nozzle, const std::string& client, Done done);
 
     PriceSet Prices() const;
+    // The board and, under "pending", the changes waiting for their time.
+    nlohmann::json PricesJson() const;
     // `audit`, when given, is written in the change's own transaction.
     Outcome SetPrices(const std::vector<std::pair<std::string, std::int64_t>>& prices, AuditNote* audit = nullptr);
+    // The change is kept and takes effect at `valid_from` (the store's UTC text, later than now),
+    // as SetPrices would make it then; answers the pending change.
+    Outcome SchedulePrices(const std::vector<std::pair<std::string, std::int64_t>>& prices, const std::string& valid_from,
+                           AuditNote* audit = nullptr);
+    // Answers PricesJson; kConflict when the change took effect already.
+    Outcome CancelPendingPrices(std::int64_t id, AuditNote* audit = nullptr);
     Outcome Lock(std::int64_t sale, const std::string& holder, AuditNote* audit = nullptr);
     Outcome Clear(std::int64_t sale, const std::string& holder, AuditNote* audit = nullptr);
     Outcome Unlock(std::int64_t sale, AuditNote* audit = nullptr);
@@ -194,6 +202,14 @@ private:
     nlohmann::json PumpJsonLocked(const Pump& pump) const;
     nlohmann::json LineJsonLocked(const Line& line) const;
     void RefreshUnpaid();
+    // `pending`, when not 0, is the waiting change that becomes the board: grades it names that
+    // the station no longer has are left out, and nothing changes when it was cancelled.
+    Outcome ChangePrices(const std::vector<std::pair<std::string, std::int64_t>>& changes, std::int64_t pending, AuditNote* audit);
+    nlohmann::json PricesJsonLocked() const;
+    // Makes each pending change that is due the board, earliest first; false when the store refused one.
+    bool ApplyDuePrices();
+    // Sleeps until the earliest pending change is due, or the list changes, and applies it.
+    void PriceTimer(std::stop_token stop);
     Outcome ChangeControl(int pump, AuditNote* audit, const std::function<void(PumpControl&)>& change);
     // What keeps the pump from a new authorization (pump_closed, emergency_stop), if anything.
     std::optional<Outcome> BlockedLocked(const Pump& pump) const;
@@ -208,6 +224,10 @@ private:
     std::mutex price_change_mutex_;  // held across a price change, from reading the board to storing it
     PriceSet prices_;
     std::atomic<std::int64_t> price_set_id_{0};
+    std::vector<PendingPrices> pending_prices_;  // under mutex_, earliest first
+    std::uint64_t pending_changes_ = 0;          // under mutex_; counts changes of the list, for the timer
+    std::condition_variable_any price_wake_;     // with mutex_
+    std::jthread price_timer_;
     ViewCell pumps_view_;
     std::map<int, int> unpaid_;
     std::optional<Closure> emergency_;  // the emergency stop in force

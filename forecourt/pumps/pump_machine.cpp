@@ -18,6 +18,9 @@ const char* StateName(PumpState state) {
 PumpStep Step(PumpState state, std::optional<int> nozzle, const PumpObservation& seen) {
     using S = PumpState;
     if (!seen.online) return {S::kOffline, nozzle, PumpAction::kNone};
+    // A line back from a silence goes on from where the pump was: a finished sale's nozzle
+    // still held is not a new call.
+    if (state == S::kOffline) state = seen.before_offline;
     const int count = static_cast<int>(seen.codes.size());
     auto code = [&](int n) { return n >= 1 && n <= count ? seen.codes[n - 1] : NozzleCode::kOther; };
     auto first = [&](auto predicate) -> std::optional<int> {
@@ -29,8 +32,9 @@ PumpStep Step(PumpState state, std::optional<int> nozzle, const PumpObservation&
         const int n = *seen.sale;
         const NozzleCode c = code(n);
         // Authorized but never started: the start went down with the service or its reply was
-        // lost and the pump never took it. Nothing was delivered, so the sale ends.
-        if (seen.by_totals && c == NozzleCode::kAuthorized) return {state, nozzle, PumpAction::kRelease};
+        // lost and the pump never took it. Nothing was delivered, so the sale ends. A prepay
+        // keeps waiting for its customer: the till may still move or cancel it.
+        if (seen.by_totals && c == NozzleCode::kAuthorized && !seen.prepaid) return {state, nozzle, PumpAction::kRelease};
         // Nothing delivered since the authorization, the nozzle not lifted as far as the pump
         // shows: it is withdrawn as one never started.
         if (Started(c) && seen.authorize_expired && !seen.stop_requested) return {state, nozzle, PumpAction::kRelease};

@@ -74,6 +74,11 @@ nlohmann::json PriceSetJson(const PriceSet& prices) {
     return {{"price_set", prices.id}, {"since", prices.since}, {"grades", grades}};
 }
 
+nlohmann::json PendingPricesJson(const PendingPrices& pending) {
+    PriceSet board{0, {}, pending.grades};
+    return {{"id", pending.id}, {"valid_from", pending.valid_from}, {"grades", PriceSetJson(board)["grades"]}};
+}
+
 nlohmann::json AuditJson(const AuditEntry& e) {
     return {{"id", e.id},
             {"time", e.time},

@@ -79,6 +79,13 @@ struct PriceSet {
     const GradePrice* Find(const std::string& grade) const;
 };
 
+// A price change waiting for its time: the grades it names take these prices at valid_from.
+struct PendingPrices {
+    std::int64_t id = 0;
+    std::string valid_from;  // the store's UTC text, as UtcNow writes it
+    std::vector<GradePrice> grades;
+};
+
 // Who took a pump out of use, or stopped the whole forecourt, when and why.
 struct Closure {
     std::string reason;
@@ -106,6 +113,8 @@ std::string UtcNow();
 nlohmann::json PresetJson(const Preset& preset);
 nlohmann::json SaleJson(const Sale& sale);
 nlohmann::json PriceSetJson(const PriceSet& prices);
+// {"id", "valid_from", "grades"}.
+nlohmann::json PendingPricesJson(const PendingPrices& pending);
 nlohmann::json AuditJson(const AuditEntry& entry);
 // {"reason", "since", "by"}, or null.
 nlohmann::json ClosureJson(const std::optional<Closure>& closure);

@@ -63,6 +63,14 @@ CREATE TABLE IF NOT EXISTS audit(id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT
 CREATE INDEX IF NOT EXISTS audit_time ON audit(time);
 )";
 
+// Version 5: price changes set for a later time, kept until they take effect (price_set then
+// names the set they became) or are cancelled.
+constexpr const char* kLayout5 = R"(
+CREATE TABLE IF NOT EXISTS pending_prices(id INTEGER PRIMARY KEY AUTOINCREMENT, valid_from TEXT NOT NULL, price_set INTEGER);
+CREATE TABLE IF NOT EXISTS pending_price_grades(pending INTEGER NOT NULL, grade TEXT NOT NULL, name TEXT NOT NULL,
+  price_cents INTEGER NOT NULL, PRIMARY KEY(pending, grade));
+)";
+
 // SQLite's own check of every page (`full`: indexes against their tables too); a file that is
 // no database at all fails here as well.
 void CheckIntact(sqlite3* db, bool full) {
@@ -78,12 +86,16 @@ void CheckIntact(sqlite3* db, bool full) {
 }  // namespace
 
 const std::vector<Migration>& Migrations() {
+    // One step a line, as each release adds one.
+    // clang-format off
     static const std::vector<Migration> steps = {
         {1, kLayout1},
         {2, kLayout2},
         {3, kLayout3},
         {4, kLayout4},
+        {5, kLayout5},
     };
+    // clang-format on
     return steps;
 }
 

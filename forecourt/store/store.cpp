@@ -59,6 +59,14 @@ PriceSet Store::Prices(const std::vector<GradePrice>& initial) {
 PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades, AuditNote* audit) {
     std::lock_guard lock(mutex_);
     sql::Transaction tx(db_);
+    const PriceSet set = InsertPriceSetLocked(grades);
+    WriteAudit(audit);
+    tx.Commit();
+    if (audit) audit->written = true;
+    return set;
+}
+
+PriceSet Store::InsertPriceSetLocked(const std::vector<GradePrice>& grades) {
     PriceSet set{0, UtcNow(), grades};
     sql::Statement insert(db_, "INSERT INTO price_sets(since) VALUES(?)");
     insert.Bind(1, set.since).Step();
@@ -67,9 +75,69 @@ PriceSet Store::NewPriceSet(const std::vector<GradePrice>& grades, AuditNote* au
         sql::Statement row(db_, "INSERT INTO prices(price_set, grade, name, price_cents) VALUES(?, ?, ?, ?)");
         row.Bind(1, set.id).Bind(2, g.grade).Bind(3, g.name).Bind(4, g.price_cents).Step();
     }
+    return set;
+}
+
+std::vector<PendingPrices> Store::PendingPriceSets() {
+    std::lock_guard lock(mutex_);
+    std::vector<PendingPrices> out;
+    sql::Statement sets(db_, "SELECT id, valid_from FROM pending_prices WHERE price_set IS NULL ORDER BY valid_from, id");
+    while (sets.Step()) out.push_back({sets.Int(0), sets.Text(1), {}});
+    for (auto& p : out) {
+        sql::Statement rows(db_, "SELECT grade, name, price_cents FROM pending_price_grades WHERE pending = ? ORDER BY grade");
+        rows.Bind(1, p.id);
+        while (rows.Step()) p.grades.push_back({rows.Text(0), rows.Text(1), rows.Int(2)});
+    }
+    return out;
+}
+
+PendingPrices Store::AddPendingPrices(PendingPrices pending, AuditNote* audit) {
+    std::lock_guard lock(mutex_);
+    sql::Transaction tx(db_);
+    sql::Statement insert(db_, "INSERT INTO pending_prices(valid_from) VALUES(?)");
+    insert.Bind(1, pending.valid_from).Step();
+    pending.id = sqlite3_last_insert_rowid(db_);
+    for (const auto& g : pending.grades) {
+        sql::Statement row(db_, "INSERT INTO pending_price_grades(pending, grade, name, price_cents) VALUES(?, ?, ?, ?)");
+        row.Bind(1, pending.id).Bind(2, g.grade).Bind(3, g.name).Bind(4, g.price_cents).Step();
+    }
+    if (audit) {
+        audit->entry.status = 202;
+        audit->entry.error.clear();
+        InsertAudit(audit->entry);
+    }
+    tx.Commit();
+    if (audit) audit->written = true;
+    return pending;
+}
+
+PendingChange Store::CancelPendingPrices(std::int64_t id, AuditNote* audit) {
+    std::lock_guard lock(mutex_);
+    sql::Transaction tx(db_);
+    sql::Statement find(db_, "SELECT price_set FROM pending_prices WHERE id = ?");
+    find.Bind(1, id);
+    if (!find.Step()) return PendingChange::kNotFound;
+    if (!find.Null(0)) return PendingChange::kTookEffect;
+    sql::Statement grades(db_, "DELETE FROM pending_price_grades WHERE pending = ?");
+    grades.Bind(1, id).Step();
+    sql::Statement set(db_, "DELETE FROM pending_prices WHERE id = ?");
+    set.Bind(1, id).Step();
     WriteAudit(audit);
     tx.Commit();
     if (audit) audit->written = true;
+    return PendingChange::kDone;
+}
+
+std::optional<PriceSet> Store::ApplyPendingPrices(std::int64_t id, const std::vector<GradePrice>& grades) {
+    std::lock_guard lock(mutex_);
+    sql::Transaction tx(db_);
+    sql::Statement find(db_, "SELECT 1 FROM pending_prices WHERE id = ? AND price_set IS NULL");
+    find.Bind(1, id);
+    if (!find.Step()) return std::nullopt;
+    const PriceSet set = InsertPriceSetLocked(grades);
+    sql::Statement taken(db_, "UPDATE pending_prices SET price_set = ? WHERE id = ?");
+    taken.Bind(1, set.id).Bind(2, id).Step();
+    tx.Commit();
     return set;
 }
 

@@ -40,6 +40,9 @@ struct GradeTotal {
     std::int64_t amount_cents = 0;
 };
 
+// Cancelling a pending price change: kTookEffect, it is the board already.
+enum class PendingChange { kDone, kNotFound, kTookEffect };
+
 // kMarked: the sale was settled as a drive-off or a test; kPrepaid: a prepay cannot be marked.
 enum class SaleChange { kDone, kNotFound, kLockedByOther, kNotLocked, kAlreadyCleared, kMarked, kPrepaid };
 
@@ -69,6 +72,15 @@ public:
     // The latest price set; the first start makes one from `initial`.
     PriceSet Prices(const std::vector<GradePrice>& initial);
     PriceSet NewPriceSet(const std::vector<GradePrice>& grades, AuditNote* audit = nullptr);
+
+    // Price changes that wait for their time, earliest first.
+    std::vector<PendingPrices> PendingPriceSets();
+    // Stored with its new id; its audit entry tells 202, the answer of a change that waits.
+    PendingPrices AddPendingPrices(PendingPrices pending, AuditNote* audit = nullptr);
+    PendingChange CancelPendingPrices(std::int64_t id, AuditNote* audit = nullptr);
+    // The pending change `id` takes effect as the new price set `grades`, in one transaction;
+    // none when it was cancelled meanwhile.
+    std::optional<PriceSet> ApplyPendingPrices(std::int64_t id, const std::vector<GradePrice>& grades);
 
     // An authorization becomes an open sale; its id is returned.
     std::int64_t OpenSale(Sale sale);
@@ -122,6 +134,7 @@ public:
 
 private:
     Sale ReadSale(sql::Statement& st);
+    PriceSet InsertPriceSetLocked(const std::vector<GradePrice>& grades);
     // On the writing connection unless `db` names another.
     std::optional<Sale> FindLocked(std::int64_t id, sqlite3* db = nullptr);
     SaleChange Unsettled(std::int64_t id, Sale& sale);

@@ -46,6 +46,8 @@ TEST(PumpMachine, Steps) {
     silent.online = false;
     using O = PumpObservation;
     const O attendant = With(Seen({C::kLifted}), &O::attendant);
+    O held_when_back = attendant;
+    held_when_back.before_offline = S::kFinished;
     const Row rows[] = {
         {"unseen start the pump never took is released", S::kAuthorized, 1, Seen({C::kAuthorized}, 1, true),
          Want(S::kAuthorized, 1, A::kRelease)},
@@ -79,6 +81,10 @@ TEST(PumpMachine, Steps) {
         {"a nozzle left out after its sale raises the alarm", S::kFinished, 1, With(Seen({C::kLifted}), &O::nozzle_out_expired),
          Want(S::kFinished, 1, A::kAlarm)},
         {"a silent line shows offline whatever it said before", S::kFuelling, 1, silent, Want(S::kOffline, 1)},
+        {"a finished nozzle still held when its line comes back is not authorized again", S::kOffline, 1, held_when_back,
+         Want(S::kFinished, 1)},
+        {"a prepay taken up after a restart keeps waiting for its customer", S::kAuthorized, 1,
+         With(Seen({C::kAuthorized}, 1, true), &O::prepaid), Want(S::kAuthorized, 1)},
     };
     for (const auto& r : rows) EXPECT_EQ(Step(r.state, r.nozzle, r.seen), r.want) << r.fault;
 }

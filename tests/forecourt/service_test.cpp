@@ -14,6 +14,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <sqlite3.h>
@@ -106,6 +107,17 @@ void ExpectRefund(const json& sale, std::int64_t prepaid_cents) {
         << sale.dump();
 }
 
+// A price change of one grade, due `seconds` from now.
+std::string ScheduledPrice(const std::string& grade, double price, int seconds) {
+    const std::time_t at = std::time(nullptr) + seconds;
+    std::tm tm{};
+    ::gmtime_r(&at, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return R"({"grades": [{"grade": ")" + grade + R"(", "price": )" + json(price).dump() + R"(}], "valid_from": ")" + text + "\"}";
+}
+std::string PendingPath(const json& id) { return "/api/v1/prices/pending/" + id.dump(); }
+
 struct Scenario {
     const char* name;
     void (*run)();
@@ -157,6 +169,47 @@ const Scenario kScenarios[] = {
          EXPECT_EQ(next["price_set"], set_before + 1);
          Settle(3, sale["id"]);
          Settle(3, next["id"]);
+     }},
+    {"a_scheduled_price_takes_effect_while_a_pump_fuels_and_spares_its_sale",
+     [] {
+         const double old_price = GradePrice("D"), new_price = old_price == 1.77 ? 1.78 : 1.77;
+         EventClient events(Shared().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         Lift(6, 2);
+         ASSERT_EQ(Authorize(6, "{\"volume\": 60}", 2).status, 200);
+         ASSERT_TRUE(Shared().WaitState(6, "fuelling")) << Shared().Get(PumpPath(6)).dump();
+         const auto pending = Call("PUT", "/api/v1/prices", "/api/v1/prices", ScheduledPrice("D", new_price, 2), "manager");
+         ASSERT_EQ(pending.status, 202) << pending.body;
+         EXPECT_EQ(Call("GET", "/api/v1/prices", "/api/v1/prices").Json()["pending"][0]["id"], pending.Json()["id"]);
+         EXPECT_DOUBLE_EQ(GradePrice("D"), old_price);
+         const auto applied = events.Until([](const json& e) { return e["type"] == "prices" && e["data"]["pending"].empty(); });
+         ASSERT_TRUE(applied);
+         EXPECT_EQ(CheckEvent(*applied), "");
+         EXPECT_DOUBLE_EQ(GradePrice("D"), new_price);
+         EXPECT_EQ(Shared().Get(PumpPath(6))["state"], "fuelling");
+         const auto late = Call("DELETE", "/api/v1/prices/pending/{id}", PendingPath(pending.Json()["id"]), "", "manager");
+         EXPECT_EQ(late.status, 409);
+         EXPECT_EQ(late.Json()["error"], "prices_in_effect");
+         ASSERT_TRUE(Shared().WaitState(6, "finished")) << Shared().Get(PumpPath(6)).dump();
+         const json sale = SaleOf(6);
+         EXPECT_DOUBLE_EQ(sale["price"].get<double>(), old_price);
+         Hang(6, 2);
+         ASSERT_TRUE(Shared().WaitState(6, "idle"));
+         const json next = Fill(6, "{\"volume\": 1}", 2);
+         EXPECT_DOUBLE_EQ(next["price"].get<double>(), new_price);
+         Settle(6, sale["id"]);
+         Settle(6, next["id"]);
+     }},
+    {"a_cancelled_scheduled_price_never_takes_effect",
+     [] {
+         const double price = GradePrice("95");
+         const auto pending = Call("PUT", "/api/v1/prices", "/api/v1/prices", ScheduledPrice("95", 9.99, 1), "manager");
+         ASSERT_EQ(pending.status, 202) << pending.body;
+         const auto cancelled = Call("DELETE", "/api/v1/prices/pending/{id}", PendingPath(pending.Json()["id"]), "", "manager");
+         ASSERT_EQ(cancelled.status, 200) << cancelled.body;
+         EXPECT_TRUE(cancelled.Json()["pending"].empty());
+         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+         EXPECT_DOUBLE_EQ(GradePrice("95"), price);
+         EXPECT_EQ(Call("DELETE", "/api/v1/prices/pending/{id}", PendingPath(pending.Json()["id"]), "", "manager").status, 404);
      }},
     {"only_the_token_that_locked_a_sale_clears_it_and_only_once",
      [] {
@@ -422,6 +475,25 @@ const Scenario kScenarios[] = {
          ExpectRefund(sale, 400);
          Settle(4, moving);
      }},
+    {"a_prepay_taken_up_after_a_restart_is_still_moved_and_cancelled",
+     [] {
+         const auto paid = Prepay(7, "5.00");
+         ASSERT_EQ(paid.status, 200) << paid.body;
+         EXPECT_EQ(paid.Json()["prepaid"], 5);
+         const auto id = paid.Json()["sale"].get<std::int64_t>();
+         Shared().KillService();
+         Shared().StartService();
+         const auto moved = OnSale("move", id, R"({"pump": 8})");
+         ASSERT_EQ(moved.status, 200) << moved.body;
+         EXPECT_EQ(moved.Json()["prepaid"], 5);
+         EXPECT_EQ(Shared().Get(PumpPath(7))["prepaid"], nullptr);
+         Shared().KillService();
+         Shared().StartService();
+         const auto cancelled = OnSale("cancel", id);
+         ASSERT_EQ(cancelled.status, 200) << cancelled.body;
+         ExpectRefund(cancelled.Json(), 500);
+         Settle(8, id);
+     }},
     {"a_prepay_whose_nozzle_is_lifted_is_neither_moved_nor_cancelled",
      [] {
          Lift(5);
@@ -540,6 +612,24 @@ void SettleOn(const json& sale) {
 }
 
 const Scenario kControlScenarios[] = {
+    {"scheduled_prices_outlive_a_restart_and_one_due_meanwhile_takes_effect_at_start",
+     [] {
+         const auto schedule = [](double price, int seconds) {
+             return On("PUT", "/api/v1/prices", "/api/v1/prices", ScheduledPrice("D", price, seconds), "manager");
+         };
+         ASSERT_EQ(schedule(1.61, 2).status, 202);
+         const auto later = schedule(1.62, 3600);
+         ASSERT_EQ(later.status, 202) << later.body;
+         Controls().KillService();
+         std::this_thread::sleep_for(std::chrono::seconds(2));
+         Controls().StartService();
+         const json prices = On("GET", "/api/v1/prices", "/api/v1/prices", "", "viewer").Json();
+         EXPECT_EQ(prices["grades"][0]["grade"], "95");
+         EXPECT_EQ(prices["grades"][1]["price"], 1.61) << prices.dump();
+         ASSERT_EQ(prices["pending"].size(), 1u) << prices.dump();
+         EXPECT_EQ(prices["pending"][0], later.Json());
+         EXPECT_EQ(On("DELETE", "/api/v1/prices/pending/{id}", PendingPath(later.Json()["id"]), "", "manager").status, 200);
+     }},
     {"a_closed_pump_refuses_authorization_until_a_manager_opens_it",
      [] {
          EXPECT_EQ(ClosePump(1, "no_fuel", "pos1").status, 403);
@@ -731,6 +821,12 @@ const BadInput kBadInputs[] = {
      "bad_request"},
     {"price_beyond_the_field", "PUT", "/api/v1/prices", "/api/v1/prices", R"({"grades": [{"grade": "95", "price": 100}]})", "manager", 400,
      "bad_request"},
+    {"prices_valid_from_without_a_zone", "PUT", "/api/v1/prices", "/api/v1/prices",
+     R"({"grades": [{"grade": "95", "price": 1}], "valid_from": "2030-01-01T06:00:00"})", "manager", 400, "bad_request"},
+    {"scheduled_price_for_unknown_grade", "PUT", "/api/v1/prices", "/api/v1/prices",
+     R"({"grades": [{"grade": "98", "price": 1}], "valid_from": "2030-01-01T06:00:00Z"})", "manager", 400, "bad_request"},
+    {"cancel_unknown_pending_prices", "DELETE", "/api/v1/prices/pending/{id}", "/api/v1/prices/pending/999999", "", "manager", 404,
+     "not_found"},
     {"sales_of_unknown_state", "GET", "/api/v1/sales", "/api/v1/sales?state=paid", "", "viewer", 400, "bad_request"},
     {"sales_after_in_hex", "GET", "/api/v1/sales", "/api/v1/sales?after=0x10", "", "viewer", 400, "bad_request"},
     {"sales_from_without_a_zone", "GET", "/api/v1/sales", "/api/v1/sales?from=2026-12-08T10:00:00", "", "viewer", 400, "bad_request"},

@@ -47,6 +47,7 @@ export async function call(method, path, body) {
 export const get = (path) => call('GET', path);
 export const post = (path, body) => call('POST', path, body ?? {});
 export const put = (path, body) => call('PUT', path, body);
+export const del = (path) => call('DELETE', path);
 
 // The event stream's address; a browser cannot set a header on a WebSocket, so the token
 // travels as a query parameter.

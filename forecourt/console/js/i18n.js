@@ -75,6 +75,11 @@ const texts = {
     mode_attendant: 'Attendant mode: a lifted nozzle is authorized at once', alarm_nozzle_out: 'Nozzle left out since {time}',
     why_closed: 'The pump is closed', why_emergency: 'The emergency stop is in force',
     err_pump_closed: 'The pump is closed', err_emergency_stop: 'The emergency stop is in force',
+    prices_from: 'From', prices_from_note: 'Leave it empty to set the prices now.', prices_confirm_at: 'Set these prices from {time}? {list}',
+    value_time: 'Not a date and time', pending_title: 'Scheduled prices', pending_none: 'No prices are scheduled.',
+    col_from: 'From', col_prices: 'Prices', pending_cancel: 'Cancel', pending_cancel_confirm: 'Cancel the prices set for {time}? {list}',
+    pending_done: 'Prices set for {time}', pending_cancelled: 'Scheduled prices cancelled',
+    err_prices_in_effect: 'These prices have taken effect already', err_too_many_pending: 'Too many price changes are scheduled',
   },
   ru: {
     title: 'АЗС', language: 'Язык', token: 'Токен', apply: 'Применить', forget: 'Забыть',
@@ -150,6 +155,11 @@ const texts = {
     mode_attendant: 'Режим оператора: поднятый пистолет разрешается сразу', alarm_nozzle_out: 'Пистолет не повешен с {time}',
     why_closed: 'ТРК закрыта', why_emergency: 'Действует аварийный останов',
     err_pump_closed: 'ТРК закрыта', err_emergency_stop: 'Действует аварийный останов',
+    prices_from: 'С', prices_from_note: 'Оставьте пустым, чтобы установить цены сейчас.', prices_confirm_at: 'Установить эти цены с {time}? {list}',
+    value_time: 'Не дата и время', pending_title: 'Запланированные цены', pending_none: 'Цены не запланированы.',
+    col_from: 'С', col_prices: 'Цены', pending_cancel: 'Отменить', pending_cancel_confirm: 'Отменить цены с {time}? {list}',
+    pending_done: 'Цены установлены с {time}', pending_cancelled: 'Запланированные цены отменены',
+    err_prices_in_effect: 'Эти цены уже действуют', err_too_many_pending: 'Запланировано слишком много изменений цен',
   },
 };
 

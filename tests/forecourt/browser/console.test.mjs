@@ -246,6 +246,23 @@ const scenarios = [
     await page.context().close();
   }],
 
+  ['prices set for later wait in their list until a manager cancels them', async () => {
+    const page = await openConsole(browser, emu.url, '');
+    await page.locator('#tab-prices').click();
+    await page.locator('#prices-form tr[data-grade="95"] input').fill('3.33');
+    await page.locator('#prices-from').fill('2099-01-01T06:00');
+    await page.locator('#prices-apply').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    const row = page.locator('#pending-table tr[data-pending]');
+    await row.waitFor();
+    assert.equal((await emu.api('GET', '/prices')).pending[0].grades[0].price, 3.33);
+    await row.locator('button.pending-cancel').click();
+    await page.locator('#confirm-dialog button[value="ok"]').click();
+    await page.locator('#pending-none').waitFor();
+    assert.deepEqual((await emu.api('GET', '/prices')).pending, []);
+    await page.context().close();
+  }],
+
   ['a price typed with a comma goes live only once confirmed; a refusal is said in Russian', async () => {
     const page = await openConsole(browser, station.url, TOKENS.manager, { language: 'ru' });
     await page.locator('#tab-prices').click();

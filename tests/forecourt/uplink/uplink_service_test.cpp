@@ -57,6 +57,16 @@ TEST(UplinkService, AFillingReachesHeadOfficeAsPumpStatesAndItsSaleEvents) {
     ASSERT_FALSE(prices.empty());
     EXPECT_EQ(json::parse(prices)["price_set"], station.Get("/api/v1/prices")["price_set"]);
     EXPECT_EQ(LastPayload(hq.Received(), "dorv/v1/north-1/status"), R"({"state":"online","station":"north-1"})");
+    // What waits and what is closed are retained too: a late subscriber learns them at once.
+    const std::string later = R"({"grades": [{"grade": "95", "price": 1.99}], "valid_from": "2099-01-01T00:00:00Z"})";
+    ASSERT_EQ(station.Request("PUT", "/api/v1/prices", later, "manager").status, 202);
+    ASSERT_EQ(station.Request("POST", "/api/v1/pumps/2/close", R"({"reason": "maintenance"})", "manager").status, 200);
+    MqttConsumer late(broker.Port(), "late", "dorv/v1/#");
+    EXPECT_TRUE(late.WaitFor([&](const auto& m) {
+        const std::string board = LastPayload(m, "dorv/v1/north-1/prices"), pump = LastPayload(m, "dorv/v1/north-1/pumps/2");
+        return !board.empty() && !pump.empty() && json::parse(board)["pending"].size() == 1 &&
+               json::parse(pump)["closed"]["reason"] == "maintenance";
+    }));
 
     const std::string metrics = station.Request("GET", "/metrics").body;
     EXPECT_NE(metrics.find("dorv_uplink_state{state=\"connected\"} 1"), std::string::npos) << metrics;
