@@ -63,6 +63,16 @@ CREATE TABLE IF NOT EXISTS audit(id INTEGER PRIMARY KEY AUTOINCREMENT, time TEXT
 CREATE INDEX IF NOT EXISTS audit_time ON audit(time);
 )";
 
+// Version 6: shifts, one open at most, with the totalizers read at their open (a reading not had
+// is NULL, never 0) and the report written with their close.
+constexpr const char* kLayout6 = R"(
+CREATE TABLE IF NOT EXISTS shifts(id INTEGER PRIMARY KEY AUTOINCREMENT, opened TEXT NOT NULL, opened_by TEXT NOT NULL,
+  closed TEXT, closed_by TEXT, unread INTEGER NOT NULL DEFAULT 0, report TEXT);
+CREATE UNIQUE INDEX IF NOT EXISTS shifts_one_open ON shifts((closed IS NULL)) WHERE closed IS NULL;
+CREATE TABLE IF NOT EXISTS shift_readings(shift INTEGER NOT NULL, pump INTEGER NOT NULL, nozzle INTEGER NOT NULL,
+  grade TEXT NOT NULL, at TEXT NOT NULL, volume_cl INTEGER, amount_cents INTEGER, PRIMARY KEY(shift, pump, nozzle));
+)";
+
 // SQLite's own check of every page (`full`: indexes against their tables too); a file that is
 // no database at all fails here as well.
 void CheckIntact(sqlite3* db, bool full) {
@@ -78,12 +88,16 @@ void CheckIntact(sqlite3* db, bool full) {
 }  // namespace
 
 const std::vector<Migration>& Migrations() {
+    // One step a line, so that a new one is a line of its own.
+    // clang-format off
     static const std::vector<Migration> steps = {
         {1, kLayout1},
         {2, kLayout2},
         {3, kLayout3},
         {4, kLayout4},
+        {6, kLayout6},
     };
+    // clang-format on
     return steps;
 }
 
