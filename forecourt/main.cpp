@@ -165,7 +165,8 @@ int Run(Config config, const std::string& self) {
     CheckDriverPistStep(config);
     const DatabaseLock held(config.database);
     const std::string topic = config.uplink.enabled() ? uplink::StationTopic(config.uplink.station, "sales") : "";
-    Store store(config.database, topic, config.uplink.station);
+    Store store(config.database, topic, config.uplink.station,
+                config.uplink.enabled() ? uplink::StationTopic(config.uplink.station, "shifts") : "");
     EventHub hub(&store, config.limits.journal);
     StationLink link;
     for (const auto& line : config.lines) {

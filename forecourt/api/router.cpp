@@ -129,6 +129,7 @@ Response FromOutcome(const Request& request, const Outcome& o) {
 std::string AuditTarget(std::string_view path, std::int64_t number) {
     if (path.find("{n}") != std::string_view::npos) return "pump " + std::to_string(number);
     if (path.starts_with("/api/v1/prices/pending/")) return "pending prices " + std::to_string(number);
+    if (path.starts_with("/api/v1/shifts")) return "shift";
     if (path.find("{id}") != std::string_view::npos) return "sale " + std::to_string(number);
     return path == "/api/v1/stop" ? "pumps" : std::string(path.substr(path.rfind('/') + 1));
 }
@@ -359,6 +360,10 @@ struct RouteTable {
         c.Done()(r.forecourt_.Mark(c.number, std::get<MarkRequest>(decoded).as, c.who.name, c.audit));
     }
     static void Audit(Router& r, const Router::Call& c) { r.AuditTrail(c); }
+    static void OpenShift(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.OpenShift(c.who.name, c.audit)); }
+    static void CloseShift(Router& r, const Router::Call& c) { c.Done()(r.forecourt_.CloseShift(c.who.name, c.audit)); }
+    static void Shifts(Router& r, const Router::Call& c) { r.Shifts(c); }
+    static void Shift(Router& r, const Router::Call& c) { r.Shift(c); }
     static void Events(Router&, const Router::Call& c) {
         c.respond(BadRequest(c.request, "the event stream is a WebSocket: send an upgrade request"));
     }
@@ -438,6 +443,10 @@ const std::vector<RouteTable::Entry>& RouteTable::All() {
         {{kPost, "/api/v1/sales/{id}/cancel", kPos, "cancelSale"}, T::CancelSale, kChanges},
         {{kPost, "/api/v1/sales/{id}/mark", kManager, "markSale"}, T::MarkSale, kChanges, kWrites},
         {{kGet, "/api/v1/audit", kManager, "listAudit"}, T::Audit},
+        {{kGet, "/api/v1/shifts", kPos, "listShifts"}, T::Shifts},
+        {{kPost, "/api/v1/shifts", kPos, "openShift"}, T::OpenShift, kChanges, kWrites},
+        {{kPost, "/api/v1/shifts/current/close", kPos, "closeShift"}, T::CloseShift, kChanges, kWrites},
+        {{kGet, "/api/v1/shifts/{id}", kPos, "getShift"}, T::Shift},
         {{kGet, "/api/v1/events", kViewer, "subscribeEvents"}, T::Events},
         {{kPost, "/api/v1/emulator/pumps/{n}/lift", kPos, "liftNozzle"}, T::Lift},
         {{kPost, "/api/v1/emulator/pumps/{n}/hang", kPos, "hangNozzle"}, T::Hang},
@@ -611,6 +620,66 @@ void Router::Summary(const Call& c) {
           {"grades", grades},
           {"total", {{"sales", all.sales}, {"volume", Hundredths(all.volume_cl)}, {"amount", Hundredths(all.amount_cents)}}},
           {"test", {{"sales", test.sales}, {"volume", Hundredths(test.volume_cl)}, {"amount", Hundredths(test.amount_cents)}}}});
+}
+
+void Router::Shifts(const Call& c) {
+    int limit = 20;
+    if (auto it = c.target.query.find("limit"); it != c.target.query.end()) {
+        const auto given = ParseId(it->second);
+        if (!given || *given < 1 || *given > 1000) return c.respond(BadRequest(c.request, "limit must be from 1 to 1000"));
+        limit = static_cast<int>(*given);
+    }
+    auto shifts = json::array();
+    for (const auto& shift : store_.Shifts(limit)) shifts.push_back(ShiftJson(shift, false));
+    c.Ok(json{{"shifts", shifts}});
+}
+
+namespace {
+
+// A reading in litres or money with its two decimals; empty when the JSON holds none.
+std::string CsvNumber(const json& value) {
+    if (!value.is_number()) return "";
+    char text[40];
+    std::snprintf(text, sizeof text, "%.2f", value.get<double>());
+    return text;
+}
+
+// One row per nozzle, for a spreadsheet; an open shift has the header only.
+std::string ShiftCsv(const json& report) {
+    std::string csv =
+        "pump,nozzle,grade,sales,volume,amount,totalizer_open_volume,totalizer_open_amount,totalizer_close_volume,"
+        "totalizer_close_amount,growth_volume,growth_amount,difference_cl,unread\r\n";
+    if (!report.is_object()) return csv;
+    for (const auto& n : report["nozzles"]) {
+        const auto part = [&](const char* key, const char* field) { return n[key].is_object() ? CsvNumber(n[key][field]) : ""; };
+        // Grades are the station's own short ids; quoted all the same, should one hold a comma.
+        std::string grade = n["grade"].get<std::string>();
+        for (std::size_t at = 0; (at = grade.find('"', at)) != std::string::npos; at += 2) grade.insert(at, 1, '"');
+        csv += std::to_string(n["pump"].get<int>()) + "," + std::to_string(n["nozzle"].get<int>()) + ",\"" + grade + "\"," +
+               std::to_string(n["sales"].get<std::int64_t>()) + "," + CsvNumber(n["volume"]) + "," + CsvNumber(n["amount"]) + "," +
+               part("totalizer_open", "volume") + "," + part("totalizer_open", "amount") + "," + part("totalizer_close", "volume") + "," +
+               part("totalizer_close", "amount") + "," + part("growth", "volume") + "," + part("growth", "amount") + "," +
+               (n["difference_cl"].is_number() ? std::to_string(n["difference_cl"].get<std::int64_t>()) : "") + "," +
+               (n["unread"].get<bool>() ? "true" : "false") + "\r\n";
+    }
+    return csv;
+}
+
+}  // namespace
+
+void Router::Shift(const Call& c) {
+    const auto shift = store_.FindShift(c.number);
+    if (!shift) return c.Fail(http::status::not_found, "not_found", "no shift " + std::to_string(c.number));
+    const auto accept = c.request[http::field::accept];
+    if (std::string_view(accept.data(), accept.size()).find("text/csv") == std::string_view::npos) return c.Ok(ShiftJson(*shift));
+    Response res{http::status::ok, c.request.version()};
+    res.set(http::field::content_type, "text/csv; charset=utf-8");
+    res.set(http::field::content_disposition, "attachment; filename=\"shift-" + std::to_string(shift->id) + ".csv\"");
+    res.set(http::field::cache_control, "no-store");
+    res.keep_alive(c.request.keep_alive());
+    res.body() = ShiftCsv(shift->closed.empty() ? json(nullptr) : shift->report);
+    res.prepare_payload();
+    c.respond(std::move(res));
 }
 
 Response Router::Metrics(const Request& request) {

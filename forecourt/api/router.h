@@ -78,6 +78,8 @@ private:
     void Sales(const Call& call);
     void Summary(const Call& call);
     void AuditTrail(const Call& call);
+    void Shifts(const Call& call);
+    void Shift(const Call& call);
     void Dispatch(const Request& request, Respond respond);
     void Run(void (*handler)(Router&, const Call&), const Call& call);
 

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <future>
 #include <spdlog/spdlog.h>
 
 #include "emulator_control.h"
@@ -1278,6 +1279,93 @@ Outcome Forecourt::MoveNozzle(int number, int nozzle, bool lift) {
         return Outcome::Fail(Outcome::Kind::kOffline, e.what());
     }
     return Outcome::Ok({{"pump", number}, {"nozzle", nozzle}, {"lifted", lift}});
+}
+
+std::vector<ShiftReading> Forecourt::ReadLine(Line& line, bool online) {
+    std::vector<ShiftReading> readings;
+    for (Pump* pump : line.pumps)
+        for (const auto& n : pump->config.nozzles)
+            readings.push_back({pump->config.pump, n.nozzle, n.grade, {}, online ? ReadTotals(*pump, n.nozzle) : std::nullopt});
+    // A sale of this line that ends from now on ends after `at`, to the millisecond, so it
+    // belongs to the next reading and not to this one.
+    const std::string at = UtcNow();
+    while (UtcNow() == at) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    for (auto& r : readings) r.at = at;
+    return readings;
+}
+
+void Forecourt::ReadAllTotals(std::function<void(std::vector<ShiftReading>)> done) {
+    struct Gather {
+        std::mutex mutex;
+        std::size_t left = 0;
+        std::vector<std::vector<ShiftReading>> lines;
+        std::function<void(std::vector<ShiftReading>)> done;
+    };
+    auto gather = std::make_shared<Gather>();
+    gather->left = lines_.size();
+    gather->lines.resize(lines_.size());
+    gather->done = std::move(done);
+    const auto finish = [gather](std::size_t i, std::vector<ShiftReading> readings) {
+        {
+            std::lock_guard lock(gather->mutex);
+            gather->lines[i] = std::move(readings);
+            if (--gather->left > 0) return;
+        }
+        std::vector<ShiftReading> all;
+        for (auto& line : gather->lines) all.insert(all.end(), line.begin(), line.end());
+        gather->done(std::move(all));
+    };
+    if (lines_.empty()) return gather->done({});
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+        Line& line = *lines_[i];
+        bool queued = false;
+        if (line.online) {
+            std::lock_guard lock(line.queue_mutex);
+            if (line.thread.joinable() && !line.thread.get_stop_token().stop_requested()) {
+                // Past the reads' per-client bounds: a shift waits for every line, once.
+                line.queues[static_cast<std::size_t>(CommandClass::kRead)].push_back(
+                    {[this, &line, i, finish] { finish(i, ReadLine(line, true)); },
+                     [this, &line, i, finish](const Outcome&) { finish(i, ReadLine(line, false)); }, "shift"});
+                queued = true;
+            }
+        }
+        if (queued)
+            line.wake.notify_all();
+        else
+            finish(i, ReadLine(line, false));
+    }
+}
+
+namespace {
+
+std::vector<ShiftReading> AwaitReadings(Forecourt& forecourt) {
+    auto promise = std::make_shared<std::promise<std::vector<ShiftReading>>>();
+    auto readings = promise->get_future();
+    forecourt.ReadAllTotals([promise](std::vector<ShiftReading> all) { promise->set_value(std::move(all)); });
+    return readings.get();
+}
+
+}  // namespace
+
+Outcome Forecourt::OpenShift(const std::string& by, AuditNote* audit) {
+    if (auto open = store_.OpenShiftNow())
+        return Outcome::Error(Outcome::Kind::kConflict, "shift_open",
+                              "shift " + std::to_string(open->id) + " is open since " + open->opened);
+    Shift shift;
+    if (store_.OpenShift(by, AwaitReadings(*this), shift, audit) == ShiftChange::kAlreadyOpen)
+        return Outcome::Error(Outcome::Kind::kConflict, "shift_open",
+                              "shift " + std::to_string(shift.id) + " is open since " + shift.opened);
+    hub_.Publish("shift", {{"event", "opened"}, {"shift", ShiftJson(shift, false)}});
+    return Outcome::Ok(ShiftJson(shift));
+}
+
+Outcome Forecourt::CloseShift(const std::string& by, AuditNote* audit) {
+    if (!store_.OpenShiftNow()) return Outcome::Error(Outcome::Kind::kConflict, "no_shift_open", "no shift is open");
+    Shift shift;
+    if (store_.CloseShift(by, AwaitReadings(*this), shift, audit) == ShiftChange::kNoneOpen)
+        return Outcome::Error(Outcome::Kind::kConflict, "no_shift_open", "no shift is open");
+    hub_.Publish("shift", {{"event", "closed"}, {"shift", ShiftJson(shift, false)}});
+    return Outcome::Ok(ShiftJson(shift));
 }
 
 }  // namespace forecourt

@@ -164,6 +164,15 @@ public:
     // A customer lifts or hangs a nozzle on the emulator serving the pump's line.
     Outcome MoveNozzle(int pump, int nozzle, bool lift);
 
+    // Every nozzle's totalizers, each line read on its own thread between polls, so that none of
+    // its sales ends while it is read; a line that does not answer gives readings without
+    // totalizers. `done` is called once, on any thread.
+    void ReadAllTotals(std::function<void(std::vector<ShiftReading>)> done);
+    // A shift opened or closed on every nozzle's readings; waits for them, then stores the
+    // change and tells the clients. Answers the shift.
+    Outcome OpenShift(const std::string& by, AuditNote* audit = nullptr);
+    Outcome CloseShift(const std::string& by, AuditNote* audit = nullptr);
+
 private:
     struct Pump;
     struct Line;
@@ -216,6 +225,7 @@ private:
     void PublishTimeout(const Pump& pump, const char* timeout, std::optional<std::int64_t> sale);
     Pump* Find(int pump);
     Line& LineOf(const Pump& pump);
+    std::vector<ShiftReading> ReadLine(Line& line, bool online);
 
     Config config_;
     Store& store_;

@@ -37,11 +37,12 @@ nlohmann::json PresetJson(const Preset& preset) {
     return nullptr;
 }
 
-namespace {
 nlohmann::json TotalizerJson(const std::optional<Totalizer>& t) {
     if (!t) return nullptr;
     return {{"volume", Hundredths(t->volume_cl)}, {"amount", Hundredths(t->amount_cents)}};
 }
+
+namespace {
 nlohmann::json TextOrNull(const std::string& text) { return text.empty() ? nlohmann::json(nullptr) : nlohmann::json(text); }
 }  // namespace
 
@@ -92,6 +93,18 @@ nlohmann::json AuditJson(const AuditEntry& e) {
 nlohmann::json ClosureJson(const std::optional<Closure>& closure) {
     if (!closure) return nullptr;
     return {{"reason", closure->reason}, {"since", closure->since}, {"by", closure->by}};
+}
+
+nlohmann::json ShiftJson(const Shift& s, bool report) {
+    nlohmann::json json = {{"id", s.id},
+                           {"state", s.closed.empty() ? "open" : "closed"},
+                           {"opened", s.opened},
+                           {"opened_by", s.opened_by},
+                           {"closed", TextOrNull(s.closed)},
+                           {"closed_by", TextOrNull(s.closed_by)},
+                           {"unread", s.unread}};
+    if (report) json["report"] = s.closed.empty() ? nlohmann::json(nullptr) : s.report;
+    return json;
 }
 
 }  // namespace forecourt

@@ -101,6 +101,27 @@ struct PumpControl {
     bool operator==(const PumpControl&) const = default;
 };
 
+// A nozzle's totalizers as a shift's open or close read them. `at` is when its line was read:
+// the line's sales that ended up to then are in the reading, later ones are not.
+struct ShiftReading {
+    int pump = 0;
+    int nozzle = 0;
+    std::string grade;
+    std::string at;
+    std::optional<Totalizer> totalizer;  // none: the line did not answer, which is no reading of 0
+};
+
+// A shift from its open to its close; `report` (JSON) is written with the close.
+struct Shift {
+    std::int64_t id = 0;
+    std::string opened;
+    std::string opened_by;
+    std::string closed;  // empty while open
+    std::string closed_by;
+    bool unread = false;  // a nozzle could not be read at the open or the close
+    nlohmann::json report;
+};
+
 struct JournalEvent {
     std::int64_t seq = 0;
     std::string text;  // the serialised envelope
@@ -118,5 +139,8 @@ nlohmann::json PendingPricesJson(const PendingPrices& pending);
 nlohmann::json AuditJson(const AuditEntry& entry);
 // {"reason", "since", "by"}, or null.
 nlohmann::json ClosureJson(const std::optional<Closure>& closure);
+// The shift with its report when `report` and the shift is closed.
+nlohmann::json ShiftJson(const Shift& shift, bool report = true);
+nlohmann::json TotalizerJson(const std::optional<Totalizer>& totalizer);
 
 }  // namespace forecourt

@@ -71,6 +71,16 @@ CREATE TABLE IF NOT EXISTS pending_price_grades(pending INTEGER NOT NULL, grade 
   price_cents INTEGER NOT NULL, PRIMARY KEY(pending, grade));
 )";
 
+// Version 6: shifts, one open at most, with the totalizers read at their open (a reading not had
+// is NULL, never 0) and the report written with their close.
+constexpr const char* kLayout6 = R"(
+CREATE TABLE IF NOT EXISTS shifts(id INTEGER PRIMARY KEY AUTOINCREMENT, opened TEXT NOT NULL, opened_by TEXT NOT NULL,
+  closed TEXT, closed_by TEXT, unread INTEGER NOT NULL DEFAULT 0, report TEXT);
+CREATE UNIQUE INDEX IF NOT EXISTS shifts_one_open ON shifts((closed IS NULL)) WHERE closed IS NULL;
+CREATE TABLE IF NOT EXISTS shift_readings(shift INTEGER NOT NULL, pump INTEGER NOT NULL, nozzle INTEGER NOT NULL,
+  grade TEXT NOT NULL, at TEXT NOT NULL, volume_cl INTEGER, amount_cents INTEGER, PRIMARY KEY(shift, pump, nozzle));
+)";
+
 // SQLite's own check of every page (`full`: indexes against their tables too); a file that is
 // no database at all fails here as well.
 void CheckIntact(sqlite3* db, bool full) {
@@ -94,6 +104,7 @@ const std::vector<Migration>& Migrations() {
         {3, kLayout3},
         {4, kLayout4},
         {5, kLayout5},
+        {6, kLayout6},
     };
     // clang-format on
     return steps;

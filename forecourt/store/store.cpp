@@ -15,8 +15,8 @@ constexpr const char* kSaleColumns =
 
 }  // namespace
 
-Store::Store(const std::string& path, std::string outbox_topic, std::string station)
-    : topic_(std::move(outbox_topic)), station_(std::move(station)) {
+Store::Store(const std::string& path, std::string outbox_topic, std::string station, std::string shift_topic)
+    : topic_(std::move(outbox_topic)), station_(std::move(station)), shift_topic_(std::move(shift_topic)) {
     db_ = sql::Open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     try {
         PrepareSchema(db_);

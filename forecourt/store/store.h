@@ -53,6 +53,9 @@ struct AuditNote {
     bool written = false;
 };
 
+// kAlreadyOpen: a shift is open already; kNoneOpen: there is no open shift to close.
+enum class ShiftChange { kDone, kAlreadyOpen, kNoneOpen };
+
 struct AuditFilter {
     std::optional<std::string> from;  // [from, to) in the store's UTC text, as SaleFilter's
     std::optional<std::string> to;
@@ -63,8 +66,8 @@ struct AuditFilter {
 class Store {
 public:
     // `outbox_topic` non-empty: finished and cleared sales also go to the uplink's outbox, in
-    // the same transaction.
-    Store(const std::string& path, std::string outbox_topic = {}, std::string station = {});
+    // the same transaction; `shift_topic` non-empty: so do closed shifts' reports.
+    Store(const std::string& path, std::string outbox_topic = {}, std::string station = {}, std::string shift_topic = {});
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
@@ -128,6 +131,16 @@ public:
     void ReserveSeq(std::int64_t upto);
     bool Healthy();
 
+    // Opens a shift with the nozzles' readings; refused while one is open.
+    ShiftChange OpenShift(const std::string& by, const std::vector<ShiftReading>& readings, Shift& shift, AuditNote* audit = nullptr);
+    // Closes the open shift with its report, built from the readings and the sales, in one
+    // transaction with its message for the uplink: a shift is open, or closed with its report.
+    ShiftChange CloseShift(const std::string& by, const std::vector<ShiftReading>& readings, Shift& shift, AuditNote* audit = nullptr);
+    std::optional<Shift> FindShift(std::int64_t id);
+    std::optional<Shift> OpenShiftNow();
+    // Newest first, without their reports.
+    std::vector<Shift> Shifts(int limit);
+
     // An entry of a request whose change wrote nothing (or failed), in a transaction of its own.
     void Audit(const AuditEntry& entry);
     std::vector<AuditEntry> AuditTrail(const AuditFilter& filter);
@@ -143,6 +156,7 @@ private:
     // Inside the change's transaction, as a success.
     void WriteAudit(AuditNote* audit);
     void InsertAudit(const AuditEntry& entry);
+    nlohmann::json ShiftReport(std::int64_t shift, const std::vector<ShiftReading>& closing);
 
     std::mutex mutex_;  // the writing connection
     sqlite3* db_ = nullptr;
@@ -150,6 +164,7 @@ private:
     sqlite3* read_ = nullptr;
     std::string topic_;
     std::string station_;
+    std::string shift_topic_;
 };
 
 }  // namespace forecourt

@@ -1,7 +1,8 @@
 // The service killed (SIGKILL) at random moments across many fillings, the emulator running on
 // in its own process: afterwards every filling is exactly one sale, and the totalizers grew by
 // the sum of the sales' volumes. Every other filling is a prepay: it ends as one sale refunding
-// the prepay less what was delivered, to the cent.
+// the prepay less what was delivered, to the cent. A shift open across them is then closed under
+// kills: it stays open, or it is closed with its whole report, reconciling to the centilitre.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -56,6 +57,8 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
     Station station(StationOptions{.lines = 1, .flow = 20.0, .extra_toml = "", .tokens = false});
     std::map<int, std::int64_t> start;
     for (int p = 1; p <= kPumps; ++p) start[p] = TotalCl(station, p);
+    ASSERT_TRUE(station.WaitState(kPumps, "idle"));
+    ASSERT_EQ(station.Request("POST", "/api/v1/shifts").status, 200);
     std::mt19937 random(20261208);
     std::atomic<int> kills{0};
     for (int i = 0; i < kFillings; ++i) {
@@ -148,6 +151,36 @@ TEST(ServiceKillLoop, EveryFillingIsExactlyOneSaleAcrossKills) {
     }
     EXPECT_EQ(total, kFillings);
     EXPECT_EQ(prepays, kFillings / 2);
+
+    std::int64_t all_cl = 0;
+    for (int p = 1; p <= kPumps; ++p) all_cl += TotalCl(station, p) - start[p];
+    int closed = 0;
+    for (int round = 0; round < 8; ++round) {
+        const auto deadline = Clock::now() + kFillingDeadline;
+        std::jthread killer([&station, delay = std::chrono::milliseconds(random() % 80)] {
+            std::this_thread::sleep_for(delay);
+            station.KillService();
+        });
+        try {
+            station.Request("POST", "/api/v1/shifts/current/close");
+        } catch (const std::exception&) {
+        }
+        killer.join();
+        Restart(station, deadline);
+        ASSERT_TRUE(station.WaitState(kPumps, "idle"));
+        const json shift = station.Get("/api/v1/shifts/" + station.Get("/api/v1/shifts?limit=1")["shifts"][0]["id"].dump());
+        if (shift["state"] == "open") {
+            EXPECT_EQ(shift["report"], nullptr);
+            continue;
+        }
+        ASSERT_TRUE(shift["report"].is_object()) << shift.dump();
+        EXPECT_EQ(shift["report"]["difference_cl"], 0) << shift.dump();
+        std::int64_t sold_cl = 0;
+        for (const auto& n : shift["report"]["nozzles"]) sold_cl += std::llround(n["volume"].get<double>() * 100);
+        EXPECT_EQ(sold_cl, closed++ == 0 ? all_cl : 0) << "the first shift holds every filling, the later ones none";
+        ASSERT_EQ(station.Request("POST", "/api/v1/shifts").status, 200);
+    }
+    EXPECT_GT(closed, 0);
 }
 
 // Every pump of the line fuelling at once while a share of the controllers' replies arrive

@@ -117,6 +117,12 @@ std::string ScheduledPrice(const std::string& grade, double price, int seconds) 
     return R"({"grades": [{"grade": ")" + grade + R"(", "price": )" + json(price).dump() + R"(}], "valid_from": ")" + text + "\"}";
 }
 std::string PendingPath(const json& id) { return "/api/v1/prices/pending/" + id.dump(); }
+HttpReply OpenShift() { return Call("POST", "/api/v1/shifts", "/api/v1/shifts"); }
+HttpReply CloseShift() { return Call("POST", "/api/v1/shifts/current/close", "/api/v1/shifts/current/close"); }
+// Pays what earlier rows left on the pump, so its limit of unpaid sales takes a new one.
+void SettleAll(int pump) {
+    for (const auto& sale : Shared().Get("/api/v1/sales?state=payable&pump=" + std::to_string(pump))["sales"]) Settle(pump, sale["id"]);
+}
 
 struct Scenario {
     const char* name;
@@ -553,6 +559,68 @@ const Scenario kScenarios[] = {
                                              "clearSale " + sale + " 200 -", "markSale " + sale + " 403 forbidden"}))
              << trail.dump();
      }},
+    {"a_closed_shift_reconciles_its_totalizers_with_its_sales_to_the_centilitre",
+     [] {
+         CloseShift();  // one an earlier row left open
+         for (int pump : {3, 4, 7}) SettleAll(pump);
+         ASSERT_EQ(OpenShift().status, 200);
+         const json postpay = Fill(3, "{\"volume\": 2.37}");
+         Settle(3, postpay["id"]);
+         Lift(4);
+         ASSERT_EQ(Prepay(4, "10.00").status, 200);
+         ASSERT_TRUE(Shared().WaitState(4, "finished")) << Shared().Get(PumpPath(4)).dump();
+         const json prepay = SaleOf(4);
+         Hang(4);
+         ASSERT_TRUE(Shared().WaitState(4, "idle"));
+         Settle(4, prepay["id"]);
+         const json gone = Fill(7, "{\"volume\": 1.11}", 2);
+         EXPECT_EQ(OnSale("mark", gone["id"], R"({"as": "drive_off"})", "manager").status, 200);
+         const json shift = CloseShift().Json();
+         const json& report = shift["report"];
+         EXPECT_EQ(report["difference_cl"], 0) << report.dump();
+         EXPECT_EQ(shift["unread"], false);
+         std::map<std::pair<int, int>, double> sold;
+         for (const auto& n : report["nozzles"]) {
+             EXPECT_EQ(n["difference_cl"], 0) << n.dump();
+             EXPECT_EQ(std::llround(n["growth"]["volume"].get<double>() * 100), std::llround(n["volume"].get<double>() * 100)) << n.dump();
+             sold[{n["pump"].get<int>(), n["nozzle"].get<int>()}] = n["volume"].get<double>();
+         }
+         EXPECT_EQ(sold[std::pair(3, 1)], 2.37);
+         EXPECT_EQ(sold[std::pair(4, 1)], prepay["volume"].get<double>());
+         EXPECT_EQ(sold[std::pair(7, 2)], 1.11);
+         EXPECT_EQ(report["refunds"]["amount"], prepay["refund"]);
+         EXPECT_EQ(report["drive_offs"]["volume"], 1.11);
+         EXPECT_EQ(report["cashiers"].size(), 1u) << report["cashiers"].dump();
+         EXPECT_EQ(report["cashiers"][0]["cashier"], "pos1");
+         EXPECT_EQ(report["cashiers"][0]["sales"], 2) << "the postpay and the prepay it cleared";
+         auto csv = Shared().Request("GET", "/api/v1/shifts/" + shift["id"].dump(), "", "pos1", {{"Accept", "text/csv"}});
+         EXPECT_EQ(csv.headers["Content-Type"], "text/csv; charset=utf-8");
+         EXPECT_EQ(std::count(csv.body.begin(), csv.body.end(), '\n'), 1 + 16) << "a header and a row per nozzle";
+         EXPECT_NE(csv.body.find("\r\n3,1,\"95\",1,2.37,"), std::string::npos) << csv.body;
+     }},
+    {"a_line_silent_at_the_close_leaves_its_nozzles_unread_never_read_as_0",
+     [] {
+         EventClient events(Shared().port(), "/api/v1/events?token=" + Station::Token("viewer"));
+         CloseShift();
+         ASSERT_EQ(OpenShift().status, 200);
+         EXPECT_EQ(Shared().Emulate(2, "fault silence 0"), "ok");
+         ASSERT_TRUE(Shared().WaitState(8, "offline")) << Shared().Get(PumpPath(8)).dump();
+         const json shift = CloseShift().Json();
+         EXPECT_EQ(Shared().Emulate(2, "clear-faults"), "ok");
+         EXPECT_TRUE(Shared().WaitState(8, "idle"));
+         EXPECT_EQ(shift["unread"], true);
+         EXPECT_EQ(shift["report"]["difference_cl"], nullptr);
+         for (const auto& n : shift["report"]["nozzles"]) {
+             const bool silent = n["pump"].get<int>() > 4;
+             EXPECT_EQ(n["unread"], silent) << n.dump();
+             EXPECT_EQ(n["totalizer_close"].is_null(), silent) << n.dump();
+             EXPECT_EQ(n["difference_cl"], silent ? json() : json(0)) << n.dump();
+         }
+         const auto closed = events.Until([](const json& e) { return e["type"] == "shift" && e["data"]["event"] == "closed"; });
+         ASSERT_TRUE(closed);
+         EXPECT_EQ(CheckEvent(*closed), "");
+         EXPECT_EQ(Call("GET", "/api/v1/shifts", "/api/v1/shifts?limit=1").Json()["shifts"][0]["id"], shift["id"]) << "newest first";
+     }},
 };
 
 class ServiceScenario : public ::testing::TestWithParam<Scenario> {};
@@ -765,7 +833,8 @@ struct BadInput {
     const char* token;
     int status;
     const char* error;
-    const char* allow = "";  // the methods a 405 names
+    const char* allow = "";       // the methods a 405 names
+    void (*prepare)() = nullptr;  // brings the station to the state the row needs
 };
 void PrintTo(const BadInput& row, std::ostream* out) { *out << row.name; }
 
@@ -841,6 +910,11 @@ const BadInput kBadInputs[] = {
     {"move_without_a_pump", "POST", "/api/v1/sales/{id}/move", "/api/v1/sales/1/move", "{}", "pos1", 400, "bad_request"},
     {"audit_from_without_a_zone", "GET", "/api/v1/audit", "/api/v1/audit?from=2026-12-08T10:00:00", "", "manager", 400, "bad_request"},
     {"target_not_utf8", "GET", "", "/api/v1/%ff%c0", "", "", 404, "not_found"},
+    {"shift_closed_with_none_open", "POST", "/api/v1/shifts/current/close", "/api/v1/shifts/current/close", "", "pos1", 409,
+     "no_shift_open", "", [] { Shared().Request("POST", "/api/v1/shifts/current/close"); }},
+    {"shift_opened_twice", "POST", "/api/v1/shifts", "/api/v1/shifts", "", "pos1", 409, "shift_open", "",
+     [] { Shared().Request("POST", "/api/v1/shifts"); }},
+    {"shift_unknown", "GET", "/api/v1/shifts/{id}", "/api/v1/shifts/999999", "", "pos1", 404, "not_found"},
 };
 
 class ServiceBadInput : public ::testing::TestWithParam<BadInput> {};
@@ -861,6 +935,7 @@ void ExpectHead(const BadInput& b) {
 }
 
 void ExpectRefused(const BadInput& b, const Headers& headers = {}) {
+    if (b.prepare) b.prepare();
     if (std::string(b.method) == "HEAD") return ExpectHead(b);
     const auto reply = Shared().Request(b.method, b.target, b.body, b.token, headers);
     EXPECT_EQ(reply.status, b.status) << reply.body;

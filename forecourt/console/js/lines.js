@@ -40,6 +40,8 @@ export function describe(event, app) {
         `${g.name} ${fmt.number(g.price, model.decimals(g.grade).price)}`).join(', ')}`;
     case 'line':
       return `${t('line_n', { n: d.line })}: ${t(d.online ? 'line_online' : 'line_offline')}`;
+    case 'shift':
+      return t(d.event === 'opened' ? 'shift_opened' : 'shift_closed', { id: d.shift?.id }) + ` (${d.shift?.[`${d.event}_by`] ?? ''})`;
     default:
       return '';
   }

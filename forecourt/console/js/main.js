@@ -9,6 +9,7 @@ import { SalesView } from './sales.js';
 import { PricesView } from './prices.js';
 import { renderLines, renderLog } from './lines.js';
 import { loadAudit } from './audit.js';
+import { ShiftsView } from './shifts.js';
 import { number as fmtNumber, time as fmtTime } from './format.js';
 import { askAuthorization } from './authorize.js';
 import { allow, action, toast, confirmDialog, errorText, announce, showError, onError } from './ui.js';
@@ -46,6 +47,7 @@ class App {
     this.forecourt = new ForecourtView(this);
     this.sales = new SalesView(this);
     this.prices = new PricesView(this);
+    this.shifts = new ShiftsView(this);
     this.stream = new EventStream({
       lastSeq: () => this.state.lastSeq,
       onBatch: (events) => this.onBatch(events),
@@ -128,6 +130,7 @@ class App {
     if (tab.id === 'tab-sales') this.sales.load();
     if (tab.id === 'tab-lines') this.refreshLines();
     if (tab.id === 'tab-audit') loadAudit(this);
+    if (tab.id === 'tab-shifts') this.shifts.load();
     this.redraw({ all: true });
   }
 
@@ -230,6 +233,7 @@ class App {
       this.state.apply(event, changed);
       if (event.type === 'sale') this.sales.onSale(event.data);
       if (event.type === 'line') this.lineAlarm(event.data);
+      if (event.type === 'shift' && this.visible('view-shifts')) this.shifts.load();
       if (event.type === 'emergency_stop') {
         this.emergency = event.data.in_force ? { since: event.data.since, by: event.data.by } : null;
         changed.all = true;

@@ -390,7 +390,7 @@ const scenarios = [
     };
     await station.api('POST', '/emulator/pumps/2/lift', { nozzle: 1 });
     await waitState(page, 2, 'calling');
-    for (const tab of ['forecourt', 'sales', 'prices', 'lines', 'log']) {
+    for (const tab of ['forecourt', 'sales', 'prices', 'lines', 'log', 'shifts']) {
       await page.locator(`#tab-${tab}`).click();
       await check(tab);
     }
@@ -417,6 +417,22 @@ const scenarios = [
     await page.locator('#sound').check();
     await page.reload();
     assert.equal(await page.locator('#sound').isChecked(), true);
+    await page.context().close();
+  }],
+  ['a shift opened and closed on the page shows its report and saves its CSV, fetched with the token', async () => {
+    const page = await openConsole(browser, station.url, TOKENS.pos1);
+    await page.locator('#tab-shifts').click();
+    for (const step of ['#shift-open', '#shift-close']) {
+      await page.locator(step).click();
+      await page.locator('#confirm-dialog button[value="ok"]').click();
+    }
+    await page.locator('#shift-report:not([hidden])').waitFor();
+    assert.equal(await page.locator('#shift-nozzles tbody tr').count(), 16);
+    const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#shift-csv').click()]);
+    const csv = fs.readFileSync(await download.path(), 'utf8').trim().split('\r\n');
+    assert.match(csv[0], /^pump,nozzle,grade,sales,volume,amount,/);
+    assert.equal(csv.length, 17);
+    assert.deepEqual(page.errors, []);
     await page.context().close();
   }],
 ];

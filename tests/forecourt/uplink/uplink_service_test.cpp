@@ -21,6 +21,8 @@ TEST(UplinkService, AFillingReachesHeadOfficeAsPumpStatesAndItsSaleEvents) {
     options.lines = 1;
     options.extra_toml = "[uplink]\nbroker = \"" + broker.Url() + "\"\nstation = \"north-1\"\n";
     Station station(options);
+    ASSERT_TRUE(station.WaitState(1, "idle"));
+    ASSERT_EQ(station.Request("POST", "/api/v1/shifts").status, 200);
 
     ASSERT_EQ(station.Request("POST", "/api/v1/emulator/pumps/1/lift", R"({"nozzle": 1})").status, 200);
     const auto authorized = station.Request("POST", "/api/v1/pumps/1/authorize", R"({"nozzle": 1, "preset": {"volume": 2}})");
@@ -71,6 +73,13 @@ TEST(UplinkService, AFillingReachesHeadOfficeAsPumpStatesAndItsSaleEvents) {
     const std::string metrics = station.Request("GET", "/metrics").body;
     EXPECT_NE(metrics.find("dorv_uplink_state{state=\"connected\"} 1"), std::string::npos) << metrics;
     EXPECT_NE(metrics.find("dorv_uplink_outbox_depth "), std::string::npos) << metrics;
+    // The closed shift's whole report, as the API keeps it.
+    const json shift = station.Request("POST", "/api/v1/shifts/current/close").Json();
+    ASSERT_TRUE(hq.WaitFor([](const auto& m) { return !LastPayload(m, "dorv/v1/north-1/shifts").empty(); }));
+    const json sent = json::parse(LastPayload(hq.Received(), "dorv/v1/north-1/shifts"));
+    EXPECT_EQ(sent["event"], "closed");
+    EXPECT_EQ(sent["shift"], station.Get("/api/v1/shifts/" + shift["id"].dump(), "pos1"));
+    EXPECT_EQ(sent["shift"]["report"]["total"]["volume"], 2);
     const json forecourt = station.Get("/api/v1/forecourt");
     EXPECT_EQ(forecourt["uplink"]["state"], "connected") << forecourt.dump();
     EXPECT_EQ(CheckResponse("GET", "/api/v1/forecourt", 200, forecourt), "");
