@@ -428,6 +428,7 @@ const scenarios = [
     }
     await page.locator('#shift-report:not([hidden])').waitFor();
     assert.equal(await page.locator('#shift-nozzles tbody tr').count(), 16);
+    await shot(page, 'console-shift.png');
     const [download] = await Promise.all([page.waitForEvent('download'), page.locator('#shift-csv').click()]);
     const csv = fs.readFileSync(await download.path(), 'utf8').trim().split('\r\n');
     assert.match(csv[0], /^pump,nozzle,grade,sales,volume,amount,/);
