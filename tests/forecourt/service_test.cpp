@@ -121,7 +121,8 @@ HttpReply OpenShift() { return Call("POST", "/api/v1/shifts", "/api/v1/shifts");
 HttpReply CloseShift() { return Call("POST", "/api/v1/shifts/current/close", "/api/v1/shifts/current/close"); }
 // Pays what earlier rows left on the pump, so its limit of unpaid sales takes a new one.
 void SettleAll(int pump) {
-    for (const auto& sale : Shared().Get("/api/v1/sales?state=payable&pump=" + std::to_string(pump))["sales"]) Settle(pump, sale["id"]);
+    const json payable = Shared().Get("/api/v1/sales?state=payable&pump=" + std::to_string(pump));
+    for (const auto& sale : payable["sales"]) Settle(pump, sale["id"]);
 }
 
 struct Scenario {
