@@ -9,8 +9,9 @@
 //     on a WebSocket client (the answer then still takes its bytes' time on the wire), and from
 //     the pump's last answer, once on the wire, to the event (the service's own share);
 //   - the service's resident memory with 100 event clients.
-//   dorv-forecourt-bench [--seconds N] [--lines N]
+//   dorv-forecourt-bench [--seconds N] [--lines N] [--client-nice N (the load clients' niceness, 0)]
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -228,12 +229,15 @@ double Percentile(std::vector<double> v, double p) {
 int main(int argc, char** argv) {
     double seconds = 5;
     int count = 39;
+    int client_nice = 0;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--seconds")
             seconds = std::stod(argv[i + 1]);
         else if (option == "--lines")
             count = std::stoi(argv[i + 1]);
+        else if (option == "--client-nice")
+            client_nice = std::stoi(argv[i + 1]);
     }
     const std::string dir = std::filesystem::temp_directory_path() / ("forecourt-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
@@ -282,6 +286,9 @@ int main(int argc, char** argv) {
                 const auto end = Clock::now() + std::chrono::duration<double>(seconds);
                 for (int c = 0; c < 4; ++c)
                     clients.emplace_back([&, end, c] {
+                        // The load's clients stand for tills on other machines: niced, they take
+                        // less of the emulated wire's time on this one.
+                        ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), client_nice);
                         Http client(service.port());
                         auto next = Clock::now() +
                                     std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(c / std::max(rate, 1.0)));
