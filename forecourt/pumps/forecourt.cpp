@@ -1167,6 +1167,12 @@ std::optional<Outcome> Forecourt::BlockedLocked(const Pump& pump) const {
 
 void Forecourt::PublishTimeout(const Pump& pump, const char* timeout, std::optional<std::int64_t> sale) {
     spdlog::warn("event=timeout pump={} timeout={}", pump.config.pump, timeout);
+    // What the service does of its own accord is in the trail as well, under its own name.
+    try {
+        store_.Audit({0, UtcNow(), kServiceActor, std::string(timeout) + "_timeout", "pump " + std::to_string(pump.config.pump), 200, {}});
+    } catch (const StoreError& e) {
+        spdlog::error("event=store_failed what=audit operation={}_timeout reason=\"{}\"", timeout, e.what());
+    }
     hub_.Publish("timeout", {{"pump", pump.config.pump},
                              {"timeout", timeout},
                              {"nozzle", pump.nozzle ? nlohmann::json(*pump.nozzle) : nlohmann::json(nullptr)},

@@ -11,6 +11,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 #include <boost/beast/ssl.hpp>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -784,6 +785,11 @@ const Scenario kControlScenarios[] = {
          const auto timeout = TimeoutOf(events, 1, "authorize");
          ASSERT_TRUE(timeout);
          EXPECT_EQ((*timeout)["data"]["sale"], authorized.Json()["sale"]);
+         // In the trail before its event goes out, under the service's name.
+         const json trail = Controls().Get("/api/v1/audit?actor=dorv-forecourt", "manager");
+         EXPECT_TRUE(std::any_of(trail["entries"].begin(), trail["entries"].end(), [](const json& e) {
+             return e["operation"] == "authorize_timeout" && e["target"] == "pump 1";
+         })) << trail.dump();
          ASSERT_TRUE(Controls().WaitState(1, "idle")) << PumpOn(1).dump();
          EXPECT_EQ(Controls().Request("GET", "/api/v1/sales/" + authorized.Json()["sale"].dump()).status, 404);
      }},
