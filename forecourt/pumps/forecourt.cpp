@@ -324,7 +324,6 @@ void Forecourt::Track(Pump& pump, const std::vector<NozzleReading>& codes) {
     if (pump.sale) seen.sale = pump.sale->nozzle;
     seen.by_totals = pump.by_totals;
     seen.stop_requested = pump.stop_requested;
-    seen.prepaid = pump.sale && pump.sale->prepaid_cents;
     seen.before_offline = pump.before_offline;
     const auto now = Pump::Clock::now();
     const auto past = [&](Pump::Clock::time_point since, int seconds) {

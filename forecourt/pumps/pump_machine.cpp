@@ -32,9 +32,10 @@ PumpStep Step(PumpState state, std::optional<int> nozzle, const PumpObservation&
         const int n = *seen.sale;
         const NozzleCode c = code(n);
         // Authorized but never started: the start went down with the service or its reply was
-        // lost and the pump never took it. Nothing was delivered, so the sale ends. A prepay
-        // keeps waiting for its customer: the till may still move or cancel it.
-        if (seen.by_totals && c == NozzleCode::kAuthorized && !seen.prepaid) return {state, nozzle, PumpAction::kRelease};
+        // lost and the pump never took it. Nothing was delivered, so the sale ends (a prepay
+        // with its whole refund): a customer may be holding the nozzle, waiting for a start
+        // that will never come.
+        if (seen.by_totals && c == NozzleCode::kAuthorized) return {state, nozzle, PumpAction::kRelease};
         // Nothing delivered since the authorization, the nozzle not lifted as far as the pump
         // shows: it is withdrawn as one never started.
         if (Started(c) && seen.authorize_expired && !seen.stop_requested) return {state, nozzle, PumpAction::kRelease};

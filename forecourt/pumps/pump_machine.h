@@ -27,7 +27,6 @@ struct PumpObservation {
     bool authorize_expired = false;   // the open sale was authorized too long ago to start now
     bool no_flow_expired = false;     // the open sale's filling delivered nothing for too long
     bool nozzle_out_expired = false;  // the finished sale's nozzle is still out, and no alarm yet
-    bool prepaid = false;             // the open sale is a prepay: the customer's money waits on it
     // For a pump shown offline: what it showed before its line went silent.
     PumpState before_offline = PumpState::kOffline;
 };

@@ -83,8 +83,6 @@ TEST(PumpMachine, Steps) {
         {"a silent line shows offline whatever it said before", S::kFuelling, 1, silent, Want(S::kOffline, 1)},
         {"a finished nozzle still held when its line comes back is not authorized again", S::kOffline, 1, held_when_back,
          Want(S::kFinished, 1)},
-        {"a prepay taken up after a restart keeps waiting for its customer", S::kAuthorized, 1,
-         With(Seen({C::kAuthorized}, 1, true), &O::prepaid), Want(S::kAuthorized, 1)},
     };
     for (const auto& r : rows) EXPECT_EQ(Step(r.state, r.nozzle, r.seen), r.want) << r.fault;
 }
