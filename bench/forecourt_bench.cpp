@@ -10,6 +10,7 @@
 //     the pump's last answer, once on the wire, to the event (the service's own share);
 //   - the service's resident memory with 100 event clients.
 //   dorv-forecourt-bench [--seconds N] [--lines N] [--client-nice N (the load clients' niceness, 0)]
+//                        [--lifts N (event latency samples, 100)] [--only poll|memory|loads|events]
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -230,6 +231,8 @@ int main(int argc, char** argv) {
     double seconds = 5;
     int count = 39;
     int client_nice = 0;
+    int lifts = 100;
+    std::string only;  // one part of the run; all when empty
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--seconds")
@@ -238,35 +241,44 @@ int main(int argc, char** argv) {
             count = std::stoi(argv[i + 1]);
         else if (option == "--client-nice")
             client_nice = std::stoi(argv[i + 1]);
+        else if (option == "--lifts")
+            lifts = std::stoi(argv[i + 1]);
+        else if (option == "--only")
+            only = argv[i + 1];
     }
     const std::string dir = std::filesystem::temp_directory_path() / ("forecourt-bench-" + std::to_string(::getpid()));
     std::filesystem::create_directories(dir);
     ::setenv("DORV_WINDIR", dir.c_str(), 1);
 
+    const auto part = [&](const char* name) { return only.empty() || only == name; };
     for (int baud : {0, 4800}) {
+        if (baud == 0 && !part("poll")) continue;
         auto lines = StartLines(count, baud);
         std::filesystem::remove(dir + "/bench.db");
         Service service(WriteConfig(dir, lines));
         Http http(service.port());
         WaitOnline(http, count);
-        const Window idle = Measure(http, count, baud, seconds);
+        const Window idle = part("poll") ? Measure(http, count, baud, seconds) : Window{};
         if (baud == 0) {
             std::printf("poll cycle, %d lines x 4 pumps, unpaced:      %.2f ms a line\n", count, idle.cycle_ms);
             continue;
         }
-        std::printf("poll cycle, %d lines x 4 pumps, 4800 baud:    %.1f ms a line, %.4f x wire time\n", count, idle.cycle_ms, idle.ratio);
+        if (part("poll"))
+            std::printf("poll cycle, %d lines x 4 pumps, 4800 baud:    %.1f ms a line, %.4f x wire time\n", count, idle.cycle_ms,
+                        idle.ratio);
 
         // Memory with 100 event clients.
         net::io_context events_io;
         const long before = service.RssKb();
         std::vector<std::unique_ptr<beast::websocket::stream<beast::tcp_stream>>> clients;
-        for (int c = 0; c < 100; ++c) {
+        for (int c = 0; c < 100 && (part("memory") || part("events")); ++c) {
             clients.push_back(std::make_unique<beast::websocket::stream<beast::tcp_stream>>(events_io));
             beast::get_lowest_layer(*clients.back()).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
             clients.back()->handshake("127.0.0.1", "/api/v1/events");
         }
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        std::printf("resident memory:                              %ld kB, %ld kB with 100 event clients\n", before, service.RssKb());
+        if (!clients.empty())
+            std::printf("resident memory:                              %ld kB, %ld kB with 100 event clients\n", before, service.RssKb());
 
         // GET /pumps from 4 clients at a set total rate while every line polls; 0: as fast as they can.
         // GET /healthz flat out in the same run is the yardstick: the service's own floor.
@@ -275,9 +287,11 @@ int main(int argc, char** argv) {
             const char* target;
             const char* accept_encoding;
         };
-        for (const Load& load : {Load{50, "/api/v1/pumps", nullptr}, Load{100, "/api/v1/pumps", nullptr},
-                                 Load{200, "/api/v1/pumps", nullptr}, Load{400, "/api/v1/pumps", nullptr},
-                                 Load{0, "/api/v1/pumps", nullptr}, Load{0, "/api/v1/pumps", "gzip"}, Load{0, "/healthz", nullptr}}) {
+        for (const Load& load : part("loads") ? std::vector<Load>{Load{50, "/api/v1/pumps", nullptr}, Load{100, "/api/v1/pumps", nullptr},
+                                                                  Load{200, "/api/v1/pumps", nullptr}, Load{400, "/api/v1/pumps", nullptr},
+                                                                  Load{0, "/api/v1/pumps", nullptr}, Load{0, "/api/v1/pumps", "gzip"},
+                                                                  Load{0, "/healthz", nullptr}}
+                                              : std::vector<Load>{}) {
             const double rate = load.rate;
             const char* target = load.target;
             std::atomic<long> requests{0};
@@ -309,12 +323,13 @@ int main(int argc, char** argv) {
         }
 
         // Event latency: lift nozzle 1 of pumps on line 1, time the pump event.
+        if (!part("events")) continue;
         net::io_context io;
         beast::websocket::stream<beast::tcp_stream> ws(io);
         beast::get_lowest_layer(ws).connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), service.port()));
         ws.handshake("127.0.0.1", "/api/v1/events");
         std::vector<double> latencies, completed;
-        for (int round = 0; round < 100; ++round) {
+        for (int round = 0; round < lifts; ++round) {
             const int pump = 1 + round % 4, address = 1 + 2 * (pump - 1);
             {
                 std::lock_guard lock(lifted_mutex);

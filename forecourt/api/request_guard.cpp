@@ -15,20 +15,14 @@ std::string Lower(std::string_view text) {
     return out;
 }
 
-std::string_view Trim(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 std::string_view Field(const Request& request, http::field field) {
     const auto value = request[field];
-    return Trim(std::string_view(value.data(), value.size()));
+    return TrimSpace(std::string_view(value.data(), value.size()));
 }
 
 // application/json, or a type of it such as application/merge-patch+json; parameters allowed.
 bool IsJson(std::string_view content_type) {
-    const std::string type = Lower(Trim(content_type.substr(0, content_type.find(';'))));
+    const std::string type = Lower(TrimSpace(content_type.substr(0, content_type.find(';'))));
     return type == "application/json" || (type.rfind("application/", 0) == 0 && type.size() > 17 && type.ends_with("+json"));
 }
 
@@ -37,7 +31,7 @@ bool IsJson(std::string_view content_type) {
 RequestGuard::RequestGuard(const Config& config) : config_(config) {}
 
 std::string RequestGuard::HostName(std::string_view host) {
-    host = Trim(host);
+    host = TrimSpace(host);
     if (!host.empty() && host.front() == '[') {
         const auto close = host.find(']');
         return Lower(host.substr(1, close == std::string_view::npos ? std::string_view::npos : close - 1));

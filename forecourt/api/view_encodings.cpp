@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <boost/beast/core/string.hpp>
+
 #include <cstdint>
 #include <cstdio>
 #include <optional>
@@ -14,25 +16,12 @@ namespace {
 // than the bytes saved.
 constexpr std::size_t kCompressFrom = 1024;
 
-std::string_view Trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
-    return s;
-}
-
-bool SameLetters(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-    return true;
-}
-
 // Calls each(element) for each comma-separated element of a header's list.
 template <typename Each>
 void ForEachElement(std::string_view list, Each each) {
     while (!list.empty()) {
         const auto comma = list.find(',');
-        each(Trim(list.substr(0, comma)));
+        each(TrimSpace(list.substr(0, comma)));
         if (comma == std::string_view::npos) break;
         list.remove_prefix(comma + 1);
     }
@@ -88,14 +77,14 @@ bool AcceptsGzip(std::string_view accept_encoding) {
     std::optional<bool> named, any;
     ForEachElement(accept_encoding, [&](std::string_view element) {
         const auto semicolon = element.find(';');
-        const auto coding = Trim(element.substr(0, semicolon));
+        const auto coding = TrimSpace(element.substr(0, semicolon));
         bool refused = false;
         if (semicolon != std::string_view::npos) {
             // "q=0", "q=0.0", "q=0.000": the client will not take it.
-            const auto q = Trim(element.substr(semicolon + 1));
+            const auto q = TrimSpace(element.substr(semicolon + 1));
             refused = q.size() >= 3 && (q[0] | 0x20) == 'q' && q[1] == '=' && q.substr(2).find_first_not_of("0.") == std::string_view::npos;
         }
-        if (SameLetters(coding, "gzip")) named = !refused;
+        if (boost::beast::iequals(coding, "gzip")) named = !refused;
         if (coding == "*") any = !refused;
     });
     return named.value_or(any.value_or(false));

@@ -320,6 +320,7 @@ Config ParseConfig(const std::string& text, const std::string& source) {
         token.name = t.String("name").value_or("");
         token.token = t.String("token").value_or("");
         if (token.name.empty()) Fail(t.Key("name"), "is required");
+        if (token.name == kServiceActor) Fail(t.Key("name"), "\"" + token.name + "\" is the service's own name in the audit trail");
         if (token.token.size() < 16) Fail(t.Key("token"), "must be at least 16 characters");
         token.role = ParseRole(t.String("role").value_or(""), t.Key("role"));
         c.tokens.push_back(token);

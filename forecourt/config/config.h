@@ -47,6 +47,10 @@ struct GradeConfig {
     std::int64_t price_cents = 0;  // per litre, 1..9999
 };
 
+// The audit trail's actor for what the service does of its own accord (a timeout's withdrawal,
+// stop or alarm). No token may go by this name.
+inline constexpr const char* kServiceActor = "dorv-forecourt";
+
 struct TokenConfig {
     std::string name;
     std::string token;

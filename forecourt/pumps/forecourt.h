@@ -32,10 +32,6 @@
 
 namespace forecourt {
 
-// The audit trail's actor for what the service does of its own accord (a timeout's withdrawal,
-// stop or alarm).
-inline constexpr const char* kServiceActor = "dorv-forecourt";
-
 class EventHub;
 class Store;
 struct AuditNote;

@@ -24,6 +24,8 @@
 #include <stdexcept>
 #include <thread>
 
+#include "child_process.h"
+
 namespace forecourt::test {
 namespace {
 
@@ -41,8 +43,10 @@ std::string Field(const std::string& line, const std::string& prefix) {
 Process::Process(const std::vector<std::string>& argv) {
     int out[2];
     if (::pipe2(out, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
+    const dorv::test::Parent parent;
     pid_ = ::fork();
     if (pid_ == 0) {
+        dorv::test::EndWithParent(parent);
         ::dup2(out[1], 1);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));

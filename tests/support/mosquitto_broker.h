@@ -20,6 +20,8 @@
 #include <thread>
 #include <vector>
 
+#include "child_process.h"
+
 namespace dorv::test {
 
 inline int FreeLoopbackPort() {
@@ -74,8 +76,10 @@ public:
     std::string Url() const { return "mqtt://127.0.0.1:" + std::to_string(port_); }
 
     void Start() {
+        const Parent parent;
         pid_ = ::fork();
         if (pid_ == 0) {
+            EndWithParent(parent);
             ::execlp("mosquitto", "mosquitto", "-c", conf_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }

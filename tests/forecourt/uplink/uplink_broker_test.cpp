@@ -10,6 +10,7 @@
 #include <map>
 #include <set>
 
+#include "child_process.h"
 #include "mosquitto_broker.h"
 #include "store/outbox.h"
 #include "temp_dir.h"
@@ -222,8 +223,10 @@ public:
     Relay(std::string url, std::string db) : url_(std::move(url)), db_(std::move(db)) { Start(); }
     ~Relay() { Kill(SIGKILL); }
     void Start() {
+        const dorv::test::Parent parent;
         pid_ = ::fork();
         if (pid_ == 0) {
+            dorv::test::EndWithParent(parent);
             ::execl(UPLINK_RELAY, UPLINK_RELAY, url_.c_str(), "s1", db_.c_str(), static_cast<char*>(nullptr));
             ::_exit(127);
         }
