@@ -9,6 +9,9 @@
 namespace dorv::emu {
 
 using SteadyTime = std::chrono::steady_clock::time_point;
+
+// How long a server's thread waits in one poll before it looks whether it was asked to stop.
+inline constexpr int kStopPollMs = 50;
 using Clock = std::function<SteadyTime()>;
 
 inline Clock SystemClock() {

@@ -10,7 +10,6 @@
 namespace dorv::emu {
 namespace {
 
-constexpr int kPollMs = 50;
 constexpr std::size_t kLongestCommand = 1024;
 
 std::optional<int> Address(const std::string& text) {
@@ -57,14 +56,14 @@ ControlServer::~ControlServer() {
 void ControlServer::Serve(std::stop_token stop) {
   while (!stop.stop_requested()) {
     pollfd listening{listen_fd_, POLLIN, 0};
-    if (::poll(&listening, 1, kPollMs) <= 0) continue;
+    if (::poll(&listening, 1, kStopPollMs) <= 0) continue;
     const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     std::string pending;
     char buf[256];
     while (!stop.stop_requested()) {
       pollfd client{fd, POLLIN, 0};
-      if (::poll(&client, 1, kPollMs) <= 0) continue;
+      if (::poll(&client, 1, kStopPollMs) <= 0) continue;
       const ssize_t n = ::recv(fd, buf, sizeof buf, 0);
       if (n <= 0) break;
       pending.append(buf, static_cast<std::size_t>(n));

@@ -14,7 +14,6 @@ namespace dorv::emu {
 
 namespace {
 
-constexpr int kPollMs = 50;
 // How long to wait before looking again while no host holds the slave open.
 constexpr auto kNoHostRetry = std::chrono::milliseconds(20);
 
@@ -78,7 +77,7 @@ void PtyServer::Serve(std::stop_token stop) {
   std::array<std::uint8_t, 512> buffer{};
   while (!stop.stop_requested()) {
     pollfd pfd{master_, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, kPollMs);
+    const int ready = ::poll(&pfd, 1, kStopPollMs);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
     if (pfd.revents & POLLIN) {

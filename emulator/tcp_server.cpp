@@ -17,11 +17,7 @@
 
 namespace dorv::emu {
 
-namespace {
-
-constexpr int kPollMs = 50;
-
-}  // namespace
+namespace {}  // namespace
 
 TcpServer::Client::Client(int socket, Line& line, LinkTiming timing, ExchangeObserver observer)
     : fd(socket), session(line, timing, std::move(observer)) {
@@ -52,7 +48,7 @@ void TcpServer::AcceptLoop(std::stop_token stop) {
   while (!stop.stop_requested()) {
     clients_.remove_if([](const std::unique_ptr<Client>& c) { return c->done.load(); });
     pollfd pfd{listen_fd_, POLLIN, 0};
-    if (::poll(&pfd, 1, kPollMs) <= 0) continue;
+    if (::poll(&pfd, 1, kStopPollMs) <= 0) continue;
     const int fd = ::accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
     if (fd < 0) continue;
     const int yes = 1;
@@ -75,7 +71,7 @@ void TcpServer::Serve(Client& client, std::stop_token stop) {
   std::array<std::uint8_t, 512> buffer{};
   while (!stop.stop_requested()) {
     pollfd pfd{client.fd, POLLIN, 0};
-    const int ready = ::poll(&pfd, 1, kPollMs);
+    const int ready = ::poll(&pfd, 1, kStopPollMs);
     if (ready < 0 && errno != EINTR) break;
     if (ready <= 0) continue;
     const ssize_t n = ::recv(client.fd, buffer.data(), buffer.size(), 0);

@@ -11,7 +11,6 @@ namespace {
 
 using namespace test;
 
-constexpr std::uint8_t kSilent = RecordingLink::kSilentState;
 using Call = std::function<void(TVM30&)>;
 
 TEST(TypeQuery, TypeCharacterGivesTheColumnType) {

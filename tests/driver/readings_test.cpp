@@ -11,8 +11,6 @@ namespace {
 
 using namespace test;
 
-constexpr std::uint8_t kSilent = RecordingLink::kSilentState;
-
 // A rig whose column 1 of line 1 dispenses through nozzle 2 at 45.50 a litre.
 struct FillingRig : Rig {
     FillingRig() {

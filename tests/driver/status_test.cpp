@@ -10,8 +10,6 @@ namespace {
 
 using namespace test;
 
-constexpr std::uint8_t kSilent = RecordingLink::kSilentState;
-
 // A status answer: the status character, and the second byte when there is one.
 Answer Status(const char* bytes) { return Data(B(bytes)); }
 

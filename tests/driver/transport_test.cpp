@@ -11,7 +11,6 @@ namespace {
 
 using namespace test;
 
-constexpr std::uint8_t kSilent = RecordingLink::kSilentState;
 constexpr std::uint8_t kNumbered = 0;
 constexpr std::uint8_t kCommon = 1;
 constexpr std::uint8_t kNetworkAddress = 2;

@@ -84,7 +84,7 @@ TEST(PumpMachine, Steps) {
         {"a finished nozzle still held when its line comes back is not authorized again", S::kOffline, 1, held_when_back,
          Want(S::kFinished, 1)},
     };
-    for (const auto& r : rows) EXPECT_EQ(Step(r.state, r.nozzle, r.seen), r.want) << r.fault;
+    for (const auto& r : rows) EXPECT_EQ(forecourt::Step(r.state, r.nozzle, r.seen), r.want) << r.fault;
 }
 
 }  // namespace

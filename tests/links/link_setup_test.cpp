@@ -19,7 +19,7 @@
 namespace dorv::links::test {
 namespace {
 
-constexpr std::uint8_t kLine = 3;
+constexpr std::uint8_t kSetupLine = 3;
 
 std::int32_t TransactStart(HostLink& link, std::uint8_t line) {
     const Bytes frame = RequestFrame({0x02, 0x21, '2'});
@@ -31,7 +31,7 @@ template <class Link, class... Endpoint>
 std::function<std::unique_ptr<StreamHostLink>()> Leading(Endpoint... endpoint) {
     return [=] {
         auto link = std::make_unique<Link>();
-        if constexpr (sizeof...(endpoint) > 0) link->AssignLine(kLine, endpoint...);
+        if constexpr (sizeof...(endpoint) > 0) link->AssignLine(kSetupLine, endpoint...);
         return link;
     };
 }
@@ -57,10 +57,10 @@ TEST(UnusableLine, ReportsWhyThroughResultAndLineError) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         auto link = c.make();
-        EXPECT_EQ(link->ConfigureLine(kLine, 42, 4800), c.error);
-        EXPECT_EQ(TransactStart(*link, kLine), c.error);
-        EXPECT_EQ(link->GetLineError(kLine), c.error);
-        EXPECT_EQ(link->ReadLineState(kLine), kStateNoReply);
+        EXPECT_EQ(link->ConfigureLine(kSetupLine, 42, 4800), c.error);
+        EXPECT_EQ(TransactStart(*link, kSetupLine), c.error);
+        EXPECT_EQ(link->GetLineError(kSetupLine), c.error);
+        EXPECT_EQ(link->ReadLineState(kSetupLine), kStateNoReply);
         // Lines beyond the host's forty are refused, not indexed.
         EXPECT_EQ(TransactStart(*link, 40), EINVAL);
         EXPECT_EQ(link->ConfigureLine(255, 42, 4800), EINVAL);
@@ -74,7 +74,7 @@ TEST(SerialSettings, ConfigureLineAppliesRawEightNoneOneAtTheRateOrRefuses) {
     const std::string slave = ::ptsname(master);
     const int probe = ::open(slave.c_str(), O_RDWR | O_NOCTTY);  // sees the link's settings
     SerialHostLink link;
-    link.AssignLine(kLine, slave);
+    link.AssignLine(kSetupLine, slave);
     const struct {
         std::int32_t format, baud;
         bool applied;
@@ -85,7 +85,7 @@ TEST(SerialSettings, ConfigureLineAppliesRawEightNoneOneAtTheRateOrRefuses) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.format) + "/" + std::to_string(c.baud));
-        EXPECT_EQ(link.ConfigureLine(kLine, c.format, c.baud) == 0, c.applied);
+        EXPECT_EQ(link.ConfigureLine(kSetupLine, c.format, c.baud) == 0, c.applied);
         termios t{};
         ASSERT_EQ(::tcgetattr(probe, &t), 0);
         EXPECT_EQ(::cfgetospeed(&t), c.speedAfter);

@@ -138,4 +138,7 @@ private:
     bool throwInReadState_ = false;
 };
 
+// The line state the driver reports after a silent line.
+inline constexpr std::uint8_t kSilent = RecordingLink::kSilentState;
+
 }  // namespace dorv::test
