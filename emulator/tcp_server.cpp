@@ -17,8 +17,6 @@
 
 namespace dorv::emu {
 
-namespace {}  // namespace
-
 TcpServer::Client::Client(int socket, Line& line, LinkTiming timing, ExchangeObserver observer)
     : fd(socket), session(line, timing, std::move(observer)) {
   thread = std::jthread([this](std::stop_token stop) { Serve(*this, stop); });
