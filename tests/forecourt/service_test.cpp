@@ -210,12 +210,13 @@ const Scenario kScenarios[] = {
     {"a_cancelled_scheduled_price_never_takes_effect",
      [] {
          const double price = GradePrice("95");
-         const auto pending = Call("PUT", "/api/v1/prices", "/api/v1/prices", ScheduledPrice("95", 9.99, 1), "manager");
+         // Two whole seconds ahead: at least one second to cancel it in, on a loaded machine too.
+         const auto pending = Call("PUT", "/api/v1/prices", "/api/v1/prices", ScheduledPrice("95", 9.99, 2), "manager");
          ASSERT_EQ(pending.status, 202) << pending.body;
          const auto cancelled = Call("DELETE", "/api/v1/prices/pending/{id}", PendingPath(pending.Json()["id"]), "", "manager");
          ASSERT_EQ(cancelled.status, 200) << cancelled.body;
          EXPECT_TRUE(cancelled.Json()["pending"].empty());
-         std::this_thread::sleep_for(std::chrono::milliseconds(2500));
+         std::this_thread::sleep_for(std::chrono::milliseconds(3000));
          EXPECT_DOUBLE_EQ(GradePrice("95"), price);
          EXPECT_EQ(Call("DELETE", "/api/v1/prices/pending/{id}", PendingPath(pending.Json()["id"]), "", "manager").status, 404);
      }},
